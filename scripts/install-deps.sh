@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs everything Flashwright needs to build, run and test on Debian 12.
+# Does nothing when every package is already there.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-svg-dev
+    qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev liblzma-dev
+    # run
+    qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
+    qml6-module-qtquick-dialogs qml6-module-qtquick-window qml6-module-qt-labs-platform
+    qml6-module-qtqml-workerscript qml6-module-qtquick-templates qml6-module-qtqml
+    qml6-module-qtquick-shapes
+    # tests: buses, disks, images, servers, display
+    dbus udisks2 udev exfatprogs fdisk e2fsprogs util-linux xz-utils
+    isomd5sum xorriso nginx-light openssl curl python3 python3-dbusmock
+    qml6-module-qttest xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
