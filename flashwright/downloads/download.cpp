@@ -1,0 +1,330 @@
+#include "download.h"
+
+#include "downloadmanager.h"
+#include "downloadreceiver.h"
+#include "messagehandler.h"
+#include "progress.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QPointer>
+#include <QStorageInfo>
+
+Download::Download(DownloadManager *parent, DownloadReceiver *receiver, const QString &path, Progress *progress)
+    : QObject(parent)
+    , m_receiver(receiver)
+    , m_path(path)
+    , m_progress(progress)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &Download::onTimedOut);
+
+    if (!m_path.isEmpty()) {
+        m_file = new QFile(m_path + QStringLiteral(".part"), this);
+        if (!m_file->exists() && m_file->open(QIODevice::WriteOnly))
+            m_file->close();
+        if (m_file->exists()) {
+            m_bytesDownloaded = m_file->size();
+            m_catchingUp = true;
+        }
+    }
+    QTimer::singleShot(0, this, &Download::start);
+}
+
+DownloadManager *Download::manager()
+{
+    return qobject_cast<DownloadManager *>(parent());
+}
+
+void Download::failLater(const QString &message)
+{
+    QTimer::singleShot(0, this, [this, message]() { fail(message); });
+}
+
+void Download::fail(const QString &message)
+{
+    m_failed = true;
+    m_timer.stop();
+    dropReply();
+    m_receiver->onDownloadError(message);
+    deleteLater();
+}
+
+void Download::start()
+{
+    if (m_failed)
+        return;
+    if (!m_catchingUp && !m_path.isEmpty()) {
+        qCDebug(MessageHandler::category) << metaObject()->className() << "Creating a new empty file";
+        // Without a part file nothing could ever be stored: say so rather than
+        // wait for a request that is never made.
+        if (!m_file->open(QIODevice::WriteOnly)) {
+            fail(tr("The download file is not writable."));
+            return;
+        }
+        m_file->close();
+        m_catchingUp = true;
+    }
+    if (m_catchingUp) {
+        qCDebug(MessageHandler::category) << metaObject()->className() << "Will need to precompute the hash of the previously downloaded part";
+        if (!m_file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+            fail(tr("The download file is not writable."));
+            return;
+        }
+        m_resumedLength = 0;
+        QTimer::singleShot(0, this, &Download::catchUp);
+    }
+}
+
+void Download::catchUp()
+{
+    const QByteArray chunk = m_file->read(HashChunk);
+    m_resumedLength += chunk.size();
+    m_hash.addData(chunk);
+    if (m_progress && m_progress->to() > m_resumedLength)
+        m_progress->setValue(m_resumedLength);
+    m_bytesDownloaded = m_resumedLength;
+
+    if (!m_file->atEnd()) {
+        if (chunk.isEmpty()) {
+            // Unreadable part: appending to it would leave a file whose start
+            // was never hashed.
+            fail(tr("The download file is not writable."));
+            return;
+        }
+        QTimer::singleShot(0, this, &Download::catchUp);
+        return;
+    }
+
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Finished computing the hash of the downloaded part";
+    m_file->close();
+    // Unbuffered: a failed write shows at once, not when a buffer is flushed at the end.
+    if (!m_file->open(QIODevice::Append | QIODevice::Unbuffered)) {
+        fail(tr("The download file is not writable."));
+        return;
+    }
+    m_catchingUp = false;
+    if (QNetworkReply *reply = nextReply())
+        handleNewReply(reply);
+}
+
+QNetworkReply *Download::nextReply()
+{
+    // Only the current download may consume the manager's addresses; one that
+    // was replaced would otherwise request with its own length for the new file.
+    DownloadManager *downloads = manager();
+    if (!downloads || downloads->currentDownload() != this)
+        return nullptr;
+    return downloads->tryAnotherMirror();
+}
+
+void Download::handleNewReply(QNetworkReply *reply)
+{
+    if (!reply) {
+        m_receiver->onDownloadError(tr("Unable to fetch the requested image."));
+        return;
+    }
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Trying to download from a mirror:" << reply->url();
+
+    dropReply();
+    m_reply = reply;
+    m_statusChecked = false;
+    reply->setReadBufferSize(ReadBufferSize);
+    reply->setParent(this);
+    connect(reply, &QNetworkReply::readyRead, this, &Download::onReadyRead);
+    connect(reply, &QNetworkReply::errorOccurred, this, &Download::onError);
+    connect(reply, &QNetworkReply::sslErrors, this, &Download::onSslErrors);
+    connect(reply, &QNetworkReply::finished, this, &Download::onFinished);
+    if (m_progress)
+        connect(reply, &QNetworkReply::downloadProgress, this, &Download::onDownloadProgress);
+
+    m_timer.start(timeout());
+    if (reply->bytesAvailable() > 0)
+        onReadyRead();
+}
+
+int Download::timeout()
+{
+    DownloadManager *downloads = manager();
+    return downloads ? downloads->inactivityTimeout() : InactivityTimeout;
+}
+
+void Download::dropReply()
+{
+    if (!m_reply)
+        return;
+    QNetworkReply *reply = m_reply;
+    m_reply = nullptr;
+    reply->disconnect(this);
+    reply->abort();
+    reply->deleteLater();
+}
+
+void Download::restartIfRangeIgnored()
+{
+    if (m_statusChecked || !m_file)
+        return;
+    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return;
+    m_statusChecked = true;
+
+    const QByteArray range = m_reply->request().rawHeader("Range");
+    const qint64 rangeStart = range.startsWith("bytes=") ? range.mid(6).chopped(1).toLongLong() : 0;
+    if (status.toInt() != 200 || rangeStart <= 0)
+        return;
+
+    // A 200 answer carries the whole file, not the missing tail: appending it
+    // would corrupt the part file, so start it afresh.
+    qCDebug(MessageHandler::category) << metaObject()->className() << "The server ignored the range, starting the part file again";
+    if (!m_file->resize(0)) {
+        failWriting();
+        return;
+    }
+    m_hash.reset();
+    m_resumedLength = 0;
+    m_bytesDownloaded = 0;
+    if (m_progress)
+        m_progress->setValue(0);
+}
+
+void Download::onReadyRead()
+{
+    if (!m_reply || m_failed)
+        return;
+    restartIfRangeIgnored();
+    if (m_failed)
+        return;
+
+    const QByteArray chunk = m_reply->read(NetworkChunk);
+    qWarning() << "onReadyRead" << this << "path=" << m_path << "file?" << (m_file ? "yes" : "no");
+
+    if (m_reply->error() == QNetworkReply::NoError && !chunk.isEmpty()) {
+        m_bytesDownloaded += chunk.size();
+        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+        if (m_progress && length.isValid())
+            m_progress->setTo(length.toLongLong() + m_resumedLength);
+        if (m_progress)
+            m_progress->setValue(m_bytesDownloaded);
+        if (m_timer.isActive())
+            m_timer.start(timeout());
+
+        if (!m_path.isEmpty()) {
+            qWarning() << "write to file ";
+            if (m_file && m_file->isOpen() && m_file->isWritable() && m_file->write(chunk) == chunk.size()) {
+                m_hash.addData(chunk);
+            } else {
+                failWriting();
+                return;
+            }
+        } else {
+            m_buffer.append(chunk);
+        }
+    }
+
+    // One chunk per pass of the event loop keeps the interface responsive;
+    // a single chain of passes is enough however often readyRead fires.
+    if (m_reply && m_reply->bytesAvailable() > 0 && !m_readScheduled) {
+        m_readScheduled = true;
+        QTimer::singleShot(0, this, [this]() {
+            m_readScheduled = false;
+            onReadyRead();
+        });
+    }
+}
+
+void Download::failWriting()
+{
+    const QStorageInfo storage(m_file ? m_file->fileName() : m_path);
+    const bool full = storage.isValid() && storage.bytesAvailable() <= FullDiskThreshold;
+    fail(full ? tr("You ran out of space in your Downloads folder.") : tr("The download file is not writable."));
+}
+
+void Download::onError(QNetworkReply::NetworkError code)
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply || reply != m_reply)
+        return;
+    qWarning() << "Error" << code << "reading from" << reply->url() << ":" << reply->errorString();
+    if (m_path.isEmpty())
+        return;
+
+    if (QNetworkReply *next = nextReply())
+        handleNewReply(next);
+    else
+        m_receiver->onDownloadError(reply->errorString());
+}
+
+void Download::onSslErrors(const QList<QSslError> &errors)
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply || reply != m_reply)
+        return;
+    qWarning() << "Error reading from" << reply->url() << ":" << reply->errorString();
+    for (const QSslError &error : errors)
+        qWarning() << "SSL error" << error.errorString();
+    m_receiver->onDownloadError(reply->errorString());
+}
+
+void Download::onFinished()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply || reply != m_reply)
+        return;
+    m_timer.stop();
+
+    if (reply->error() != QNetworkReply::NoError) {
+        qCDebug(MessageHandler::category) << metaObject()->className() << "An error occurred at the end:" << reply->errorString();
+        if (m_file && m_file->exists() && m_file->size() == 0) {
+            m_file->close();
+            m_file->remove();
+        }
+        // Nothing will replace a page fetch, so it goes now.
+        if (m_path.isEmpty())
+            deleteLater();
+        return;
+    }
+
+    // Handlers of other objects run while draining; one of them may cancel us.
+    QPointer<Download> self(this);
+    while (self && m_reply && !m_failed && m_reply->bytesAvailable() > 0) {
+        onReadyRead();
+        QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
+    }
+    if (!self || !m_reply || m_failed)
+        return;
+
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Finished successfully";
+    if (m_file) {
+        m_file->close();
+        m_receiver->onFileDownloaded(m_file->fileName(), QString::fromLatin1(m_hash.result().toHex()));
+    } else {
+        m_receiver->onStringDownloaded(QString::fromUtf8(m_buffer));
+    }
+    m_reply->deleteLater();
+    m_reply = nullptr;
+    deleteLater();
+}
+
+void Download::onDownloadProgress(qlonglong bytesReceived, qlonglong bytesTotal)
+{
+    Q_UNUSED(bytesReceived)
+    Q_UNUSED(bytesTotal)
+}
+
+void Download::onTimedOut()
+{
+    if (!m_reply)
+        return;
+    qWarning() << m_reply->url() << "timed out. Trying another mirror.";
+    dropReply();
+    if (m_path.isEmpty()) {
+        deleteLater();
+        return;
+    }
+
+    if (QNetworkReply *next = nextReply())
+        handleNewReply(next);
+    else
+        m_receiver->onDownloadError(tr("Connection timed out"));
+}

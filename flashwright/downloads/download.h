@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QNetworkReply>
+#include <QObject>
+#include <QSslError>
+#include <QString>
+#include <QTimer>
+
+class DownloadManager;
+class DownloadReceiver;
+class Progress;
+class QFile;
+
+// One transfer for the DownloadManager: a page fetch collected in memory, or
+// a file download appended to "<path>.part", resumed from whatever an earlier
+// attempt left there and hashed with MD5 as it grows.
+class Download : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int InactivityTimeout = 15000;
+    static constexpr qint64 NetworkChunk = 65536;
+    static constexpr qint64 HashChunk = 1048576;
+    static constexpr qint64 ReadBufferSize = 67108864;
+    static constexpr qint64 FullDiskThreshold = 5242879;
+
+    Download(DownloadManager *parent, DownloadReceiver *receiver, const QString &path, Progress *progress);
+
+    DownloadManager *manager();
+    void handleNewReply(QNetworkReply *reply);
+    [[nodiscard]] qint64 bytesDownloaded() const { return m_bytesDownloaded; }
+    [[nodiscard]] bool hasCatchedUp() const { return !m_catchingUp; }
+
+    // Reports message to the receiver from the event loop, unless this
+    // download is deleted first, and then deletes it.
+    void failLater(const QString &message);
+
+private slots:
+    void start();
+    void catchUp();
+    void onReadyRead();
+    void onError(QNetworkReply::NetworkError code);
+    void onSslErrors(const QList<QSslError> &errors);
+    void onFinished();
+    void onDownloadProgress(qlonglong bytesReceived, qlonglong bytesTotal);
+    void onTimedOut();
+
+private:
+    void fail(const QString &message);
+    void failWriting();
+    void dropReply();
+    void restartIfRangeIgnored();
+    QNetworkReply *nextReply();
+    int timeout();
+
+    qint64 m_resumedLength = 0;
+    qint64 m_bytesDownloaded = 0;
+    QNetworkReply *m_reply = nullptr;
+    DownloadReceiver *m_receiver;
+    QString m_path;
+    Progress *m_progress;
+    QTimer m_timer;
+    bool m_catchingUp = false;
+    QFile *m_file = nullptr;
+    QByteArray m_buffer;
+    QCryptographicHash m_hash { QCryptographicHash::Md5 };
+    // Whether the current reply's status was looked at yet.
+    bool m_statusChecked = false;
+    bool m_failed = false;
+    bool m_readScheduled = false;
+};
