@@ -1,0 +1,124 @@
+#include "job.h"
+
+#include "dbustypes.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QVariantHash>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+const QString udisksService = QStringLiteral("org.freedesktop.UDisks2");
+const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
+const QString filesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
+const QString partitionInterface = QStringLiteral("org.freedesktop.UDisks2.Partition");
+
+QString objectPathProperty(const InterfacesAndProperties &interfaces, const QString &interface,
+                           const QString &property)
+{
+    return interfaces.value(interface).value(property).value<QDBusObjectPath>().path();
+}
+} // namespace
+
+std::tuple<std::unique_ptr<char[]>, char *, std::size_t> pageAlignedBuffer(std::size_t pages)
+{
+    static const std::size_t pageSize = static_cast<std::size_t>(getpagesize());
+    const std::size_t size = pages * pageSize;
+    std::size_t space = size + pageSize;
+    std::unique_ptr<char[]> owner(new char[space]);
+    void *start = owner.get();
+    if (!std::align(pageSize, size, start, space))
+        qBadAlloc();
+    return {std::move(owner), static_cast<char *>(start), size};
+}
+
+std::size_t logicalBlockSize(int fd)
+{
+    int size = 0;
+    if (ioctl(fd, BLKSSZGET, &size) != 0 || size <= 0)
+        return 512;
+    return static_cast<std::size_t>(size);
+}
+
+Job::Job(const QString &device)
+    : Job(QString(), device)
+{
+}
+
+Job::Job(const QString &image, const QString &device)
+    : m_image(image)
+    , m_device(device)
+    , m_out(stdout)
+    , m_err(stderr)
+    , m_fd(-1)
+{
+    qDBusRegisterMetaType<QHash<QString, QVariant>>();
+    qDBusRegisterMetaType<InterfacesAndProperties>();
+    qDBusRegisterMetaType<DBusIntrospection>();
+}
+
+QDBusUnixFileDescriptor Job::getDescriptor()
+{
+    QDBusInterface block(udisksService, m_device, blockInterface, QDBusConnection::systemBus(), this);
+    const QString drivePath = block.property("Drive").value<QDBusObjectPath>().path();
+
+    if (!unmountFilesystems(drivePath))
+        return QDBusUnixFileDescriptor(-1);
+
+    const QVariantHash options{{QStringLiteral("flags"), int(O_DIRECT | O_SYNC | O_CLOEXEC)}};
+    const QDBusReply<QDBusUnixFileDescriptor> reply = block.callWithArgumentList(
+        QDBus::Block, QStringLiteral("OpenDevice"), {QStringLiteral("rw"), QVariant::fromValue(options)});
+    if (reply.isValid() && reply.value().isValid())
+        return reply.value();
+
+    m_err << reply.error().message();
+    m_err.flush();
+    QCoreApplication::exit(2);
+    return QDBusUnixFileDescriptor(-1);
+}
+
+bool Job::unmountFilesystems(const QString &drivePath)
+{
+    QDBusInterface manager(udisksService, QStringLiteral("/org/freedesktop/UDisks2"),
+                           QStringLiteral("org.freedesktop.DBus.ObjectManager"), QDBusConnection::systemBus(),
+                           this);
+    const QDBusMessage reply = manager.call(QStringLiteral("GetManagedObjects"));
+    if (reply.arguments().size() != 1) {
+        m_err << reply.errorMessage();
+        m_err.flush();
+        QCoreApplication::exit(2);
+        return false;
+    }
+
+    // Loop devices, and on real systems device-mapper, LVM and LUKS volumes,
+    // have no drive object ("/"); matching by drive would then unmount every
+    // such volume of the machine, so only the target and its partitions count.
+    const bool byDrive = !drivePath.isEmpty() && drivePath != QLatin1String("/");
+    const auto objects = qdbus_cast<DBusIntrospection>(reply.arguments().constFirst());
+    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+        const InterfacesAndProperties &interfaces = it.value();
+        if (!interfaces.contains(filesystemInterface))
+            continue;
+        const bool onTarget = byDrive
+            ? objectPathProperty(interfaces, blockInterface, QStringLiteral("Drive")) == drivePath
+            : (it.key().path() == m_device
+               || objectPathProperty(interfaces, partitionInterface, QStringLiteral("Table")) == m_device);
+        if (!onTarget)
+            continue;
+        QDBusInterface filesystem(udisksService, it.key().path(), filesystemInterface,
+                                  QDBusConnection::systemBus(), this);
+        // Not mounted, busy or refused: opening is attempted anyway.
+        filesystem.call(QStringLiteral("Unmount"),
+                        QVariant::fromValue(QVariantHash{{QStringLiteral("force"), true}}));
+    }
+    return true;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDBusUnixFileDescriptor>
+#include <QObject>
+#include <QString>
+#include <QTextStream>
+
+#include <cstddef>
+#include <memory>
+#include <tuple>
+
+// A buffer whose start lies on a page boundary, as O_DIRECT transfers need:
+// the owning allocation, the aligned start and the usable size in bytes.
+std::tuple<std::unique_ptr<char[]>, char *, std::size_t> pageAlignedBuffer(std::size_t pages);
+
+// The logical block size of the device behind fd; every transfer on an
+// O_DIRECT descriptor must be a multiple of it. 512 when it cannot be asked.
+std::size_t logicalBlockSize(int fd);
+
+class Job : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Job(const QString &device);
+    Job(const QString &image, const QString &device);
+
+    // Unmounts what lives on the target and has UDisks2 open the device for
+    // writing. An invalid descriptor means the failure has been reported and
+    // the exit status set.
+    QDBusUnixFileDescriptor getDescriptor();
+
+public slots:
+    virtual void work() = 0;
+
+protected:
+    QString m_image;
+    QString m_device;
+    QTextStream m_out;
+    QTextStream m_err;
+    QDBusUnixFileDescriptor m_fd;
+
+private:
+    // False when the object list could not be read (reported, status 2).
+    bool unmountFilesystems(const QString &drivePath);
+};
