@@ -8,5 +8,10 @@ class MessageHandler
 {
 public:
     static const QLoggingCategory &category();
+    // Makes myMessageOutput the handler of every Qt message in the process.
     static void install();
 };
+
+// Ends the process with status 1 on a fatal message; writes every message to
+// standard error when options.verbose is set and discards it otherwise.
+void myMessageOutput(QtMsgType type, const QMessageLogContext &context, const QString &message);

@@ -1,0 +1,5 @@
+#include "crashhandler.h"
+
+void CrashHandler::install()
+{
+}

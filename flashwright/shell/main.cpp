@@ -1,0 +1,70 @@
+#include "appinfo.h"
+#include "crashhandler.h"
+#include "messagehandler.h"
+#include "options.h"
+#include "portalfiledialog.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLocale>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QTranslator>
+
+int main(int argc, char **argv)
+{
+    MessageHandler::install();
+    CrashHandler::install();
+
+    qputenv("QML_DISABLE_DISK_CACHE", "1");
+    if (qEnvironmentVariableIsEmpty("QSG_RENDER_LOOP"))
+        qputenv("QSG_RENDER_LOOP", "basic");
+
+    QApplication::setOrganizationDomain(AppInfo::makerDomain);
+    QApplication::setOrganizationName(AppInfo::makerDomain);
+    QApplication::setApplicationName(AppInfo::applicationName);
+
+    auto *app = new QApplication(argc, argv);
+
+    // Before any singleton exists, so every reader sees the final values.
+    options.parse(app->arguments());
+
+    qCDebug(MessageHandler::category) << "Application constructed";
+
+    const QLocale system = QLocale::system();
+    auto *locale = new QLocale(system.language(), system.script(), system.territory());
+    auto *translator = new QTranslator();
+    if (translator->load(*locale, QString(), QString(), QStringLiteral(":/translations"))) {
+        qCDebug(MessageHandler::category) << "Localization " << *locale;
+        QApplication::installTranslator(translator);
+    }
+
+    QApplication::setDesktopFileName(AppInfo::applicationId);
+
+    auto *icon = new QIcon();
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon->addFile(QStringLiteral(":/appicon/%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(*icon);
+
+    qCDebug(MessageHandler::category) << "Injecting QML context properties";
+    auto *engine = new QQmlApplicationEngine();
+    QQmlContext *context = engine->rootContext();
+    // The pages know these objects only by name; keep the order: downloadManager,
+    // drives, portalFileDialog, flashwrightVersion, releases.
+    context->setContextProperty(QStringLiteral("portalFileDialog"), new PortalFileDialog(app, 0));
+    context->setContextProperty(QStringLiteral("flashwrightVersion"), AppInfo::version);
+
+    qCDebug(MessageHandler::category) << "Loading the QML source code";
+    engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
+
+    qCDebug(MessageHandler::category) << "Starting the application";
+    const int status = QApplication::exec();
+    qCDebug(MessageHandler::category) << "Quitting with status" << status;
+
+    delete engine;
+    delete icon;
+    delete locale;
+    delete translator;
+    delete app;
+    return status;
+}
