@@ -1,5 +1,6 @@
 #include "appinfo.h"
 #include "crashhandler.h"
+#include "downloadmanager.h"
 #include "messagehandler.h"
 #include "options.h"
 #include "portalfiledialog.h"
@@ -50,9 +51,13 @@ int main(int argc, char **argv)
     auto *engine = new QQmlApplicationEngine();
     QQmlContext *context = engine->rootContext();
     // The pages know these objects only by name; keep the order: downloadManager,
-    // drives, portalFileDialog, flashwrightVersion, releases.
+    // drives, portalFileDialog, flashwrightVersion, releases. The singletons come
+    // into being here, after the command line has been read.
+    context->setContextProperty(QStringLiteral("downloadManager"), DownloadManager::instance());
+    // drives: the DriveManager singleton goes here.
     context->setContextProperty(QStringLiteral("portalFileDialog"), new PortalFileDialog(app, 0));
     context->setContextProperty(QStringLiteral("flashwrightVersion"), AppInfo::version);
+    // releases: the ReleaseManager goes here.
 
     qCDebug(MessageHandler::category) << "Loading the QML source code";
     engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
