@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// The fake UDisks2 service (fakeudisks2.py beside this file) on the bus that
+// DBUS_SYSTEM_BUS_ADDRESS names, usually a PrivateBus started before. The JSON
+// configuration says which objects exist and how each call is answered (the
+// script's own comment lists the keys); every call the service receives is
+// logged and can be read back with calls().
+class FakeUDisks2
+{
+public:
+    FakeUDisks2();
+    ~FakeUDisks2();
+
+    FakeUDisks2(const FakeUDisks2 &) = delete;
+    FakeUDisks2 &operator=(const FakeUDisks2 &) = delete;
+
+    // False when the interpreter lacks the dbus or GLib bindings: tests skip then.
+    [[nodiscard]] static bool isAvailable(QString *why = nullptr);
+    [[nodiscard]] static QString blockPath(const QString &name);
+    [[nodiscard]] static QString drivePath(const QString &name);
+
+    // Starts the service and waits until it owns its name. A running service
+    // is stopped first, and the call log starts empty.
+    bool start(const QJsonObject &config);
+    void stop();
+    [[nodiscard]] QString errorString() const { return m_errorString; }
+
+    // The calls received so far, oldest first, as logged by the script; with a
+    // method name only the calls of that method.
+    [[nodiscard]] QList<QJsonObject> calls(const QString &method = QString()) const;
+    [[nodiscard]] QStringList callObjects(const QString &method) const;
+    // Waits, running the event loop, until a call of that method arrives.
+    bool waitForCall(const QString &method, int timeoutMs = 10000) const;
+
+private:
+    [[nodiscard]] static QString python();
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_logPath;
+    QString m_errorString;
+};

@@ -1,0 +1,336 @@
+#!/usr/bin/python3
+"""A stand-in for the UDisks2 disk service, for tests on a private bus.
+
+Usage: fakeudisks2.py CONFIG.json LOG.jsonl
+
+It connects to the bus named by DBUS_SYSTEM_BUS_ADDRESS, owns
+org.freedesktop.UDisks2, prints "READY" on standard output and serves until it
+is terminated. Every method call it receives is appended to LOG as one JSON
+object per line: {"interface", "method", "object", "args", "signature",
+"optionTypes"} (optionTypes: the D-Bus type of each value of the call's a{sv}).
+
+CONFIG:
+{
+  "managedObjectsError": "text",          # GetManagedObjects fails with it
+  "blocks": {
+    "/org/freedesktop/UDisks2/block_devices/sdb": {
+      "drive": "/org/freedesktop/UDisks2/drives/d1",   # default "/"
+      "idType": "", "device": "/dev/sdb",
+      "filesystem": {} or {"unmountError": "text"},   # has a Filesystem
+      "partitionOf": "/org/.../block_devices/sdb",     # has a Partition (Table)
+      "partitionTable": {} or {"partition": PATH} or {"error": "text"},
+      "open": {"file": PATH} or {"error": "text"} or {"pipe": true},
+      "format": {} or {"error": "text"} or {"noReply": true}
+    }
+  },
+  "drives": {"/org/freedesktop/UDisks2/drives/d1": {"Size": 1024, ...}}
+}
+An error may also be given as {"name": "org.freedesktop.UDisks2.Error.X",
+"message": "text"}.
+
+"open" hands back a descriptor of PATH opened read-write (without O_DIRECT:
+the test's files usually live on tmpfs, which refuses it), or the write end of
+a pipe that the service drains. "noReply" drops the connection that received
+the call without answering, so the caller sees NoReply at once; a second
+connection queued for the name takes over, so later calls are still served.
+"""
+
+import json
+import os
+import sys
+import threading
+
+import dbus
+import dbus.bus
+import dbus.exceptions
+import dbus.mainloop.glib
+import dbus.service
+from gi.repository import GLib
+
+BUS_NAME = 'org.freedesktop.UDisks2'
+ROOT = '/org/freedesktop/UDisks2'
+BLOCK = 'org.freedesktop.UDisks2.Block'
+FILESYSTEM = 'org.freedesktop.UDisks2.Filesystem'
+PARTITION = 'org.freedesktop.UDisks2.Partition'
+TABLE = 'org.freedesktop.UDisks2.PartitionTable'
+DRIVE = 'org.freedesktop.UDisks2.Drive'
+PROPERTIES = 'org.freedesktop.DBus.Properties'
+MANAGER = 'org.freedesktop.DBus.ObjectManager'
+INTROSPECTABLE = 'org.freedesktop.DBus.Introspectable'
+DEFAULT_ERROR = 'org.freedesktop.UDisks2.Error.Failed'
+
+TYPE_CODES = {
+    dbus.Boolean: 'b', dbus.Byte: 'y', dbus.Int16: 'n', dbus.UInt16: 'q',
+    dbus.Int32: 'i', dbus.UInt32: 'u', dbus.Int64: 'x', dbus.UInt64: 't',
+    dbus.Double: 'd', dbus.String: 's', dbus.ObjectPath: 'o',
+    dbus.Signature: 'g', dbus.types.UnixFd: 'h',
+}
+
+DRIVE_TYPES = {'Removable': 'b', 'Optical': 'b', 'MediaAvailable': 'b',
+               'ConnectionBus': 's', 'Vendor': 's', 'Model': 's', 'Size': 't'}
+
+
+def type_code(value):
+    if isinstance(value, dbus.Dictionary):
+        return 'a{%s}' % value.signature if value.signature else 'a{sv}'
+    if isinstance(value, (dbus.Array, dbus.ByteArray)):
+        return 'a' + (value.signature or '?')
+    if isinstance(value, dbus.Struct):
+        return '(' + ''.join(type_code(v) for v in value) + ')'
+    return TYPE_CODES.get(type(value), '?')
+
+
+def native(value):
+    if isinstance(value, dbus.Boolean):
+        return bool(value)
+    if isinstance(value, dict):
+        return {str(k): native(v) for k, v in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [native(v) for v in value]
+    if isinstance(value, dbus.types.UnixFd):
+        return 'fd'
+    if isinstance(value, int):
+        return int(value)
+    if isinstance(value, float):
+        return float(value)
+    return str(value)
+
+
+def dbus_error(spec):
+    if isinstance(spec, dict):
+        return dbus.exceptions.DBusException(spec.get('message', ''), name=spec.get('name', DEFAULT_ERROR))
+    return dbus.exceptions.DBusException(str(spec), name=DEFAULT_ERROR)
+
+
+def variant(code, value):
+    if code == 'o':
+        return dbus.ObjectPath(value or '/')
+    if code == 's':
+        return dbus.String(value)
+    if code == 'b':
+        return dbus.Boolean(value)
+    if code == 't':
+        return dbus.UInt64(value)
+    if code == 'ay':
+        return dbus.Array([dbus.Byte(b) for b in value], signature='y')
+    raise ValueError(code)
+
+
+class Service:
+    def __init__(self, config, log_path):
+        self.config = config
+        self.blocks = config.get('blocks', {})
+        self.drives = config.get('drives', {})
+        self.log = open(log_path, 'a', buffering=1, encoding='utf-8')
+        self.address = os.environ['DBUS_SYSTEM_BUS_ADDRESS']
+        self.connections = []
+        self.keep = []
+
+    def record(self, interface, method, path, args):
+        entry = {'interface': interface, 'method': method, 'object': path,
+                 'args': [native(a) for a in args],
+                 'signature': ''.join(type_code(a) for a in args)}
+        options = [a for a in args if isinstance(a, dbus.Dictionary)]
+        if options:
+            entry['optionTypes'] = {str(k): type_code(v) for k, v in options[-1].items()}
+        self.log.write(json.dumps(entry) + '\n')
+
+    def interfaces(self, path):
+        """{interface: {property: (code, value)}} of one object."""
+        result = {}
+        if path in self.blocks:
+            b = self.blocks[path]
+            result[BLOCK] = {
+                'Drive': ('o', b.get('drive', '/')),
+                'IdType': ('s', b.get('idType', '')),
+                'Device': ('ay', os.fsencode(b.get('device', '/dev/fake')) + b'\0'),
+            }
+            if 'filesystem' in b:
+                result[FILESYSTEM] = {}
+            if 'partitionOf' in b:
+                result[PARTITION] = {'Table': ('o', b['partitionOf'])}
+            if 'partitionTable' in b:
+                result[TABLE] = {'Type': ('s', 'gpt')}
+        elif path in self.drives:
+            d = self.drives[path]
+            result[DRIVE] = {k: (DRIVE_TYPES.get(k, 's'), v) for k, v in d.items()}
+        return result
+
+    def serve(self):
+        """Opens one more connection, exports every object on it and asks for the name."""
+        conn = dbus.bus.BusConnection(self.address)
+        objects = [FakeObject(conn, ROOT, self)]
+        for path in list(self.blocks) + list(self.drives):
+            objects.append(FakeObject(conn, path, self))
+        conn.request_name(BUS_NAME, 0)
+        self.connections.append(conn)
+        self.keep.append(objects)
+        return conn
+
+    def drop(self, conn):
+        # A queued standby takes the name over; keep one in reserve.
+        self.serve()
+        conn.close()
+        return False
+
+
+def properties_xml(props):
+    return ''.join('<property name="%s" type="%s" access="read"/>' % (k, c) for k, (c, _) in props.items())
+
+
+METHODS_XML = {
+    BLOCK: '<method name="OpenDevice"><arg name="mode" type="s" direction="in"/>'
+           '<arg name="options" type="a{sv}" direction="in"/><arg name="fd" type="h" direction="out"/></method>'
+           '<method name="Format"><arg name="type" type="s" direction="in"/>'
+           '<arg name="options" type="a{sv}" direction="in"/></method>',
+    FILESYSTEM: '<method name="Unmount"><arg name="options" type="a{sv}" direction="in"/></method>',
+    TABLE: '<method name="CreatePartition"><arg name="offset" type="t" direction="in"/>'
+           '<arg name="size" type="t" direction="in"/><arg name="type" type="s" direction="in"/>'
+           '<arg name="name" type="s" direction="in"/><arg name="options" type="a{sv}" direction="in"/>'
+           '<arg name="created_partition" type="o" direction="out"/></method>',
+}
+
+
+class FakeObject(dbus.service.Object):
+    def __init__(self, conn, path, service):
+        super().__init__(conn, path)
+        self.path = path
+        self.service = service
+        self.conn = conn
+
+    def config(self):
+        return self.service.blocks.get(self.path, {})
+
+    def require(self, interface):
+        if interface not in self.service.interfaces(self.path):
+            raise dbus.exceptions.DBusException(
+                'No such interface "%s" on object at path %s' % (interface, self.path),
+                name='org.freedesktop.DBus.Error.UnknownMethod')
+
+    @dbus.service.method(INTROSPECTABLE, in_signature='', out_signature='s')
+    def Introspect(self):
+        parts = ['<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN" '
+                 '"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">\n<node>',
+                 '<interface name="%s"><method name="Introspect"><arg type="s" direction="out"/></method></interface>'
+                 % INTROSPECTABLE,
+                 '<interface name="%s"><method name="Get"><arg type="s" direction="in"/><arg type="s" direction="in"/>'
+                 '<arg type="v" direction="out"/></method><method name="GetAll"><arg type="s" direction="in"/>'
+                 '<arg type="a{sv}" direction="out"/></method></interface>' % PROPERTIES]
+        if self.path == ROOT:
+            parts.append('<interface name="%s"><method name="GetManagedObjects">'
+                         '<arg type="a{oa{sa{sv}}}" direction="out"/></method></interface>' % MANAGER)
+        for interface, props in self.service.interfaces(self.path).items():
+            parts.append('<interface name="%s">%s%s</interface>'
+                         % (interface, METHODS_XML.get(interface, ''), properties_xml(props)))
+        parts.append('</node>')
+        return ''.join(parts)
+
+    @dbus.service.method(PROPERTIES, in_signature='ss', out_signature='v')
+    def Get(self, interface, name):
+        self.service.record(PROPERTIES, 'Get', self.path, [interface, name])
+        props = self.service.interfaces(self.path).get(str(interface))
+        if props is None or str(name) not in props:
+            raise dbus.exceptions.DBusException('No such property "%s"' % name,
+                                                name='org.freedesktop.DBus.Error.InvalidArgs')
+        code, value = props[str(name)]
+        return variant(code, value)
+
+    @dbus.service.method(PROPERTIES, in_signature='s', out_signature='a{sv}')
+    def GetAll(self, interface):
+        self.service.record(PROPERTIES, 'GetAll', self.path, [interface])
+        props = self.service.interfaces(self.path).get(str(interface), {})
+        return dbus.Dictionary({k: variant(c, v) for k, (c, v) in props.items()}, signature='sv')
+
+    @dbus.service.method(MANAGER, in_signature='', out_signature='a{oa{sa{sv}}}')
+    def GetManagedObjects(self):
+        self.service.record(MANAGER, 'GetManagedObjects', self.path, [])
+        if self.path != ROOT:
+            raise dbus.exceptions.DBusException('No object manager here',
+                                                name='org.freedesktop.DBus.Error.UnknownMethod')
+        error = self.service.config.get('managedObjectsError')
+        if error is not None:
+            raise dbus_error(error)
+        result = dbus.Dictionary({}, signature='oa{sa{sv}}')
+        for path in list(self.service.blocks) + list(self.service.drives):
+            interfaces = dbus.Dictionary({}, signature='sa{sv}')
+            for interface, props in self.service.interfaces(path).items():
+                interfaces[interface] = dbus.Dictionary({k: variant(c, v) for k, (c, v) in props.items()},
+                                                        signature='sv')
+            result[dbus.ObjectPath(path)] = interfaces
+        return result
+
+    @dbus.service.method(FILESYSTEM, in_signature='a{sv}', out_signature='')
+    def Unmount(self, options):
+        self.service.record(FILESYSTEM, 'Unmount', self.path, [options])
+        self.require(FILESYSTEM)
+        error = (self.config().get('filesystem') or {}).get('unmountError')
+        if error is not None:
+            raise dbus_error(error)
+
+    @dbus.service.method(BLOCK, in_signature='sa{sv}', out_signature='h')
+    def OpenDevice(self, mode, options):
+        self.service.record(BLOCK, 'OpenDevice', self.path, [mode, options])
+        self.require(BLOCK)
+        spec = self.config().get('open', {'error': 'No device configured'})
+        if 'error' in spec:
+            raise dbus_error(spec['error'])
+        if spec.get('pipe'):
+            reader, writer = os.pipe()
+            threading.Thread(target=drain, args=(reader,), daemon=True).start()
+            fd = writer
+        else:
+            fd = os.open(spec['file'], os.O_RDWR | os.O_CLOEXEC)
+        result = dbus.types.UnixFd(fd)
+        os.close(fd)
+        return result
+
+    @dbus.service.method(BLOCK, in_signature='sa{sv}', out_signature='',
+                         async_callbacks=('reply', 'fail'))
+    def Format(self, kind, options, reply, fail):
+        self.service.record(BLOCK, 'Format', self.path, [kind, options])
+        try:
+            self.require(BLOCK)
+        except dbus.exceptions.DBusException as e:
+            fail(e)
+            return
+        spec = self.config().get('format', {})
+        if spec.get('noReply'):
+            GLib.idle_add(self.service.drop, self.conn)
+        elif 'error' in spec:
+            fail(dbus_error(spec['error']))
+        else:
+            reply()
+
+    @dbus.service.method(TABLE, in_signature='ttssa{sv}', out_signature='o')
+    def CreatePartition(self, offset, size, kind, name, options):
+        self.service.record(TABLE, 'CreatePartition', self.path, [offset, size, kind, name, options])
+        self.require(TABLE)
+        spec = self.config().get('partitionTable') or {}
+        if 'error' in spec:
+            raise dbus_error(spec['error'])
+        return dbus.ObjectPath(spec.get('partition', self.path + '1'))
+
+
+def drain(fd):
+    while os.read(fd, 1 << 20):
+        pass
+    os.close(fd)
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.stderr.write('usage: fakeudisks2.py CONFIG LOG\n')
+        return 2
+    with open(sys.argv[1], encoding='utf-8') as f:
+        config = json.load(f)
+    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+    service = Service(config, sys.argv[2])
+    service.serve()
+    service.serve()  # the standby
+    print('READY', flush=True)
+    GLib.MainLoop().run()
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
