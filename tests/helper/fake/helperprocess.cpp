@@ -1,0 +1,63 @@
+#include "helperprocess.h"
+
+#include <QProcessEnvironment>
+
+HelperProcess::HelperProcess(QObject *parent)
+    : QProcess(parent)
+{
+    setProgram(program());
+    setProcessChannelMode(QProcess::SeparateChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    environment.remove(QStringLiteral("LANGUAGE"));
+    setProcessEnvironment(environment);
+}
+
+QString HelperProcess::program()
+{
+    return QStringLiteral(FLASHWRIGHT_BUILD_DIR "/bin/helper");
+}
+
+bool HelperProcess::run(const QStringList &arguments, int timeoutMs)
+{
+    return launch(arguments) && finish(timeoutMs);
+}
+
+bool HelperProcess::launch(const QStringList &arguments)
+{
+    m_output.clear();
+    m_errors.clear();
+    m_failure.clear();
+    setArguments(arguments);
+    start();
+    if (!waitForStarted(10000)) {
+        m_failure = QStringLiteral("the helper did not start: ") + errorString();
+        return false;
+    }
+    return true;
+}
+
+bool HelperProcess::finish(int timeoutMs)
+{
+    const bool ended = waitForFinished(timeoutMs);
+    if (!ended) {
+        kill();
+        waitForFinished(5000);
+    }
+    m_output += readAllStandardOutput();
+    m_errors += readAllStandardError();
+    if (!ended)
+        m_failure = QStringLiteral("the helper did not end in time; stdout: ") + QString::fromUtf8(m_output);
+    else if (exitStatus() != QProcess::NormalExit)
+        m_failure = QStringLiteral("the helper crashed; stderr: ") + QString::fromUtf8(m_errors);
+    return ended && exitStatus() == QProcess::NormalExit;
+}
+
+QList<QByteArray> HelperProcess::outputLines() const
+{
+    QList<QByteArray> lines = m_output.split('\n');
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    return lines;
+}

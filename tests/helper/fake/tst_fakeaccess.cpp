@@ -1,0 +1,326 @@
+// The helper's command line and its way to the device: which filesystems it
+// has UDisks2 unmount, how it asks for the device, and what it reports when
+// UDisks2 refuses.
+
+#include "fakeudisks2.h"
+#include "helperprocess.h"
+#include "privatebus.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString kTarget = FakeUDisks2::blockPath(QStringLiteral("sdb"));
+
+QString block(const QString &name)
+{
+    return FakeUDisks2::blockPath(name);
+}
+
+QString drive(const QString &name)
+{
+    return name == QLatin1String("/") ? name : FakeUDisks2::drivePath(name);
+}
+
+// A block object on a drive ("/" for none), with more keys of the fake's configuration.
+QJsonObject onDrive(const QString &driveName, QJsonObject keys = {})
+{
+    keys.insert(QStringLiteral("drive"), drive(driveName));
+    return keys;
+}
+
+QJsonObject partitionOf(const QString &table, const QString &driveName, bool filesystem)
+{
+    QJsonObject keys{{QStringLiteral("partitionOf"), block(table)}};
+    if (filesystem)
+        keys.insert(QStringLiteral("filesystem"), QJsonObject());
+    return onDrive(driveName, keys);
+}
+
+const QJsonObject kFilesystem{{QStringLiteral("filesystem"), QJsonObject()}};
+const QJsonObject kTable{{QStringLiteral("partitionTable"), QJsonObject()}};
+
+QJsonObject drives()
+{
+    return {{drive(QStringLiteral("d1")), QJsonObject{{QStringLiteral("Size"), 1 << 20}}},
+            {drive(QStringLiteral("d2")), QJsonObject{{QStringLiteral("Size"), 1 << 20}}}};
+}
+
+} // namespace
+
+class TestFakeAccess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void wrongCommandLine_data();
+    void wrongCommandLine();
+    void openFailure_data();
+    void openFailure();
+    void openRequest();
+    void unmountSelection_data();
+    void unmountSelection();
+
+private:
+    QJsonObject config(QJsonObject blocks) const;
+
+    PrivateBus m_bus{PrivateBus::System};
+    FakeUDisks2 m_fake;
+    QTemporaryDir m_dir;
+    QString m_device;
+    QString m_image;
+    QString m_emptyImage;
+};
+
+void TestFakeAccess::initTestCase()
+{
+    QVERIFY2(QFileInfo(HelperProcess::program()).isExecutable(), "the helper has not been built");
+    QString why;
+    if (!FakeUDisks2::isAvailable(&why))
+        QSKIP(qPrintable(why));
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+        QSKIP("dbus-daemon is not installed");
+    QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
+    QVERIFY(m_dir.isValid());
+    m_device = m_dir.filePath(QStringLiteral("device"));
+    m_image = m_dir.filePath(QStringLiteral("image.img"));
+    m_emptyImage = m_dir.filePath(QStringLiteral("empty.img"));
+    QFile image(m_image);
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    image.write(QByteArray(1000, 'x'));
+    image.close();
+    QFile empty(m_emptyImage);
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+}
+
+void TestFakeAccess::init()
+{
+    QFile device(m_device);
+    QVERIFY(device.open(QIODevice::WriteOnly | QIODevice::Truncate));
+}
+
+QJsonObject TestFakeAccess::config(QJsonObject blocks) const
+{
+    QJsonObject target = blocks.value(kTarget).toObject();
+    if (!target.contains(QStringLiteral("open")))
+        target.insert(QStringLiteral("open"), QJsonObject{{QStringLiteral("file"), m_device}});
+    blocks.insert(kTarget, target);
+    return {{QStringLiteral("blocks"), blocks}, {QStringLiteral("drives"), drives()}};
+}
+
+void TestFakeAccess::wrongCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    const QString image = QStringLiteral("image.img");
+
+    QTest::newRow("no arguments") << QStringList();
+    QTest::newRow("write without image") << QStringList{QStringLiteral("write"), kTarget};
+    QTest::newRow("write with one more") << QStringList{QStringLiteral("write"), image, kTarget, QStringLiteral("x")};
+    QTest::newRow("restore without device") << QStringList{QStringLiteral("restore")};
+    QTest::newRow("restore with one more") << QStringList{QStringLiteral("restore"), kTarget, QStringLiteral("x")};
+    QTest::newRow("restore with an image") << QStringList{QStringLiteral("restore"), image, kTarget};
+    QTest::newRow("upper-case WRITE") << QStringList{QStringLiteral("WRITE"), image, kTarget};
+    QTest::newRow("capitalised Restore") << QStringList{QStringLiteral("Restore"), kTarget};
+    QTest::newRow("unknown job") << QStringList{QStringLiteral("erase"), kTarget};
+    QTest::newRow("empty job word") << QStringList{QString(), image, kTarget};
+}
+
+void TestFakeAccess::wrongCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    QVERIFY2(m_fake.start(config({{kTarget, onDrive(QStringLiteral("d1"), kFilesystem)}})),
+             qPrintable(m_fake.errorString()));
+
+    HelperProcess helper;
+    QVERIFY2(helper.run(arguments), qPrintable(helper.failure()));
+    QCOMPARE(helper.exitCode(), 1);
+    QCOMPARE(helper.errors(), QByteArray("Helper: Wrong arguments entered"));
+    QCOMPARE(helper.output(), QByteArray());
+    // No job ran: nothing was unmounted or opened.
+    QCOMPARE(m_fake.calls(QStringLiteral("GetManagedObjects")).size(), 0);
+    QCOMPARE(m_fake.calls(QStringLiteral("Unmount")).size(), 0);
+    QCOMPARE(m_fake.calls(QStringLiteral("OpenDevice")).size(), 0);
+}
+
+void TestFakeAccess::openFailure_data()
+{
+    QTest::addColumn<bool>("restore");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QJsonObject>("configChange");
+    QTest::addColumn<QByteArray>("expectedErrors"); // empty: any text
+    QTest::addColumn<int>("expectedStatus");
+    QTest::addColumn<bool>("openCalled");
+
+    const QJsonObject unreadable{{QStringLiteral("managedObjectsError"), QStringLiteral("Object list unavailable")}};
+    const QJsonObject refused{
+        {QStringLiteral("open"),
+         QJsonObject{{QStringLiteral("error"),
+                      QJsonObject{{QStringLiteral("name"), QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized")},
+                                  {QStringLiteral("message"), QStringLiteral("Not authorized to perform operation")}}}}}};
+
+    QTest::newRow("write: object list unreadable")
+        << false << kTarget << unreadable << QByteArray("Object list unavailable") << 2 << false;
+    QTest::newRow("write: opening refused")
+        << false << kTarget << refused << QByteArray("Not authorized to perform operation") << 2 << true;
+    QTest::newRow("write: not a UDisks2 object")
+        << false << block(QStringLiteral("nothing")) << QJsonObject() << QByteArray() << 2 << false;
+    QTest::newRow("restore: object list unreadable")
+        << true << kTarget << unreadable << QByteArray("Object list unavailableFailed to open device for writing")
+        << 1 << false;
+    QTest::newRow("restore: opening refused")
+        << true << kTarget << refused
+        << QByteArray("Not authorized to perform operationFailed to open device for writing") << 1 << true;
+}
+
+void TestFakeAccess::openFailure()
+{
+    QFETCH(bool, restore);
+    QFETCH(QString, target);
+    QFETCH(QJsonObject, configChange);
+    QFETCH(QByteArray, expectedErrors);
+    QFETCH(int, expectedStatus);
+    QFETCH(bool, openCalled);
+
+    QJsonObject target_ = onDrive(QStringLiteral("d1"), kTable);
+    if (configChange.contains(QStringLiteral("open")))
+        target_.insert(QStringLiteral("open"), configChange.value(QStringLiteral("open")));
+    QJsonObject configuration = config({{kTarget, target_},
+                                        {block(QStringLiteral("sdb1")),
+                                         partitionOf(QStringLiteral("sdb"), QStringLiteral("d1"), true)}});
+    if (configChange.contains(QStringLiteral("managedObjectsError")))
+        configuration.insert(QStringLiteral("managedObjectsError"), configChange.value(QStringLiteral("managedObjectsError")));
+    QVERIFY2(m_fake.start(configuration), qPrintable(m_fake.errorString()));
+
+    HelperProcess helper;
+    const QStringList arguments = restore ? QStringList{QStringLiteral("restore"), target}
+                                          : QStringList{QStringLiteral("write"), m_image, target};
+    QVERIFY2(helper.run(arguments), qPrintable(helper.failure()));
+    QCOMPARE(helper.exitCode(), expectedStatus);
+    if (expectedErrors.isEmpty())
+        QVERIFY(!helper.errors().isEmpty());
+    else
+        QCOMPARE(helper.errors(), expectedErrors);
+    QCOMPARE(helper.output(), QByteArray());
+    QCOMPARE(m_fake.calls(QStringLiteral("OpenDevice")).size(), openCalled ? 1 : 0);
+    QCOMPARE(m_fake.calls(QStringLiteral("Format")).size(), 0);
+    QCOMPARE(QFileInfo(m_device).size(), 0);
+}
+
+void TestFakeAccess::openRequest()
+{
+    QVERIFY2(m_fake.start(config({{kTarget, onDrive(QStringLiteral("d1"))}})), qPrintable(m_fake.errorString()));
+
+    HelperProcess helper;
+    QVERIFY2(helper.run({QStringLiteral("write"), m_emptyImage, kTarget}), qPrintable(helper.failure()));
+    QCOMPARE(helper.exitCode(), 0);
+
+    const QList<QJsonObject> opens = m_fake.calls(QStringLiteral("OpenDevice"));
+    QCOMPARE(opens.size(), 1);
+    const QJsonObject open = opens.constFirst();
+    QCOMPARE(open.value(QStringLiteral("object")).toString(), kTarget);
+    QCOMPARE(open.value(QStringLiteral("signature")).toString(), QStringLiteral("sa{sv}"));
+    // O_DIRECT | O_SYNC | O_CLOEXEC as an int.
+    QCOMPARE(open.value(QStringLiteral("args")).toArray(),
+             (QJsonArray{QStringLiteral("rw"), QJsonObject{{QStringLiteral("flags"), 1593344}}}));
+    QCOMPARE(open.value(QStringLiteral("optionTypes")).toObject(), (QJsonObject{{QStringLiteral("flags"), QStringLiteral("i")}}));
+}
+
+void TestFakeAccess::unmountSelection_data()
+{
+    QTest::addColumn<QJsonObject>("blocks");
+    QTest::addColumn<QStringList>("expectedUnmounts");
+
+    const QString d1 = QStringLiteral("d1");
+    const QString d2 = QStringLiteral("d2");
+    const QString none = QStringLiteral("/");
+    const QString sdb = QStringLiteral("sdb");
+    const QString sdc = QStringLiteral("sdc");
+
+    QTest::newRow("every filesystem of the drive, none of another")
+        << QJsonObject{{kTarget, onDrive(d1, kTable)},
+                       {block(QStringLiteral("sdb1")), partitionOf(sdb, d1, true)},
+                       {block(QStringLiteral("sdb2")), partitionOf(sdb, d1, true)},
+                       {block(QStringLiteral("sdb3")), partitionOf(sdb, d1, false)},
+                       {block(sdc), onDrive(d2, kTable)},
+                       {block(QStringLiteral("sdc1")), partitionOf(sdc, d2, true)}}
+        << QStringList{block(QStringLiteral("sdb1")), block(QStringLiteral("sdb2"))};
+    QTest::newRow("filesystem on the whole drive")
+        << QJsonObject{{kTarget, onDrive(d1, kFilesystem)}, {block(sdc), onDrive(d2, kFilesystem)}}
+        << QStringList{kTarget};
+    QTest::newRow("drive without filesystems")
+        << QJsonObject{{kTarget, onDrive(d1, kTable)},
+                       {block(QStringLiteral("sdb1")), partitionOf(sdb, d1, false)},
+                       {block(QStringLiteral("sdc1")), partitionOf(sdc, d2, true)}}
+        << QStringList();
+    QTest::newRow("unmount errors ignored")
+        << QJsonObject{{kTarget, onDrive(d1, kTable)},
+                       {block(QStringLiteral("sdb1")),
+                        onDrive(d1, {{QStringLiteral("partitionOf"), kTarget},
+                                     {QStringLiteral("filesystem"),
+                                      QJsonObject{{QStringLiteral("unmountError"), QStringLiteral("Device is busy")}}}})},
+                       {block(QStringLiteral("sdb2")),
+                        onDrive(d1, {{QStringLiteral("partitionOf"), kTarget},
+                                     {QStringLiteral("filesystem"),
+                                      QJsonObject{{QStringLiteral("unmountError"), QStringLiteral("Not mounted")}}}})}}
+        << QStringList{block(QStringLiteral("sdb1")), block(QStringLiteral("sdb2"))};
+    // Devices without a drive (loop devices, some card readers) all share the
+    // drive "/": only the target and its own partitions are the target's.
+    QTest::newRow("no drive: the target and its partitions only")
+        << QJsonObject{{kTarget, onDrive(none, {{QStringLiteral("filesystem"), QJsonObject()},
+                                               {QStringLiteral("partitionTable"), QJsonObject()}})},
+                       {block(QStringLiteral("sdb1")), partitionOf(sdb, none, true)},
+                       {block(QStringLiteral("sdb2")), partitionOf(sdb, none, true)},
+                       {block(sdc), onDrive(none, kFilesystem)},
+                       {block(QStringLiteral("sdc1")), partitionOf(sdc, none, true)},
+                       {block(QStringLiteral("loop0")), onDrive(none, kFilesystem)},
+                       {block(QStringLiteral("sdd1")), partitionOf(QStringLiteral("sdd"), d2, true)}}
+        << QStringList{kTarget, block(QStringLiteral("sdb1")), block(QStringLiteral("sdb2"))};
+    QTest::newRow("no drive, no filesystem of its own")
+        << QJsonObject{{kTarget, onDrive(none, kTable)},
+                       {block(QStringLiteral("sdb1")), partitionOf(sdb, none, false)},
+                       {block(QStringLiteral("loop0")), onDrive(none, kFilesystem)}}
+        << QStringList();
+}
+
+void TestFakeAccess::unmountSelection()
+{
+    QFETCH(QJsonObject, blocks);
+    QFETCH(QStringList, expectedUnmounts);
+    QVERIFY2(m_fake.start(config(blocks)), qPrintable(m_fake.errorString()));
+
+    HelperProcess helper;
+    QVERIFY2(helper.run({QStringLiteral("write"), m_emptyImage, kTarget}), qPrintable(helper.failure()));
+    QCOMPARE(helper.errors(), QByteArray("OK\n"));
+    QCOMPARE(helper.exitCode(), 0);
+
+    QStringList unmounted = m_fake.callObjects(QStringLiteral("Unmount"));
+    unmounted.sort();
+    expectedUnmounts.sort();
+    QCOMPARE(unmounted, expectedUnmounts);
+
+    const QList<QJsonObject> calls = m_fake.calls();
+    bool opened = false;
+    for (const QJsonObject &call : calls) {
+        const QString method = call.value(QStringLiteral("method")).toString();
+        if (method == QLatin1String("OpenDevice"))
+            opened = true;
+        if (method != QLatin1String("Unmount"))
+            continue;
+        QVERIFY2(!opened, "a filesystem was unmounted after the device was opened");
+        QCOMPARE(call.value(QStringLiteral("args")).toArray(),
+                 (QJsonArray{QJsonObject{{QStringLiteral("force"), true}}}));
+        QCOMPARE(call.value(QStringLiteral("optionTypes")).toObject(),
+                 (QJsonObject{{QStringLiteral("force"), QStringLiteral("b")}}));
+    }
+    QVERIFY(opened);
+}
+
+QTEST_GUILESS_MAIN(TestFakeAccess)
+#include "tst_fakeaccess.moc"

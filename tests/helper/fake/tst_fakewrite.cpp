@@ -1,0 +1,420 @@
+// The write job onto a "device" that the fake UDisks2 service hands out as an
+// ordinary file (or /dev/full): the exact protocol lines, the bytes that end
+// up on the device, verification, and every failure of the copy.
+
+#include "fakeudisks2.h"
+#include "helperprocess.h"
+#include "privatebus.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kTarget = FakeUDisks2::blockPath(QStringLiteral("sdb"));
+
+// What the helper copies per system call: 1024 pages.
+qint64 bufferSize()
+{
+    return qint64(getpagesize()) * 1024;
+}
+
+QByteArray randomBytes(qint64 size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray data(size, Qt::Uninitialized);
+    for (char &c : data)
+        c = char(generator.bounded(256));
+    return data;
+}
+
+// Compressible, so that a few MiB of it make a small xz file.
+QByteArray patternBytes(qint64 size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        data[i] = char((i / 7) % 251);
+    return data;
+}
+
+QByteArray xz(const QByteArray &data, const QStringList &options = {})
+{
+    QProcess process;
+    process.start(QStringLiteral("xz"), QStringList{QStringLiteral("-c"), QStringLiteral("-q")} + options);
+    if (!process.waitForStarted())
+        return {};
+    process.write(data);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return {};
+    return process.readAllStandardOutput();
+}
+
+// The image followed by zeros up to the next multiple of 512: the helper
+// fills its last write up to the logical block size, which is 512 when the
+// descriptor is not a block device.
+QByteArray padded(const QByteArray &image)
+{
+    const qint64 size = (image.size() + 511) / 512 * 512;
+    return image + QByteArray(size - image.size(), '\0');
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+}
+
+bool isNumber(const QByteArray &line)
+{
+    bool ok = false;
+    line.toLongLong(&ok);
+    return ok && !line.isEmpty() && line.at(0) != '-' && line.at(0) != '+';
+}
+
+} // namespace
+
+class TestFakeWrite : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void copies_data();
+    void copies();
+    void failures_data();
+    void failures();
+    void verification_data();
+    void verification();
+
+private:
+    bool startFake(const QString &deviceFile);
+    bool makeIsos(QString *why);
+
+    PrivateBus m_bus{PrivateBus::System};
+    FakeUDisks2 m_fake;
+    QTemporaryDir m_dir;
+    QString m_device;
+    QString m_iso;
+    QString m_plainIso;
+    QString m_damagedIso;
+};
+
+void TestFakeWrite::initTestCase()
+{
+    QVERIFY2(QFileInfo(HelperProcess::program()).isExecutable(), "the helper has not been built");
+    QString why;
+    if (!FakeUDisks2::isAvailable(&why))
+        QSKIP(qPrintable(why));
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+        QSKIP("dbus-daemon is not installed");
+    if (QStandardPaths::findExecutable(QStringLiteral("xz")).isEmpty())
+        QSKIP("xz (xz-utils) is needed to make the compressed images");
+    QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
+    QVERIFY(m_dir.isValid());
+    m_device = m_dir.filePath(QStringLiteral("device"));
+}
+
+void TestFakeWrite::init()
+{
+    QVERIFY(writeFile(m_device, QByteArray()));
+}
+
+bool TestFakeWrite::startFake(const QString &deviceFile)
+{
+    const QJsonObject target{{QStringLiteral("drive"), FakeUDisks2::drivePath(QStringLiteral("d1"))},
+                             {QStringLiteral("open"), QJsonObject{{QStringLiteral("file"), deviceFile}}}};
+    return m_fake.start({{QStringLiteral("blocks"), QJsonObject{{kTarget, target}}}});
+}
+
+void TestFakeWrite::copies_data()
+{
+    QTest::addColumn<QString>("imageName");
+    QTest::addColumn<QByteArray>("imageFile");
+    QTest::addColumn<QByteArray>("deviceBefore");
+    QTest::addColumn<QByteArray>("expectedDevice");
+    QTest::addColumn<QList<QByteArray>>("expectedProgress"); // copy totals before "CHECK"
+
+    const QByteArray small = randomBytes(1000, 1);
+    const QByteArray old(8192, '\xee');
+    const auto number = [](qint64 n) { return QByteArray::number(n); };
+
+    QTest::newRow("plain, shorter than a block")
+        << "image.img" << small << QByteArray() << padded(small) << QList<QByteArray>{"1000"};
+    QTest::newRow("plain, over older data")
+        << "image.iso" << small << old << padded(small) + old.mid(1024) << QList<QByteArray>{"1000"};
+    const QByteArray blocks = randomBytes(2048, 2);
+    QTest::newRow("plain, whole blocks") << "image.img" << blocks << old << blocks + old.mid(2048)
+                                         << QList<QByteArray>{"2048"};
+    const QByteArray large = randomBytes(bufferSize() + 1000, 3);
+    QTest::newRow("plain, more than one buffer")
+        << "image.img" << large << QByteArray() << padded(large)
+        << QList<QByteArray>{number(bufferSize()), number(large.size())};
+    QTest::newRow("empty plain image: nothing written")
+        << "empty.img" << QByteArray() << old << old << QList<QByteArray>();
+
+    // For xz images the totals count compressed bytes; the total is repeated
+    // while the decoder drains, so repeats are folded before comparing.
+    const QByteArray compressedSmall = xz(small);
+    QTest::newRow("xz") << "image.img.xz" << compressedSmall << old << padded(small) + old.mid(1024)
+                        << QList<QByteArray>{number(compressedSmall.size())};
+    const QByteArray pattern = patternBytes(2 * bufferSize() + 1000);
+    const QByteArray compressedPattern = xz(pattern);
+    QTest::newRow("xz, more than one output buffer")
+        << "image.raw.xz" << compressedPattern << QByteArray() << padded(pattern)
+        << QList<QByteArray>{number(compressedPattern.size())};
+    const QByteArray second = randomBytes(3000, 4);
+    const QByteArray concatenated = compressedSmall + xz(second);
+    QTest::newRow("xz, two concatenated streams")
+        << "image.img.xz" << concatenated << QByteArray() << padded(small + second)
+        << QList<QByteArray>{number(concatenated.size())};
+    QTest::newRow("upper-case XZ is copied as it is")
+        << "image.img.XZ" << compressedSmall << QByteArray() << padded(compressedSmall)
+        << QList<QByteArray>{number(compressedSmall.size())};
+}
+
+void TestFakeWrite::copies()
+{
+    QFETCH(QString, imageName);
+    QFETCH(QByteArray, imageFile);
+    QFETCH(QByteArray, deviceBefore);
+    QFETCH(QByteArray, expectedDevice);
+    QFETCH(QList<QByteArray>, expectedProgress);
+
+    const QString image = m_dir.filePath(imageName);
+    QVERIFY(writeFile(image, imageFile));
+    QVERIFY(writeFile(m_device, deviceBefore));
+    QVERIFY2(startFake(m_device), qPrintable(m_fake.errorString()));
+
+    HelperProcess helper;
+    QVERIFY2(helper.run({QStringLiteral("write"), image, kTarget}), qPrintable(helper.failure()));
+    QCOMPARE(helper.errors(), QByteArray("OK\n"));
+    QCOMPARE(helper.exitCode(), 0);
+
+    QList<QByteArray> lines = helper.outputLines();
+    QVERIFY2(helper.output().endsWith('\n'), helper.output().constData());
+    if (imageName.endsWith(QLatin1String(".xz")))
+        lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+    QCOMPARE(lines, expectedProgress + QList<QByteArray>({"CHECK", "DONE"}));
+    QCOMPARE(readFile(m_device), expectedDevice);
+    QFile::remove(image);
+}
+
+void TestFakeWrite::failures_data()
+{
+    QTest::addColumn<QString>("imageName");
+    QTest::addColumn<QByteArray>("imageFile");
+    QTest::addColumn<QString>("kind"); // "file", "directory", "missing" or a symbolic link's target
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QByteArray>("expectedErrors"); // "%1" stands for the image path
+    QTest::addColumn<int>("expectedStatus");
+    QTest::addColumn<int>("minimumProgress"); // -1: nothing at all on standard output
+
+    const QByteArray notReadable("Source image is not readable%1");
+    const QString file = QStringLiteral("file");
+    const QString ordinary; // the test's device file
+    const QString full = QStringLiteral("/dev/full");
+    const QByteArray small = randomBytes(1000, 5);
+
+    QTest::newRow("missing image") << "missing.img" << QByteArray() << "missing" << ordinary << notReadable << 2 << -1;
+    QTest::newRow("image is a directory") << "folder.iso" << QByteArray() << "directory" << ordinary << notReadable
+                                          << 2 << -1;
+    QTest::newRow("missing xz image") << "missing.img.xz" << QByteArray() << "missing" << ordinary << notReadable
+                                      << 2 << -1;
+    QTest::newRow("xz image is a directory") << "folder.img.xz" << QByteArray() << "directory" << ordinary
+                                             << notReadable << 2 << -1;
+    QTest::newRow("reading the image fails")
+        << "memory.img" << QByteArray() << "/proc/self/mem" << ordinary << QByteArray("Source image is not readable")
+        << 3 << -1;
+    QTest::newRow("reading the xz image fails")
+        << "memory.img.xz" << QByteArray() << "/proc/self/mem" << ordinary
+        << QByteArray("Source image is not readable") << 3 << -1;
+    QTest::newRow("device full") << "image.img" << small << file << full
+                                 << QByteArray("Destination drive is not writable") << 3 << -1;
+    QTest::newRow("device full, xz") << "image.img.xz" << xz(small) << file << full
+                                     << QByteArray("Destination drive is not writable") << 3 << 0;
+    QTest::newRow("random bytes named xz")
+        << "image.img.xz" << randomBytes(65536, 6) << file << ordinary
+        << QByteArray("The downloaded compressed file is corrupted.") << 4 << 1;
+    QTest::newRow("truncated xz")
+        << "image.img.xz" << xz(randomBytes(100000, 7)).left(50000) << file << ordinary
+        << QByteArray("The downloaded compressed file is corrupted.") << 4 << 1;
+    // A 512 MiB dictionary: the decoder would need more than its 256 MiB limit.
+    QTest::newRow("xz needing too much memory")
+        << "image.img.xz" << xz(small, {QStringLiteral("--lzma2=preset=1,dict=400MiB")}) << file << ordinary
+        << QByteArray("Unknown decompression error.") << 4 << 0;
+}
+
+void TestFakeWrite::failures()
+{
+    QFETCH(QString, imageName);
+    QFETCH(QByteArray, imageFile);
+    QFETCH(QString, kind);
+    QFETCH(QString, device);
+    QFETCH(QByteArray, expectedErrors);
+    QFETCH(int, expectedStatus);
+    QFETCH(int, minimumProgress);
+
+    const QString image = m_dir.filePath(imageName);
+    if (kind == QLatin1String("file")) {
+        QVERIFY(!imageFile.isEmpty());
+        QVERIFY(writeFile(image, imageFile));
+    } else if (kind == QLatin1String("directory")) {
+        QVERIFY(QDir(m_dir.path()).mkpath(imageName));
+    } else if (kind != QLatin1String("missing")) {
+        QVERIFY(QFile::link(kind, image));
+    }
+    QVERIFY2(startFake(device.isEmpty() ? m_device : device), qPrintable(m_fake.errorString()));
+
+    HelperProcess helper;
+    QVERIFY2(helper.run({QStringLiteral("write"), image, kTarget}), qPrintable(helper.failure()));
+    QCOMPARE(helper.errors(), expectedErrors.replace("%1", image.toUtf8()));
+    QCOMPARE(helper.exitCode(), expectedStatus);
+
+    const QList<QByteArray> lines = helper.outputLines();
+    if (minimumProgress < 0) {
+        QCOMPARE(helper.output(), QByteArray());
+    } else {
+        // Only copy totals: a failed copy is never verified.
+        QVERIFY2(lines.size() >= minimumProgress, helper.output().constData());
+        for (const QByteArray &line : lines)
+            QVERIFY2(isNumber(line), line.constData());
+    }
+    if (device.isEmpty() && expectedStatus == 2)
+        QCOMPARE(QFileInfo(m_device).size(), 0);
+
+    if (kind == QLatin1String("directory"))
+        QDir(image).removeRecursively();
+    else
+        QFile::remove(image);
+}
+
+bool TestFakeWrite::makeIsos(QString *why)
+{
+    if (!m_iso.isEmpty())
+        return true;
+    if (QStandardPaths::findExecutable(QStringLiteral("xorriso")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("implantisomd5")).isEmpty()) {
+        *why = QStringLiteral("xorriso and implantisomd5 (isomd5sum) are needed for the ISO images");
+        return false;
+    }
+    const QString tree = m_dir.filePath(QStringLiteral("tree"));
+    QDir().mkpath(tree);
+    const QByteArray marker = QByteArray("FLASHWRIGHT-MARKER-").repeated(100);
+    if (!writeFile(tree + QStringLiteral("/data.bin"), randomBytes(600 * 1024, 8))
+        || !writeFile(tree + QStringLiteral("/marker.txt"), marker)) {
+        *why = QStringLiteral("cannot write the ISO tree");
+        return false;
+    }
+    const auto run = [](const QString &program, const QStringList &arguments) {
+        QProcess process;
+        process.start(program, arguments);
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+    };
+    const QString plain = m_dir.filePath(QStringLiteral("plain.iso"));
+    const QString implanted = m_dir.filePath(QStringLiteral("implanted.iso"));
+    if (!run(QStringLiteral("xorriso"), {QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"),
+                                         QStringLiteral("-o"), plain, tree})
+        || !QFile::copy(plain, implanted) || !run(QStringLiteral("implantisomd5"), {implanted})) {
+        *why = QStringLiteral("making the ISO images failed");
+        return false;
+    }
+    // One changed byte in a file's data: the implanted checksum no longer fits.
+    QByteArray damaged = readFile(implanted);
+    const qsizetype at = damaged.indexOf(marker.left(40));
+    if (at < 0) {
+        *why = QStringLiteral("the marker is not in the ISO");
+        return false;
+    }
+    damaged[at + 5] = 'x';
+    m_damagedIso = m_dir.filePath(QStringLiteral("damaged.iso"));
+    if (!writeFile(m_damagedIso, damaged)) {
+        *why = QStringLiteral("cannot write the damaged ISO");
+        return false;
+    }
+    // The reference tool must agree with what the rows expect.
+    if (!QStandardPaths::findExecutable(QStringLiteral("checkisomd5")).isEmpty()
+        && (!run(QStringLiteral("checkisomd5"), {implanted}) || run(QStringLiteral("checkisomd5"), {m_damagedIso}))) {
+        *why = QStringLiteral("checkisomd5 disagrees with the prepared images");
+        return false;
+    }
+    m_plainIso = plain;
+    m_iso = implanted;
+    return true;
+}
+
+void TestFakeWrite::verification_data()
+{
+    QTest::addColumn<QString>("which");
+    QTest::addColumn<QByteArray>("expectedErrors");
+    QTest::addColumn<int>("expectedStatus");
+
+    QTest::newRow("implanted checksum matches") << "implanted" << QByteArray("OK\n") << 0;
+    QTest::newRow("written data differs from the checksum")
+        << "damaged" << QByteArray("Your drive is probably damaged.\n") << 1;
+    QTest::newRow("no implanted checksum") << "plain" << QByteArray("OK\n") << 0;
+}
+
+void TestFakeWrite::verification()
+{
+    QFETCH(QString, which);
+    QFETCH(QByteArray, expectedErrors);
+    QFETCH(int, expectedStatus);
+
+    QString why;
+    if (!makeIsos(&why))
+        QSKIP(qPrintable(why));
+    const QString image = which == QLatin1String("implanted") ? m_iso
+        : which == QLatin1String("damaged")                   ? m_damagedIso
+                                                              : m_plainIso;
+    const QByteArray content = readFile(image);
+    QVERIFY2(startFake(m_device), qPrintable(m_fake.errorString()));
+
+    HelperProcess helper;
+    QVERIFY2(helper.run({QStringLiteral("write"), image, kTarget}), qPrintable(helper.failure()));
+    QCOMPARE(helper.errors(), expectedErrors);
+    QCOMPARE(helper.exitCode(), expectedStatus);
+    QCOMPARE(readFile(m_device), content);
+
+    const QList<QByteArray> lines = helper.outputLines();
+    const qsizetype check = lines.indexOf("CHECK");
+    QVERIFY2(check == 1, helper.output().constData());
+    QCOMPARE(lines.constFirst(), QByteArray::number(content.size()));
+    const QList<QByteArray> afterCheck = lines.mid(check + 1);
+    if (which == QLatin1String("plain")) {
+        QCOMPARE(afterCheck, QList<QByteArray>{"DONE"});
+        return;
+    }
+    QVERIFY2(!afterCheck.isEmpty(), "no verification progress");
+    const bool done = afterCheck.constLast() == "DONE";
+    QCOMPARE(done, expectedStatus == 0);
+    const QList<QByteArray> offsets = done ? afterCheck.mid(0, afterCheck.size() - 1) : afterCheck;
+    QVERIFY2(!offsets.isEmpty(), "no verification progress");
+    qint64 previous = 0;
+    for (const QByteArray &line : offsets) {
+        QVERIFY2(isNumber(line), line.constData());
+        QVERIFY2(line.toLongLong() >= previous, "verification offsets went backwards");
+        previous = line.toLongLong();
+    }
+    if (done)
+        QCOMPARE(previous, qint64(content.size()));
+}
+
+QTEST_GUILESS_MAIN(TestFakeWrite)
+#include "tst_fakewrite.moc"
