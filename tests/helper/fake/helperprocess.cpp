@@ -11,6 +11,9 @@ HelperProcess::HelperProcess(QObject *parent)
     environment.insert(QStringLiteral("LANG"), QStringLiteral("C"));
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     environment.remove(QStringLiteral("LANGUAGE"));
+    // A developer's logging rules would add lines to the standard error compared here.
+    environment.remove(QStringLiteral("QT_LOGGING_RULES"));
+    environment.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
     setProcessEnvironment(environment);
 }
 

@@ -171,6 +171,9 @@ void TestFakeAccess::openFailure_data()
         << false << kTarget << refused << QByteArray("Not authorized to perform operation") << 2 << true;
     QTest::newRow("write: not a UDisks2 object")
         << false << block(QStringLiteral("nothing")) << QJsonObject() << QByteArray() << 2 << false;
+    // No fake service at all: the bus itself answers that nobody owns the name.
+    QTest::newRow("write: UDisks2 not running")
+        << false << kTarget << QJsonObject{{QStringLiteral("absent"), true}} << QByteArray() << 2 << false;
     QTest::newRow("restore: object list unreadable")
         << true << kTarget << unreadable << QByteArray("Object list unavailableFailed to open device for writing")
         << 1 << false;
@@ -196,7 +199,10 @@ void TestFakeAccess::openFailure()
                                          partitionOf(QStringLiteral("sdb"), QStringLiteral("d1"), true)}});
     if (configChange.contains(QStringLiteral("managedObjectsError")))
         configuration.insert(QStringLiteral("managedObjectsError"), configChange.value(QStringLiteral("managedObjectsError")));
-    QVERIFY2(m_fake.start(configuration), qPrintable(m_fake.errorString()));
+    if (configChange.contains(QStringLiteral("absent")))
+        m_fake.stop();
+    else
+        QVERIFY2(m_fake.start(configuration), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
     const QStringList arguments = restore ? QStringList{QStringLiteral("restore"), target}

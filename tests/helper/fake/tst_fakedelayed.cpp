@@ -5,12 +5,12 @@
 #include "fakeudisks2.h"
 #include "helperprocess.h"
 #include "privatebus.h"
+#include "testimages.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,44 +23,6 @@ const QString kTarget = FakeUDisks2::blockPath(QStringLiteral("sdb"));
 // test acts on it. Correctness does not depend on it: the helper must also
 // cope with a change that happened before it started watching.
 constexpr int kSettle = 300;
-
-bool writeFile(const QString &path, const QByteArray &data, QIODevice::OpenMode mode = QIODevice::Truncate)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | mode) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-QByteArray xz(const QByteArray &data)
-{
-    QProcess process;
-    process.start(QStringLiteral("xz"), {QStringLiteral("-c")});
-    if (!process.waitForStarted())
-        return {};
-    process.write(data);
-    process.closeWriteChannel();
-    return process.waitForFinished(60000) && process.exitCode() == 0 ? process.readAllStandardOutput() : QByteArray();
-}
-
-QByteArray padded(const QByteArray &image)
-{
-    const qint64 size = (image.size() + 511) / 512 * 512;
-    return image + QByteArray(size - image.size(), '\0');
-}
-
-QByteArray randomBytes(qint64 size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray data(size, Qt::Uninitialized);
-    for (char &c : data)
-        c = char(generator.bounded(256));
-    return data;
-}
 
 } // namespace
 
@@ -105,7 +67,7 @@ void TestFakeDelayed::initTestCase()
 
 void TestFakeDelayed::init()
 {
-    QVERIFY(writeFile(m_device, QByteArray()));
+    QVERIFY(TestImages::write(m_device, QByteArray()));
     const QJsonObject target{{QStringLiteral("drive"), FakeUDisks2::drivePath(QStringLiteral("d1"))},
                              {QStringLiteral("filesystem"), QJsonObject()},
                              {QStringLiteral("open"), QJsonObject{{QStringLiteral("file"), m_device}}}};
@@ -129,21 +91,21 @@ void TestFakeDelayed::ends_data()
     QTest::addColumn<QByteArray>("expectedErrors");
     QTest::addColumn<QByteArray>("expectedDevice");
 
-    const QByteArray image = randomBytes(1000, 11);
-    const QByteArray compressed = xz(image);
+    const QByteArray image = TestImages::random(1000, 11);
+    const QByteArray compressed = TestImages::xz(image);
     const QByteArray compressedTotal = QByteArray::number(compressed.size());
 
     QTest::newRow("partial file deleted")
         << "download.iso" << image << Delete << 4 << QList<QByteArray>() << QByteArray() << QByteArray();
     QTest::newRow("download finished")
         << "download.iso" << image << Rename << 0 << QList<QByteArray>{"WRITE", "1", "1000", "CHECK", "DONE"}
-        << QByteArray("OK\n") << padded(image);
+        << QByteArray("OK\n") << TestImages::padded(image);
     QTest::newRow("xz download finished: decompressed")
         << "download.img.xz" << compressed << Rename << 0
-        << QList<QByteArray>{"WRITE", "1", compressedTotal, "CHECK", "DONE"} << QByteArray("OK\n") << padded(image);
+        << QList<QByteArray>{"WRITE", "1", compressedTotal, "CHECK", "DONE"} << QByteArray("OK\n") << TestImages::padded(image);
     QTest::newRow("finished before the helper started")
         << "download.iso" << image << GoneBeforeStart << 0
-        << QList<QByteArray>{"WRITE", "1", "1000", "CHECK", "DONE"} << QByteArray("OK\n") << padded(image);
+        << QList<QByteArray>{"WRITE", "1", "1000", "CHECK", "DONE"} << QByteArray("OK\n") << TestImages::padded(image);
     QTest::newRow("deleted before the helper started")
         << "download.iso" << QByteArray() << GoneBeforeStart << 4 << QList<QByteArray>() << QByteArray()
         << QByteArray();
@@ -163,10 +125,10 @@ void TestFakeDelayed::ends()
     const QString partial = finished + QStringLiteral(".part");
     if (action == GoneBeforeStart) {
         if (!finishedFile.isEmpty())
-            QVERIFY(writeFile(finished, finishedFile));
+            QVERIFY(TestImages::write(finished, finishedFile));
     } else {
         // The download's first half is there when the helper starts.
-        QVERIFY(writeFile(partial, finishedFile.left(finishedFile.size() / 2)));
+        QVERIFY(TestImages::write(partial, finishedFile.left(finishedFile.size() / 2)));
     }
 
     HelperProcess helper;
@@ -178,7 +140,7 @@ void TestFakeDelayed::ends()
         if (action == Delete) {
             QVERIFY(QFile::remove(partial));
         } else {
-            QVERIFY(writeFile(partial, finishedFile.mid(finishedFile.size() / 2), QIODevice::Append));
+            QVERIFY(TestImages::write(partial, finishedFile.mid(finishedFile.size() / 2), QIODevice::Append));
             QVERIFY(QFile::rename(partial, finished));
         }
     }
@@ -188,13 +150,13 @@ void TestFakeDelayed::ends()
     QList<QByteArray> lines = helper.outputLines();
     lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
     QCOMPARE(lines, expectedOutput);
-    QCOMPARE(readFile(m_device), expectedDevice);
+    QCOMPARE(TestImages::read(m_device), expectedDevice);
 }
 
 void TestFakeDelayed::growingFileKeepsWaiting()
 {
     const QString partial = m_dir.filePath(QStringLiteral("download.iso.part"));
-    QVERIFY(writeFile(partial, randomBytes(1000, 12)));
+    QVERIFY(TestImages::write(partial, TestImages::random(1000, 12)));
 
     HelperProcess helper;
     QVERIFY2(helper.launch({QStringLiteral("write"), partial, kTarget}), qPrintable(helper.failure()));
@@ -203,7 +165,7 @@ void TestFakeDelayed::growingFileKeepsWaiting()
     QCOMPARE(m_fake.calls(QStringLiteral("Unmount")).size(), 1);
     QTest::qWait(kSettle);
     for (int i = 0; i < 3; ++i) {
-        QVERIFY(writeFile(partial, randomBytes(4096, 13 + i), QIODevice::Append));
+        QVERIFY(TestImages::write(partial, TestImages::random(4096, 13 + i), QIODevice::Append));
         QTest::qWait(100);
     }
     QTest::qWait(kSettle);

@@ -5,79 +5,20 @@
 #include "fakeudisks2.h"
 #include "helperprocess.h"
 #include "privatebus.h"
+#include "testimages.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QRandomGenerator>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <unistd.h>
-
 namespace {
 
 const QString kTarget = FakeUDisks2::blockPath(QStringLiteral("sdb"));
-
-// What the helper copies per system call: 1024 pages.
-qint64 bufferSize()
-{
-    return qint64(getpagesize()) * 1024;
-}
-
-QByteArray randomBytes(qint64 size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray data(size, Qt::Uninitialized);
-    for (char &c : data)
-        c = char(generator.bounded(256));
-    return data;
-}
-
-// Compressible, so that a few MiB of it make a small xz file.
-QByteArray patternBytes(qint64 size)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        data[i] = char((i / 7) % 251);
-    return data;
-}
-
-QByteArray xz(const QByteArray &data, const QStringList &options = {})
-{
-    QProcess process;
-    process.start(QStringLiteral("xz"), QStringList{QStringLiteral("-c"), QStringLiteral("-q")} + options);
-    if (!process.waitForStarted())
-        return {};
-    process.write(data);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return {};
-    return process.readAllStandardOutput();
-}
-
-// The image followed by zeros up to the next multiple of 512: the helper
-// fills its last write up to the logical block size, which is 512 when the
-// descriptor is not a block device.
-QByteArray padded(const QByteArray &image)
-{
-    const qint64 size = (image.size() + 511) / 512 * 512;
-    return image + QByteArray(size - image.size(), '\0');
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
 
 bool isNumber(const QByteArray &line)
 {
@@ -132,7 +73,7 @@ void TestFakeWrite::initTestCase()
 
 void TestFakeWrite::init()
 {
-    QVERIFY(writeFile(m_device, QByteArray()));
+    QVERIFY(TestImages::write(m_device, QByteArray()));
 }
 
 bool TestFakeWrite::startFake(const QString &deviceFile)
@@ -150,41 +91,47 @@ void TestFakeWrite::copies_data()
     QTest::addColumn<QByteArray>("expectedDevice");
     QTest::addColumn<QList<QByteArray>>("expectedProgress"); // copy totals before "CHECK"
 
-    const QByteArray small = randomBytes(1000, 1);
+    const QByteArray small = TestImages::random(1000, 1);
     const QByteArray old(8192, '\xee');
     const auto number = [](qint64 n) { return QByteArray::number(n); };
 
     QTest::newRow("plain, shorter than a block")
-        << "image.img" << small << QByteArray() << padded(small) << QList<QByteArray>{"1000"};
+        << "image.img" << small << QByteArray() << TestImages::padded(small) << QList<QByteArray>{"1000"};
     QTest::newRow("plain, over older data")
-        << "image.iso" << small << old << padded(small) + old.mid(1024) << QList<QByteArray>{"1000"};
-    const QByteArray blocks = randomBytes(2048, 2);
+        << "image.iso" << small << old << TestImages::padded(small) + old.mid(1024) << QList<QByteArray>{"1000"};
+    const QByteArray blocks = TestImages::random(2048, 2);
     QTest::newRow("plain, whole blocks") << "image.img" << blocks << old << blocks + old.mid(2048)
                                          << QList<QByteArray>{"2048"};
-    const QByteArray large = randomBytes(bufferSize() + 1000, 3);
+    const QByteArray large = TestImages::random(TestImages::bufferSize() + 1000, 3);
     QTest::newRow("plain, more than one buffer")
-        << "image.img" << large << QByteArray() << padded(large)
-        << QList<QByteArray>{number(bufferSize()), number(large.size())};
+        << "image.img" << large << QByteArray() << TestImages::padded(large)
+        << QList<QByteArray>{number(TestImages::bufferSize()), number(large.size())};
     QTest::newRow("empty plain image: nothing written")
         << "empty.img" << QByteArray() << old << old << QList<QByteArray>();
 
     // For xz images the totals count compressed bytes; the total is repeated
     // while the decoder drains, so repeats are folded before comparing.
-    const QByteArray compressedSmall = xz(small);
-    QTest::newRow("xz") << "image.img.xz" << compressedSmall << old << padded(small) + old.mid(1024)
+    const QByteArray compressedSmall = TestImages::xz(small);
+    QTest::newRow("xz") << "image.img.xz" << compressedSmall << old << TestImages::padded(small) + old.mid(1024)
                         << QList<QByteArray>{number(compressedSmall.size())};
-    const QByteArray pattern = patternBytes(2 * bufferSize() + 1000);
-    const QByteArray compressedPattern = xz(pattern);
+    const QByteArray pattern = TestImages::pattern(2 * TestImages::bufferSize() + 1000);
+    const QByteArray compressedPattern = TestImages::xz(pattern);
     QTest::newRow("xz, more than one output buffer")
-        << "image.raw.xz" << compressedPattern << QByteArray() << padded(pattern)
+        << "image.raw.xz" << compressedPattern << QByteArray() << TestImages::padded(pattern)
         << QList<QByteArray>{number(compressedPattern.size())};
-    const QByteArray second = randomBytes(3000, 4);
-    const QByteArray concatenated = compressedSmall + xz(second);
+    const QByteArray second = TestImages::random(3000, 4);
+    const QByteArray concatenated = compressedSmall + TestImages::xz(second);
     QTest::newRow("xz, two concatenated streams")
-        << "image.img.xz" << concatenated << QByteArray() << padded(small + second)
+        << "image.img.xz" << concatenated << QByteArray() << TestImages::padded(small + second)
         << QList<QByteArray>{number(concatenated.size())};
+    // Random data does not compress: the compressed file spans two input buffers.
+    const QByteArray noise = TestImages::random(TestImages::bufferSize() + 1000, 9);
+    const QByteArray compressedNoise = TestImages::xz(noise, {QStringLiteral("-0")});
+    QTest::newRow("xz, more than one input buffer")
+        << "image.img.xz" << compressedNoise << QByteArray() << TestImages::padded(noise)
+        << QList<QByteArray>{number(TestImages::bufferSize()), number(compressedNoise.size())};
     QTest::newRow("upper-case XZ is copied as it is")
-        << "image.img.XZ" << compressedSmall << QByteArray() << padded(compressedSmall)
+        << "image.img.XZ" << compressedSmall << QByteArray() << TestImages::padded(compressedSmall)
         << QList<QByteArray>{number(compressedSmall.size())};
 }
 
@@ -197,8 +144,8 @@ void TestFakeWrite::copies()
     QFETCH(QList<QByteArray>, expectedProgress);
 
     const QString image = m_dir.filePath(imageName);
-    QVERIFY(writeFile(image, imageFile));
-    QVERIFY(writeFile(m_device, deviceBefore));
+    QVERIFY(TestImages::write(image, imageFile));
+    QVERIFY(TestImages::write(m_device, deviceBefore));
     QVERIFY2(startFake(m_device), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
@@ -211,7 +158,7 @@ void TestFakeWrite::copies()
     if (imageName.endsWith(QLatin1String(".xz")))
         lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
     QCOMPARE(lines, expectedProgress + QList<QByteArray>({"CHECK", "DONE"}));
-    QCOMPARE(readFile(m_device), expectedDevice);
+    QCOMPARE(TestImages::read(m_device), expectedDevice);
     QFile::remove(image);
 }
 
@@ -229,7 +176,7 @@ void TestFakeWrite::failures_data()
     const QString file = QStringLiteral("file");
     const QString ordinary; // the test's device file
     const QString full = QStringLiteral("/dev/full");
-    const QByteArray small = randomBytes(1000, 5);
+    const QByteArray small = TestImages::random(1000, 5);
 
     QTest::newRow("missing image") << "missing.img" << QByteArray() << "missing" << ordinary << notReadable << 2 << -1;
     QTest::newRow("image is a directory") << "folder.iso" << QByteArray() << "directory" << ordinary << notReadable
@@ -246,17 +193,17 @@ void TestFakeWrite::failures_data()
         << QByteArray("Source image is not readable") << 3 << -1;
     QTest::newRow("device full") << "image.img" << small << file << full
                                  << QByteArray("Destination drive is not writable") << 3 << -1;
-    QTest::newRow("device full, xz") << "image.img.xz" << xz(small) << file << full
+    QTest::newRow("device full, xz") << "image.img.xz" << TestImages::xz(small) << file << full
                                      << QByteArray("Destination drive is not writable") << 3 << 0;
     QTest::newRow("random bytes named xz")
-        << "image.img.xz" << randomBytes(65536, 6) << file << ordinary
+        << "image.img.xz" << TestImages::random(65536, 6) << file << ordinary
         << QByteArray("The downloaded compressed file is corrupted.") << 4 << 1;
     QTest::newRow("truncated xz")
-        << "image.img.xz" << xz(randomBytes(100000, 7)).left(50000) << file << ordinary
+        << "image.img.xz" << TestImages::xz(TestImages::random(100000, 7)).left(50000) << file << ordinary
         << QByteArray("The downloaded compressed file is corrupted.") << 4 << 1;
     // A 512 MiB dictionary: the decoder would need more than its 256 MiB limit.
     QTest::newRow("xz needing too much memory")
-        << "image.img.xz" << xz(small, {QStringLiteral("--lzma2=preset=1,dict=400MiB")}) << file << ordinary
+        << "image.img.xz" << TestImages::xz(small, {QStringLiteral("--lzma2=preset=1,dict=400MiB")}) << file << ordinary
         << QByteArray("Unknown decompression error.") << 4 << 0;
 }
 
@@ -273,7 +220,7 @@ void TestFakeWrite::failures()
     const QString image = m_dir.filePath(imageName);
     if (kind == QLatin1String("file")) {
         QVERIFY(!imageFile.isEmpty());
-        QVERIFY(writeFile(image, imageFile));
+        QVERIFY(TestImages::write(image, imageFile));
     } else if (kind == QLatin1String("directory")) {
         QVERIFY(QDir(m_dir.path()).mkpath(imageName));
     } else if (kind != QLatin1String("missing")) {
@@ -316,8 +263,8 @@ bool TestFakeWrite::makeIsos(QString *why)
     const QString tree = m_dir.filePath(QStringLiteral("tree"));
     QDir().mkpath(tree);
     const QByteArray marker = QByteArray("FLASHWRIGHT-MARKER-").repeated(100);
-    if (!writeFile(tree + QStringLiteral("/data.bin"), randomBytes(600 * 1024, 8))
-        || !writeFile(tree + QStringLiteral("/marker.txt"), marker)) {
+    if (!TestImages::write(tree + QStringLiteral("/data.bin"), TestImages::random(600 * 1024, 8))
+        || !TestImages::write(tree + QStringLiteral("/marker.txt"), marker)) {
         *why = QStringLiteral("cannot write the ISO tree");
         return false;
     }
@@ -336,7 +283,7 @@ bool TestFakeWrite::makeIsos(QString *why)
         return false;
     }
     // One changed byte in a file's data: the implanted checksum no longer fits.
-    QByteArray damaged = readFile(implanted);
+    QByteArray damaged = TestImages::read(implanted);
     const qsizetype at = damaged.indexOf(marker.left(40));
     if (at < 0) {
         *why = QStringLiteral("the marker is not in the ISO");
@@ -344,7 +291,7 @@ bool TestFakeWrite::makeIsos(QString *why)
     }
     damaged[at + 5] = 'x';
     m_damagedIso = m_dir.filePath(QStringLiteral("damaged.iso"));
-    if (!writeFile(m_damagedIso, damaged)) {
+    if (!TestImages::write(m_damagedIso, damaged)) {
         *why = QStringLiteral("cannot write the damaged ISO");
         return false;
     }
@@ -383,14 +330,14 @@ void TestFakeWrite::verification()
     const QString image = which == QLatin1String("implanted") ? m_iso
         : which == QLatin1String("damaged")                   ? m_damagedIso
                                                               : m_plainIso;
-    const QByteArray content = readFile(image);
+    const QByteArray content = TestImages::read(image);
     QVERIFY2(startFake(m_device), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.run({QStringLiteral("write"), image, kTarget}), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), expectedErrors);
     QCOMPARE(helper.exitCode(), expectedStatus);
-    QCOMPARE(readFile(m_device), content);
+    QCOMPARE(TestImages::read(m_device), content);
 
     const QList<QByteArray> lines = helper.outputLines();
     const qsizetype check = lines.indexOf("CHECK");

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QStringList>
+
+// Image and device contents for the helper tests, and the files that hold them.
+class TestImages
+{
+public:
+    [[nodiscard]] static QByteArray random(qint64 size, quint32 seed);
+    // Compressible, so that a few MiB of it make a small xz file.
+    [[nodiscard]] static QByteArray pattern(qint64 size);
+    // Compressed by the xz program; empty when that failed.
+    [[nodiscard]] static QByteArray xz(const QByteArray &data, const QStringList &options = {});
+    // The image followed by zeros up to the next multiple of 512: the helper
+    // fills its last write up to the logical block size, which is 512 when
+    // the descriptor is not a block device.
+    [[nodiscard]] static QByteArray padded(const QByteArray &image);
+    // What the helper copies per system call: 1024 pages.
+    [[nodiscard]] static qint64 bufferSize();
+
+    [[nodiscard]] static QByteArray read(const QString &path);
+    static bool write(const QString &path, const QByteArray &data, QIODevice::OpenMode mode = QIODevice::Truncate);
+};
