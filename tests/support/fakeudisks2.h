@@ -4,6 +4,7 @@
 #include <QList>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // The fake UDisks2 service (fakeudisks2.py beside this file) on the bus that

@@ -191,10 +191,10 @@ void TestFakeAccess::openFailure()
     QFETCH(int, expectedStatus);
     QFETCH(bool, openCalled);
 
-    QJsonObject target_ = onDrive(QStringLiteral("d1"), kTable);
+    QJsonObject targetKeys = onDrive(QStringLiteral("d1"), kTable);
     if (configChange.contains(QStringLiteral("open")))
-        target_.insert(QStringLiteral("open"), configChange.value(QStringLiteral("open")));
-    QJsonObject configuration = config({{kTarget, target_},
+        targetKeys.insert(QStringLiteral("open"), configChange.value(QStringLiteral("open")));
+    QJsonObject configuration = config({{kTarget, targetKeys},
                                         {block(QStringLiteral("sdb1")),
                                          partitionOf(QStringLiteral("sdb"), QStringLiteral("d1"), true)}});
     if (configChange.contains(QStringLiteral("managedObjectsError")))

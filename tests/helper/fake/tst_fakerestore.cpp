@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace {
@@ -152,9 +154,6 @@ void TestFakeRestore::outcomes_data()
     QTest::newRow("partition format unanswered counts as done")
         << file << ok << createsPartition << kNoReply << QByteArray() << 0
         << QStringList{open, formatTable, create, formatPartition};
-    QTest::newRow("both formats unanswered")
-        << file << kNoReply << createsPartition << kNoReply << QByteArray() << 0
-        << QStringList{open, formatTable, create, formatPartition};
     QTest::newRow("restored") << file << ok << createsPartition << ok << QByteArray() << 0
                               << QStringList{open, formatTable, create, formatPartition};
 }
@@ -214,6 +213,9 @@ void TestFakeRestore::wipe_data()
     QTest::newRow("one region more than twice") << 2 * regionSize() + 8 * 1024 * 1024;
     QTest::newRow("exactly one region: both wipes cover it all") << regionSize();
     QTest::newRow("between one and two regions: the wipes overlap") << regionSize() + regionSize() / 2;
+    // A real device this small fails the first wipe (see "device refuses
+    // writes"); an ordinary file grows instead, to exactly one region.
+    QTest::newRow("smaller than one region: the file grows") << qint64(1024 * 1024);
 }
 
 void TestFakeRestore::wipe()
@@ -244,7 +246,7 @@ void TestFakeRestore::wipe()
 
     QFile file(m_device);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.size(), deviceSize);
+    QCOMPARE(file.size(), std::max(deviceSize, region));
     for (qint64 offset : offsets) {
         const bool wiped = offset < region || offset >= deviceSize - region;
         QVERIFY(file.seek(offset));
