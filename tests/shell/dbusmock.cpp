@@ -1,0 +1,104 @@
+#include "dbusmock.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <utility>
+
+DBusMock::DBusMock(QString busName, QString path)
+    : m_busName(std::move(busName))
+    , m_path(std::move(path))
+{
+}
+
+DBusMock::~DBusMock()
+{
+    stop();
+}
+
+QString DBusMock::python()
+{
+    if (QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
+        return QStringLiteral("/usr/bin/python3");
+    return QStandardPaths::findExecutable(QStringLiteral("python3"));
+}
+
+QString DBusMock::unavailableReason()
+{
+    if (python().isEmpty())
+        return QStringLiteral("python3 is not installed");
+    QProcess probe;
+    probe.start(python(), {QStringLiteral("-c"), QStringLiteral("import dbusmock")});
+    if (!probe.waitForFinished(30000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+        return QStringLiteral("python3-dbusmock is not installed");
+    return {};
+}
+
+bool DBusMock::start(const QStringList &arguments)
+{
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(python(), QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session")}
+                        + arguments);
+    if (!m_process.waitForStarted(10000)) {
+        m_errorString = QStringLiteral("dbusmock did not start: ") + m_process.errorString();
+        return false;
+    }
+    QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+    const bool owned = bus && QTest::qWaitFor([&] {
+        return bus->isServiceRegistered(m_busName).value() || m_process.state() == QProcess::NotRunning;
+    }, 20000) && m_process.state() == QProcess::Running;
+    if (!owned) {
+        m_errorString = QStringLiteral("dbusmock did not take the name ") + m_busName;
+        stop();
+    }
+    return owned;
+}
+
+void DBusMock::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    // Let the bus drop the name before the next test looks for it.
+    if (QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface())
+        (void)QTest::qWaitFor([&] { return !bus->isServiceRegistered(m_busName).value(); }, 5000);
+}
+
+QDBusMessage DBusMock::control(const QString &method, const QVariantList &arguments, const QString &path)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(m_busName, path.isEmpty() ? m_path : path,
+                                                       QStringLiteral("org.freedesktop.DBus.Mock"), method);
+    call.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(call);
+}
+
+QList<QVariantList> DBusMock::calls(const QString &method)
+{
+    QList<QVariantList> result;
+    const QDBusMessage reply = control(QStringLiteral("GetMethodCalls"), {method});
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return result;
+    // a(tav): a time stamp and the arguments of each call.
+    const auto log = reply.arguments().constFirst().value<QDBusArgument>();
+    log.beginArray();
+    while (!log.atEnd()) {
+        quint64 stamp = 0;
+        QVariantList arguments;
+        log.beginStructure();
+        log >> stamp >> arguments;
+        log.endStructure();
+        result.append(arguments);
+    }
+    log.endArray();
+    return result;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDBusMessage>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+// A python-dbusmock service on the session bus (normally a PrivateBus) for the
+// desktop services the program talks to. The Debian interpreter is preferred,
+// since that is where python3-dbusmock is installed.
+class DBusMock
+{
+public:
+    DBusMock(QString busName, QString path);
+    ~DBusMock();
+
+    DBusMock(const DBusMock &) = delete;
+    DBusMock &operator=(const DBusMock &) = delete;
+
+    // Empty when dbusmock can be used, else why not (for QSKIP).
+    static QString unavailableReason();
+
+    // Starts `python3 -m dbusmock --session <arguments>` and waits until the
+    // bus name is owned.
+    bool start(const QStringList &arguments);
+    void stop();
+    [[nodiscard]] QString errorString() const { return m_errorString; }
+
+    // Calls a method of dbusmock's control interface on the given object
+    // (the main object by default); the reply, which may be an error.
+    QDBusMessage control(const QString &method, const QVariantList &arguments, const QString &path = {});
+
+    // Arguments of each recorded call of `method` on the main object, oldest first.
+    QList<QVariantList> calls(const QString &method);
+
+private:
+    static QString python();
+
+    QString m_busName;
+    QString m_path;
+    QProcess m_process;
+    QString m_errorString;
+};
