@@ -44,6 +44,8 @@ private slots:
     void growingFileKeepsWaiting();
 
 private:
+    bool startFake(const QString &deviceFile);
+
     PrivateBus m_bus{PrivateBus::System};
     FakeUDisks2 m_fake;
     QTemporaryDir m_dir;
@@ -68,11 +70,14 @@ void TestFakeDelayed::initTestCase()
 void TestFakeDelayed::init()
 {
     QVERIFY(TestImages::write(m_device, QByteArray()));
+}
+
+bool TestFakeDelayed::startFake(const QString &deviceFile)
+{
     const QJsonObject target{{QStringLiteral("drive"), FakeUDisks2::drivePath(QStringLiteral("d1"))},
                              {QStringLiteral("filesystem"), QJsonObject()},
-                             {QStringLiteral("open"), QJsonObject{{QStringLiteral("file"), m_device}}}};
-    QVERIFY2(m_fake.start({{QStringLiteral("blocks"), QJsonObject{{kTarget, target}}}}),
-             qPrintable(m_fake.errorString()));
+                             {QStringLiteral("open"), QJsonObject{{QStringLiteral("file"), deviceFile}}}};
+    return m_fake.start({{QStringLiteral("blocks"), QJsonObject{{kTarget, target}}}});
 }
 
 void TestFakeDelayed::cleanup()
@@ -90,25 +95,38 @@ void TestFakeDelayed::ends_data()
     QTest::addColumn<QList<QByteArray>>("expectedOutput"); // repeated totals folded
     QTest::addColumn<QByteArray>("expectedErrors");
     QTest::addColumn<QByteArray>("expectedDevice");
+    QTest::addColumn<QString>("device"); // empty: the test's device file
 
     const QByteArray image = TestImages::random(1000, 11);
     const QByteArray compressed = TestImages::xz(image);
     const QByteArray compressedTotal = QByteArray::number(compressed.size());
 
+    const QString file;
+
     QTest::newRow("partial file deleted")
-        << "download.iso" << image << Delete << 4 << QList<QByteArray>() << QByteArray() << QByteArray();
+        << "download.iso" << image << Delete << 4 << QList<QByteArray>() << QByteArray() << QByteArray() << file;
     QTest::newRow("download finished")
         << "download.iso" << image << Rename << 0 << QList<QByteArray>{"WRITE", "1", "1000", "CHECK", "DONE"}
-        << QByteArray("OK\n") << TestImages::padded(image);
+        << QByteArray("OK\n") << TestImages::padded(image) << file;
     QTest::newRow("xz download finished: decompressed")
         << "download.img.xz" << compressed << Rename << 0
-        << QList<QByteArray>{"WRITE", "1", compressedTotal, "CHECK", "DONE"} << QByteArray("OK\n") << TestImages::padded(image);
+        << QList<QByteArray>{"WRITE", "1", compressedTotal, "CHECK", "DONE"} << QByteArray("OK\n")
+        << TestImages::padded(image) << file;
     QTest::newRow("finished before the helper started")
         << "download.iso" << image << GoneBeforeStart << 0
-        << QList<QByteArray>{"WRITE", "1", "1000", "CHECK", "DONE"} << QByteArray("OK\n") << TestImages::padded(image);
+        << QList<QByteArray>{"WRITE", "1", "1000", "CHECK", "DONE"} << QByteArray("OK\n") << TestImages::padded(image)
+        << file;
     QTest::newRow("deleted before the helper started")
         << "download.iso" << QByteArray() << GoneBeforeStart << 4 << QList<QByteArray>() << QByteArray()
-        << QByteArray();
+        << QByteArray() << file;
+    // After the wait every failed copy ends with status 4, whatever its message.
+    QTest::newRow("device full after the wait")
+        << "download.iso" << image << Rename << 4 << QList<QByteArray>{"WRITE", "1"}
+        << QByteArray("Destination drive is not writable") << QByteArray() << "/dev/full";
+    const QByteArray noise = TestImages::random(65536, 14);
+    QTest::newRow("corrupted xz download")
+        << "download.img.xz" << noise << Rename << 4 << QList<QByteArray>{"WRITE", "1", "65536"}
+        << QByteArray("The downloaded compressed file is corrupted.") << QByteArray() << file;
 }
 
 void TestFakeDelayed::ends()
@@ -120,6 +138,8 @@ void TestFakeDelayed::ends()
     QFETCH(QList<QByteArray>, expectedOutput);
     QFETCH(QByteArray, expectedErrors);
     QFETCH(QByteArray, expectedDevice);
+    QFETCH(QString, device);
+    QVERIFY2(startFake(device.isEmpty() ? m_device : device), qPrintable(m_fake.errorString()));
 
     const QString finished = m_dir.filePath(finishedName);
     const QString partial = finished + QStringLiteral(".part");
@@ -150,13 +170,15 @@ void TestFakeDelayed::ends()
     QList<QByteArray> lines = helper.outputLines();
     lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
     QCOMPARE(lines, expectedOutput);
-    QCOMPARE(TestImages::read(m_device), expectedDevice);
+    if (device.isEmpty())
+        QCOMPARE(TestImages::read(m_device), expectedDevice);
 }
 
 void TestFakeDelayed::growingFileKeepsWaiting()
 {
     const QString partial = m_dir.filePath(QStringLiteral("download.iso.part"));
     QVERIFY(TestImages::write(partial, TestImages::random(1000, 12)));
+    QVERIFY2(startFake(m_device), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.launch({QStringLiteral("write"), partial, kTarget}), qPrintable(helper.failure()));
