@@ -11,4 +11,4 @@ inline const QString applicationId = QStringLiteral("example.zelvan.Flashwright"
 inline const QString applicationName = QStringLiteral("Flashwright");
 inline const QString version = QStringLiteral("5.2.12");
 inline const QString defaultReleasesUrl = QStringLiteral("https://www.zelvan.example/product/downloads/API/export/");
-}
+} // namespace AppInfo

@@ -1,5 +1,3 @@
 #include "crashhandler.h"
 
-void CrashHandler::install()
-{
-}
+void CrashHandler::install() { }

@@ -43,7 +43,7 @@ int main(int argc, char **argv)
     QApplication::setDesktopFileName(AppInfo::applicationId);
 
     auto *icon = new QIcon();
-    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 })
         icon->addFile(QStringLiteral(":/appicon/%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(*icon);
 
@@ -62,8 +62,14 @@ int main(int argc, char **argv)
     qCDebug(MessageHandler::category) << "Loading the QML source code";
     engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));
 
-    qCDebug(MessageHandler::category) << "Starting the application";
-    const int status = QApplication::exec();
+    int status = 1;
+    if (engine->rootObjects().isEmpty()) {
+        // Without its window the program could only linger unseen until killed.
+        qCCritical(MessageHandler::category) << "The main window could not be loaded";
+    } else {
+        qCDebug(MessageHandler::category) << "Starting the application";
+        status = QApplication::exec();
+    }
     qCDebug(MessageHandler::category) << "Quitting with status" << status;
 
     delete engine;

@@ -7,4 +7,4 @@ namespace Notifications {
 // Shows one new notification. Blocks until the notification server answers;
 // a missing server or an error is logged and otherwise ignored.
 void notify(const QString &title, const QString &message);
-}
+} // namespace Notifications

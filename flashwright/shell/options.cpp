@@ -8,8 +8,7 @@ Options options;
 
 Options::Options()
     : releasesUrl(AppInfo::defaultReleasesUrl)
-{
-}
+{ }
 
 void Options::parse(const QList<QString> &arguments)
 {

@@ -5,7 +5,8 @@
 
 // The command line of the graphical program. One instance, `options`, filled
 // by main() before any singleton exists, so every reader sees final values.
-struct Options {
+struct Options
+{
     bool testing = false;
     bool verbose = false;
     QString releasesUrl;

@@ -99,9 +99,10 @@ void PortalFileDialog::open()
 
     FilterConditionList imageConditions;
     for (const QString &pattern :
-         {QStringLiteral("*.iso"), QStringLiteral("*.raw"), QStringLiteral("*.xz"), QStringLiteral("*.img")})
-        imageConditions.append({0, pattern});
-    const FilterList filters{{tr("Image files"), imageConditions}, {tr("All files"), {{0, QStringLiteral("*")}}}};
+         { QStringLiteral("*.iso"), QStringLiteral("*.raw"), QStringLiteral("*.xz"), QStringLiteral("*.img") })
+        imageConditions.append({ 0, pattern });
+    const FilterList filters { { tr("Image files"), imageConditions },
+                               { tr("All files"), { { 0, QStringLiteral("*") } } } };
 
     QVariantMap portalOptions;
     portalOptions.insert(QStringLiteral("modal"), true);
@@ -128,8 +129,7 @@ void PortalFileDialog::open()
         // every request keeps its own subscription.
         QDBusConnection::sessionBus().connect(QString(), reply.value().path(),
                                               QStringLiteral("org.freedesktop.portal.Request"),
-                                              QStringLiteral("Response"), this,
-                                              SLOT(gotResponse(uint, QVariantMap)));
+                                              QStringLiteral("Response"), this, SLOT(gotResponse(uint, QVariantMap)));
     });
 }
 

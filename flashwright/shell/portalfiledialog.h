@@ -18,14 +18,16 @@ class PortalFileDialog : public QObject
 
 public:
     // One condition of a filter, (us) on the bus.
-    struct FilterCondition {
+    struct FilterCondition
+    {
         uint kind = 0; // 0 = glob pattern, 1 = MIME type
         QString pattern;
     };
     using FilterConditionList = QList<FilterCondition>;
 
     // A named filter, (sa(us)) on the bus.
-    struct Filter {
+    struct Filter
+    {
         QString name;
         FilterConditionList conditions;
     };

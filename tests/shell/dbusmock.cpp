@@ -14,8 +14,7 @@
 DBusMock::DBusMock(QString busName, QString path)
     : m_busName(std::move(busName))
     , m_path(std::move(path))
-{
-}
+{ }
 
 DBusMock::~DBusMock()
 {
@@ -34,7 +33,7 @@ QString DBusMock::unavailableReason()
     if (python().isEmpty())
         return QStringLiteral("python3 is not installed");
     QProcess probe;
-    probe.start(python(), {QStringLiteral("-c"), QStringLiteral("import dbusmock")});
+    probe.start(python(), { QStringLiteral("-c"), QStringLiteral("import dbusmock") });
     if (!probe.waitForFinished(30000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
         return QStringLiteral("python3-dbusmock is not installed");
     return {};
@@ -43,16 +42,20 @@ QString DBusMock::unavailableReason()
 bool DBusMock::start(const QStringList &arguments)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(python(), QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session")}
+    m_process.start(python(),
+                    QStringList { QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session") }
                         + arguments);
     if (!m_process.waitForStarted(10000)) {
         m_errorString = QStringLiteral("dbusmock did not start: ") + m_process.errorString();
         return false;
     }
     QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
-    const bool owned = bus && QTest::qWaitFor([&] {
-        return bus->isServiceRegistered(m_busName).value() || m_process.state() == QProcess::NotRunning;
-    }, 20000) && m_process.state() == QProcess::Running;
+    const bool owned
+        = bus
+        && QTest::qWaitFor(
+              [&] { return bus->isServiceRegistered(m_busName).value() || m_process.state() == QProcess::NotRunning; },
+              20000)
+        && m_process.state() == QProcess::Running;
     if (!owned) {
         m_errorString = QStringLiteral("dbusmock did not take the name ") + m_busName;
         stop();
@@ -85,7 +88,7 @@ QDBusMessage DBusMock::control(const QString &method, const QVariantList &argume
 QList<QVariantList> DBusMock::calls(const QString &method)
 {
     QList<QVariantList> result;
-    const QDBusMessage reply = control(QStringLiteral("GetMethodCalls"), {method});
+    const QDBusMessage reply = control(QStringLiteral("GetMethodCalls"), { method });
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return result;
     // a(tav): a time stamp and the arguments of each call.

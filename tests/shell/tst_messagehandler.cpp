@@ -11,15 +11,15 @@
 
 namespace {
 
-struct ChildResult {
+struct ChildResult
+{
     int status = -1; // exit status, or -1 when the child did not exit normally
     QByteArray output; // standard output and standard error together
 };
 
 // Runs `body` in a forked child with the program's handler installed, so that
 // a fatal message can end it, and collects what it wrote and its status.
-template<typename Body>
-ChildResult runInChild(bool verbose, Body body)
+template<typename Body> ChildResult runInChild(bool verbose, Body body)
 {
     ChildResult result;
     int fds[2];

@@ -18,7 +18,7 @@ private Q_SLOTS:
     void sendsTheEightArguments();
 
 private:
-    PrivateBus m_bus{PrivateBus::Session};
+    PrivateBus m_bus { PrivateBus::Session };
 };
 
 void TestNotifications::initTestCase()
@@ -32,9 +32,10 @@ void TestNotifications::initTestCase()
 void TestNotifications::warnsWithoutServer()
 {
     // The bus has no activatable services, so the call fails at once.
-    QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(QStringLiteral("^Couldn't send a notification: "
-                                                           "\"org\\.freedesktop\\.DBus\\.Error\\.ServiceUnknown\" - \".+\"$")));
+    QTest::ignoreMessage(
+        QtWarningMsg,
+        QRegularExpression(QStringLiteral("^Couldn't send a notification: "
+                                          "\"org\\.freedesktop\\.DBus\\.Error\\.ServiceUnknown\" - \".+\"$")));
     Notifications::notify(QStringLiteral("Finished!"), QStringLiteral("nobody listens"));
 }
 
@@ -44,7 +45,8 @@ void TestNotifications::sendsTheEightArguments()
     if (!reason.isEmpty())
         QSKIP(qPrintable(reason));
     DBusMock server(QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"));
-    QVERIFY2(server.start({QStringLiteral("-t"), QStringLiteral("notification_daemon")}), qPrintable(server.errorString()));
+    QVERIFY2(server.start({ QStringLiteral("-t"), QStringLiteral("notification_daemon") }),
+             qPrintable(server.errorString()));
 
     QTest::failOnWarning(QRegularExpression(QStringLiteral("notification")));
     Notifications::notify(QStringLiteral("Finished!"), QStringLiteral("The image was written to the drive."));

@@ -51,33 +51,42 @@ void TestOptions::parse_data()
     const QString url = QStringLiteral("https://mirror.example/feed.json");
     QTest::newRow("nothing") << QStringList() << false << false << false << QString() << 0;
     QTest::newRow("every option, any order")
-        << QStringList{QStringLiteral("--no-user-agent"), QStringLiteral("--releasesUrl"), url, QStringLiteral("-v"),
-                       QStringLiteral("--testing")}
+        << QStringList { QStringLiteral("--no-user-agent"), QStringLiteral("--releasesUrl"), url, QStringLiteral("-v"),
+                         QStringLiteral("--testing") }
         << true << true << true << url << 0;
-    QTest::newRow("--verbose") << QStringList{QStringLiteral("--verbose")} << false << true << false << QString() << 0;
-    QTest::newRow("--help alone") << QStringList{QStringLiteral("--help")} << false << false << false << QString() << 1;
+    QTest::newRow("--verbose") << QStringList { QStringLiteral("--verbose") } << false << true << false << QString()
+                               << 0;
+    QTest::newRow("--help alone") << QStringList { QStringLiteral("--help") } << false << false << false << QString()
+                                  << 1;
     QTest::newRow("--releasesUrl without value")
-        << QStringList{QStringLiteral("--releasesUrl")} << false << false << false << QString() << 1;
+        << QStringList { QStringLiteral("--releasesUrl") } << false << false << false << QString() << 1;
     QTest::newRow("--releasesUrl --help: value is --help, usage once")
-        << QStringList{QStringLiteral("--releasesUrl"), QStringLiteral("--help")} << false << false << false
+        << QStringList { QStringLiteral("--releasesUrl"), QStringLiteral("--help") } << false << false << false
         << QStringLiteral("--help") << 1;
     QTest::newRow("--help --releasesUrl: usage twice")
-        << QStringList{QStringLiteral("--help"), QStringLiteral("--releasesUrl")} << false << false << false << QString()
-        << 2;
+        << QStringList { QStringLiteral("--help"), QStringLiteral("--releasesUrl") } << false << false << false
+        << QString() << 2;
     QTest::newRow("--releasesUrl --testing: both")
-        << QStringList{QStringLiteral("--releasesUrl"), QStringLiteral("--testing")} << true << false << false
+        << QStringList { QStringLiteral("--releasesUrl"), QStringLiteral("--testing") } << true << false << false
         << QStringLiteral("--testing") << 0;
     QTest::newRow("--releasesUrl twice: first wins")
-        << QStringList{QStringLiteral("--releasesUrl"), url, QStringLiteral("--releasesUrl"), QStringLiteral("https://b.example/")}
+        << QStringList { QStringLiteral("--releasesUrl"), url, QStringLiteral("--releasesUrl"),
+                         QStringLiteral("https://b.example/") }
         << false << false << false << url << 0;
     QTest::newRow("--releasesUrl last after a valued one")
-        << QStringList{QStringLiteral("--releasesUrl"), url, QStringLiteral("--releasesUrl")} << false << false << false
-        << url << 0;
-    QTest::newRow("other capitals and short forms are ignored")
-        << QStringList{QStringLiteral("--Testing"), QStringLiteral("--VERBOSE"), QStringLiteral("-V"), QStringLiteral("-t"),
-                       QStringLiteral("-h"), QStringLiteral("--Help"), QStringLiteral("--releasesurl"), url,
-                       QStringLiteral("--no-user-agent=1"), QStringLiteral("--testing=true")}
-        << false << false << false << QString() << 0;
+        << QStringList { QStringLiteral("--releasesUrl"), url, QStringLiteral("--releasesUrl") } << false << false
+        << false << url << 0;
+    QTest::newRow("other capitals and short forms are ignored") << QStringList { QStringLiteral("--Testing"),
+                                                                                 QStringLiteral("--VERBOSE"),
+                                                                                 QStringLiteral("-V"),
+                                                                                 QStringLiteral("-t"),
+                                                                                 QStringLiteral("-h"),
+                                                                                 QStringLiteral("--Help"),
+                                                                                 QStringLiteral("--releasesurl"),
+                                                                                 url,
+                                                                                 QStringLiteral("--no-user-agent=1"),
+                                                                                 QStringLiteral("--testing=true") }
+                                                                << false << false << false << QString() << 0;
 }
 
 void TestOptions::parse()
@@ -90,8 +99,8 @@ void TestOptions::parse()
     QFETCH(int, usageLines);
 
     Options parsed;
-    const QByteArray printed =
-        parseCapturingStdout(parsed, QStringList{QStringLiteral("/usr/bin/flashwright")} + arguments);
+    const QByteArray printed
+        = parseCapturingStdout(parsed, QStringList { QStringLiteral("/usr/bin/flashwright") } + arguments);
 
     QCOMPARE(parsed.testing, testing);
     QCOMPARE(parsed.verbose, verbose);

@@ -61,7 +61,7 @@ private:
     // Makes sure everything the portal sent before now has been delivered.
     void sync();
 
-    PrivateBus m_bus{PrivateBus::Session};
+    PrivateBus m_bus { PrivateBus::Session };
     std::unique_ptr<DBusMock> m_portal;
     QTemporaryDir m_runtimeDir;
 };
@@ -99,14 +99,15 @@ bool TestPortalFileDialog::startPortal(const QString &openFileCode)
     }
     m_portal = std::make_unique<DBusMock>(QStringLiteral("org.freedesktop.portal.Desktop"),
                                           QStringLiteral("/org/freedesktop/portal/desktop"));
-    if (!m_portal->start({QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
-                          QStringLiteral("org.freedesktop.portal.FileChooser")})) {
+    if (!m_portal->start({ QStringLiteral("org.freedesktop.portal.Desktop"),
+                           QStringLiteral("/org/freedesktop/portal/desktop"),
+                           QStringLiteral("org.freedesktop.portal.FileChooser") })) {
         QTest::qFail(qPrintable(m_portal->errorString()), __FILE__, __LINE__);
         return false;
     }
     const QDBusMessage added = m_portal->control(
         QStringLiteral("AddMethod"),
-        {QString(), QStringLiteral("OpenFile"), QStringLiteral("ssa{sv}"), QStringLiteral("o"), openFileCode});
+        { QString(), QStringLiteral("OpenFile"), QStringLiteral("ssa{sv}"), QStringLiteral("o"), openFileCode });
     if (added.type() != QDBusMessage::ReplyMessage) {
         QTest::qFail(qPrintable(added.errorMessage()), __FILE__, __LINE__);
         return false;
@@ -116,11 +117,11 @@ bool TestPortalFileDialog::startPortal(const QString &openFileCode)
 
 void TestPortalFileDialog::respond(const QString &token, uint response, const QVariantMap &results)
 {
-    const QDBusMessage emitted = m_portal->control(
-        QStringLiteral("EmitSignal"),
-        {QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), QStringLiteral("ua{sv}"),
-         QVariantList{response, results}},
-        requestPrefix + token);
+    const QDBusMessage emitted
+        = m_portal->control(QStringLiteral("EmitSignal"),
+                            { QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"),
+                              QStringLiteral("ua{sv}"), QVariantList { response, results } },
+                            requestPrefix + token);
     QVERIFY2(emitted.type() == QDBusMessage::ReplyMessage, qPrintable(emitted.errorMessage()));
 }
 
@@ -199,17 +200,20 @@ void TestPortalFileDialog::sendsOpenFile()
     QCOMPARE(arguments.size(), 3);
 
     // Run once on offscreen (Wayland naming) and once under Xvfb on xcb.
-    const QString platform = QGuiApplication::platformName() == QLatin1String("xcb") ? QStringLiteral("x11")
-                                                                                     : QStringLiteral("wayland");
+    const QString platform
+        = QGuiApplication::platformName() == QLatin1String("xcb") ? QStringLiteral("x11") : QStringLiteral("wayland");
     QCOMPARE(arguments.at(0).toString(), QStringLiteral("%1:%2").arg(platform).arg(windowId));
     QCOMPARE(arguments.at(1).toString(), QStringLiteral("Open File"));
 
     const QVariantMap options = qdbus_cast<QVariantMap>(arguments.at(2));
-    QCOMPARE(options.keys(), (QStringList{QStringLiteral("filters"), QStringLiteral("handle_token"),
-                                          QStringLiteral("modal"), QStringLiteral("multiple")}));
+    QCOMPARE(options.keys(),
+             (QStringList { QStringLiteral("filters"), QStringLiteral("handle_token"), QStringLiteral("modal"),
+                            QStringLiteral("multiple") }));
     QCOMPARE(options.value(QStringLiteral("modal")), QVariant(true));
     QCOMPARE(options.value(QStringLiteral("multiple")), QVariant(false));
-    QVERIFY2(QRegularExpression(QStringLiteral("^qt\\d+$")).match(options.value(QStringLiteral("handle_token")).toString()).hasMatch(),
+    QVERIFY2(QRegularExpression(QStringLiteral("^qt\\d+$"))
+                 .match(options.value(QStringLiteral("handle_token")).toString())
+                 .hasMatch(),
              qPrintable(options.value(QStringLiteral("handle_token")).toString()));
 
     const auto filtersArgument = options.value(QStringLiteral("filters")).value<QDBusArgument>();
@@ -222,8 +226,9 @@ void TestPortalFileDialog::sendsOpenFile()
         QCOMPARE(condition.kind, 0u);
         patterns.append(condition.pattern);
     }
-    QCOMPARE(patterns, (QStringList{QStringLiteral("*.iso"), QStringLiteral("*.raw"), QStringLiteral("*.xz"),
-                                    QStringLiteral("*.img")}));
+    QCOMPARE(patterns,
+             (QStringList { QStringLiteral("*.iso"), QStringLiteral("*.raw"), QStringLiteral("*.xz"),
+                            QStringLiteral("*.img") }));
     QCOMPARE(filters.at(1).name, QStringLiteral("All files"));
     QCOMPARE(filters.at(1).conditions.size(), 1);
     QCOMPARE(filters.at(1).conditions.at(0).kind, 0u);
@@ -239,16 +244,17 @@ void TestPortalFileDialog::answers_data()
 
     const QString first = QStringLiteral("file:///home/user/Downloads/zelvan%20live.iso");
     const QString second = QStringLiteral("file:///home/user/Downloads/other.img");
-    QTest::newRow("one file") << 0u << QVariantMap{{QStringLiteral("uris"), QStringList{first}}}
+    QTest::newRow("one file") << 0u << QVariantMap { { QStringLiteral("uris"), QStringList { first } } }
                               << QUrl(QStringLiteral("file:///home/user/Downloads/zelvan live.iso")) << QString();
-    QTest::newRow("two files select the first") << 0u << QVariantMap{{QStringLiteral("uris"), QStringList{first, second}}}
-                                                << QUrl(first) << QString();
-    QTest::newRow("cancelled") << 1u << QVariantMap{{QStringLiteral("uris"), QStringList{first}}} << QUrl()
+    QTest::newRow("two files select the first")
+        << 0u << QVariantMap { { QStringLiteral("uris"), QStringList { first, second } } } << QUrl(first) << QString();
+    QTest::newRow("cancelled") << 1u << QVariantMap { { QStringLiteral("uris"), QStringList { first } } } << QUrl()
                                << QStringLiteral("Portal file dialog cancelled or failed to open");
     QTest::newRow("ended otherwise") << 2u << QVariantMap() << QUrl()
                                      << QStringLiteral("Portal file dialog cancelled or failed to open");
-    QTest::newRow("no uris") << 0u << QVariantMap{{QStringLiteral("choices"), QStringList()}} << QUrl() << QString();
-    QTest::newRow("empty uris") << 0u << QVariantMap{{QStringLiteral("uris"), QStringList()}} << QUrl()
+    QTest::newRow("no uris") << 0u << QVariantMap { { QStringLiteral("choices"), QStringList() } } << QUrl()
+                             << QString();
+    QTest::newRow("empty uris") << 0u << QVariantMap { { QStringLiteral("uris"), QStringList() } } << QUrl()
                                 << QStringLiteral("Portal file dialog answered without a file");
 }
 
@@ -268,8 +274,9 @@ void TestPortalFileDialog::answers()
     QTRY_COMPARE(m_portal->calls(QStringLiteral("OpenFile")).size(), 1);
     sync(); // the reply to OpenFile, and so the subscription
 
-    const QString token =
-        qdbus_cast<QVariantMap>(m_portal->calls(QStringLiteral("OpenFile")).constFirst().at(2)).value(QStringLiteral("handle_token")).toString();
+    const QString token = qdbus_cast<QVariantMap>(m_portal->calls(QStringLiteral("OpenFile")).constFirst().at(2))
+                              .value(QStringLiteral("handle_token"))
+                              .toString();
     respond(token, response, results);
 
     if (selected.isEmpty()) {
@@ -304,11 +311,11 @@ void TestPortalFileDialog::separateRequests()
         tokens.append(qdbus_cast<QVariantMap>(call.at(2)).value(QStringLiteral("handle_token")).toString());
     QVERIFY2(tokens.at(0) != tokens.at(1), qPrintable(tokens.join(QLatin1Char(' '))));
 
-    respond(tokens.at(1), 0, {{QStringLiteral("uris"), QStringList{QStringLiteral("file:///b.iso")}}});
+    respond(tokens.at(1), 0, { { QStringLiteral("uris"), QStringList { QStringLiteral("file:///b.iso") } } });
     QVERIFY(spy.wait());
     sync();
     QCOMPARE(spy.size(), 1);
-    respond(tokens.at(0), 0, {{QStringLiteral("uris"), QStringList{QStringLiteral("file:///a.iso")}}});
+    respond(tokens.at(0), 0, { { QStringLiteral("uris"), QStringList { QStringLiteral("file:///a.iso") } } });
     QVERIFY(spy.wait());
     sync();
     QCOMPARE(spy.size(), 2);

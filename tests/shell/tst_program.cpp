@@ -21,7 +21,7 @@ private Q_SLOTS:
 private:
     QProcessEnvironment environment(const QString &locale) const;
 
-    PrivateBus m_bus{PrivateBus::Session};
+    PrivateBus m_bus { PrivateBus::Session };
     QTemporaryDir m_home;
 };
 
@@ -56,13 +56,13 @@ void TestProgram::startsUp_data()
     QTest::addColumn<int>("usageLines");
     QTest::addColumn<bool>("localized");
 
-    QTest::newRow("-v, English") << QStringList{QStringLiteral("-v")} << QStringLiteral("en_US.UTF-8") << 0 << false;
-    QTest::newRow("--verbose, German") << QStringList{QStringLiteral("--verbose")} << QStringLiteral("de_DE.UTF-8") << 0
-                                       << false;
-    QTest::newRow("--help, Russian") << QStringList{QStringLiteral("--help"), QStringLiteral("-v")}
+    QTest::newRow("-v, English") << QStringList { QStringLiteral("-v") } << QStringLiteral("en_US.UTF-8") << 0 << false;
+    QTest::newRow("--verbose, German") << QStringList { QStringLiteral("--verbose") } << QStringLiteral("de_DE.UTF-8")
+                                       << 0 << false;
+    QTest::newRow("--help, Russian") << QStringList { QStringLiteral("--help"), QStringLiteral("-v") }
                                      << QStringLiteral("ru_RU.UTF-8") << 1 << true;
     QTest::newRow("usage twice, plain ru")
-        << QStringList{QStringLiteral("-v"), QStringLiteral("--help"), QStringLiteral("--releasesUrl")}
+        << QStringList { QStringLiteral("-v"), QStringLiteral("--help"), QStringLiteral("--releasesUrl") }
         << QStringLiteral("ru") << 2 << true;
 }
 
@@ -79,10 +79,12 @@ void TestProgram::startsUp()
     QVERIFY2(program.waitForStarted(), qPrintable(program.errorString()));
 
     QByteArray errors;
-    const bool running = QTest::qWaitFor([&] {
-        errors += program.readAllStandardError();
-        return errors.contains("debug: Starting the application\n") || program.state() == QProcess::NotRunning;
-    }, 60000);
+    const bool running = QTest::qWaitFor(
+        [&] {
+            errors += program.readAllStandardError();
+            return errors.contains("debug: Starting the application\n") || program.state() == QProcess::NotRunning;
+        },
+        60000);
     QVERIFY2(running && program.state() == QProcess::Running, errors.constData());
 
     program.terminate();
@@ -90,17 +92,18 @@ void TestProgram::startsUp()
     errors += program.readAllStandardError();
     const QByteArray output = program.readAllStandardOutput();
 
-    QCOMPARE(output, QByteArray("flashwright [--testing] [--no-user-agent] [--releasesUrl <url>]\n").repeated(usageLines));
+    QCOMPARE(output,
+             QByteArray("flashwright [--testing] [--no-user-agent] [--releasesUrl <url>]\n").repeated(usageLines));
 
     const QList<QByteArray> lines = errors.split('\n');
     qsizetype last = -1;
-    for (const QByteArray &expected : {QByteArray("debug: Application constructed"),
-                                      QByteArray("debug: Injecting QML context properties"),
-                                      QByteArray("debug: Loading the QML source code"),
-                                      QByteArray("debug: Starting the application")}) {
+    for (const QByteArray &expected :
+         { QByteArray("debug: Application constructed"), QByteArray("debug: Injecting QML context properties"),
+           QByteArray("debug: Loading the QML source code"), QByteArray("debug: Starting the application") }) {
         const qsizetype at = lines.indexOf(expected);
-        QVERIFY2(at > last, qPrintable(QStringLiteral("missing or out of order: %1\n%2")
-                                           .arg(QString::fromLatin1(expected), QString::fromLocal8Bit(errors))));
+        QVERIFY2(at > last,
+                 qPrintable(QStringLiteral("missing or out of order: %1\n%2")
+                                .arg(QString::fromLatin1(expected), QString::fromLocal8Bit(errors))));
         last = at;
     }
     QCOMPARE(errors.contains("debug: Localization  QLocale(Russian"), localized);
@@ -112,7 +115,7 @@ void TestProgram::fatalStartIsSilent_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("quiet") << QStringList();
     // The failure comes before the command line is read, so -v cannot apply yet.
-    QTest::newRow("verbose") << QStringList{QStringLiteral("-v")};
+    QTest::newRow("verbose") << QStringList { QStringLiteral("-v") };
 }
 
 void TestProgram::fatalStartIsSilent()

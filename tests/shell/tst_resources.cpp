@@ -48,9 +48,9 @@ void TestResources::images_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("pngSize"); // 0: an SVG drawing
 
-    for (const char *name : {"checkbox", "checkboxLight", "chooseImage", "chooseImageLight", "downloadImage",
-                             "downloadImageLight", "goBackButton", "goBackButtonLight", "goDownButton",
-                             "goDownButtonLight", "restoreImage", "restoreImageLight", "warning"})
+    for (const char *name : { "checkbox", "checkboxLight", "chooseImage", "chooseImageLight", "downloadImage",
+                              "downloadImageLight", "goBackButton", "goBackButtonLight", "goDownButton",
+                              "goDownButtonLight", "restoreImage", "restoreImageLight", "warning" })
         QTest::newRow(name) << QStringLiteral(":/logos/%1").arg(QLatin1String(name)) << 0;
     QTest::newRow("mainPageImage") << QStringLiteral(":/mainPageImage") << 0;
     QTest::newRow("mainPageImageDark") << QStringLiteral(":/mainPageImageDark") << 0;
@@ -58,7 +58,7 @@ void TestResources::images_data()
     QTest::newRow("folder64") << QStringLiteral(":/logos/folder64") << 64;
     QTest::newRow("placeholder") << QStringLiteral(":/logos/placeholder") << 48;
     QTest::newRow("placeholder64") << QStringLiteral(":/logos/placeholder64") << 64;
-    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 })
         QTest::newRow(qPrintable(QStringLiteral("appicon %1").arg(size)))
             << QStringLiteral(":/appicon/%1.png").arg(size) << size;
 }
