@@ -35,8 +35,9 @@ bool FakeUDisks2::isAvailable(QString *why)
         return false;
     }
     QProcess probe;
-    probe.start(interpreter, {QStringLiteral("-c"),
-                              QStringLiteral("import dbus, dbus.mainloop.glib; from gi.repository import GLib")});
+    probe.start(
+        interpreter,
+        { QStringLiteral("-c"), QStringLiteral("import dbus, dbus.mainloop.glib; from gi.repository import GLib") });
     if (!probe.waitForFinished(20000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0) {
         if (why)
             *why = QStringLiteral("python3-dbus and python3-gi are needed for the fake UDisks2 service");
@@ -78,7 +79,8 @@ bool FakeUDisks2::start(const QJsonObject &config)
     m_logPath = m_dir.filePath(QStringLiteral("calls.jsonl"));
     QFile::remove(m_logPath);
 
-    m_process.start(python(), {QStringLiteral(FLASHWRIGHT_TEST_SUPPORT_DIR "/fakeudisks2.py"), configPath, m_logPath});
+    m_process.start(python(),
+                    { QStringLiteral(FLASHWRIGHT_TEST_SUPPORT_DIR "/fakeudisks2.py"), configPath, m_logPath });
     if (!m_process.waitForStarted(10000)) {
         m_errorString = QStringLiteral("the fake UDisks2 service did not start: ") + m_process.errorString();
         return false;

@@ -25,7 +25,7 @@ QByteArray TestImages::pattern(qint64 size)
 QByteArray TestImages::xz(const QByteArray &data, const QStringList &options)
 {
     QProcess process;
-    process.start(QStringLiteral("xz"), QStringList{QStringLiteral("-c"), QStringLiteral("-q")} + options);
+    process.start(QStringLiteral("xz"), QStringList { QStringLiteral("-c"), QStringLiteral("-q") } + options);
     if (!process.waitForStarted())
         return {};
     process.write(data);

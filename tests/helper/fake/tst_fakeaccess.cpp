@@ -36,19 +36,19 @@ QJsonObject onDrive(const QString &driveName, QJsonObject keys = {})
 
 QJsonObject partitionOf(const QString &table, const QString &driveName, bool filesystem)
 {
-    QJsonObject keys{{QStringLiteral("partitionOf"), block(table)}};
+    QJsonObject keys { { QStringLiteral("partitionOf"), block(table) } };
     if (filesystem)
         keys.insert(QStringLiteral("filesystem"), QJsonObject());
     return onDrive(driveName, keys);
 }
 
-const QJsonObject kFilesystem{{QStringLiteral("filesystem"), QJsonObject()}};
-const QJsonObject kTable{{QStringLiteral("partitionTable"), QJsonObject()}};
+const QJsonObject kFilesystem { { QStringLiteral("filesystem"), QJsonObject() } };
+const QJsonObject kTable { { QStringLiteral("partitionTable"), QJsonObject() } };
 
 QJsonObject drives()
 {
-    return {{drive(QStringLiteral("d1")), QJsonObject{{QStringLiteral("Size"), 1 << 20}}},
-            {drive(QStringLiteral("d2")), QJsonObject{{QStringLiteral("Size"), 1 << 20}}}};
+    return { { drive(QStringLiteral("d1")), QJsonObject { { QStringLiteral("Size"), 1 << 20 } } },
+             { drive(QStringLiteral("d2")), QJsonObject { { QStringLiteral("Size"), 1 << 20 } } } };
 }
 
 } // namespace
@@ -71,7 +71,7 @@ private slots:
 private:
     QJsonObject config(QJsonObject blocks) const;
 
-    PrivateBus m_bus{PrivateBus::System};
+    PrivateBus m_bus { PrivateBus::System };
     FakeUDisks2 m_fake;
     QTemporaryDir m_dir;
     QString m_device;
@@ -110,9 +110,9 @@ QJsonObject TestFakeAccess::config(QJsonObject blocks) const
 {
     QJsonObject target = blocks.value(kTarget).toObject();
     if (!target.contains(QStringLiteral("open")))
-        target.insert(QStringLiteral("open"), QJsonObject{{QStringLiteral("file"), m_device}});
+        target.insert(QStringLiteral("open"), QJsonObject { { QStringLiteral("file"), m_device } });
     blocks.insert(kTarget, target);
-    return {{QStringLiteral("blocks"), blocks}, {QStringLiteral("drives"), drives()}};
+    return { { QStringLiteral("blocks"), blocks }, { QStringLiteral("drives"), drives() } };
 }
 
 void TestFakeAccess::wrongCommandLine_data()
@@ -121,21 +121,22 @@ void TestFakeAccess::wrongCommandLine_data()
     const QString image = QStringLiteral("image.img");
 
     QTest::newRow("no arguments") << QStringList();
-    QTest::newRow("write without image") << QStringList{QStringLiteral("write"), kTarget};
-    QTest::newRow("write with one more") << QStringList{QStringLiteral("write"), image, kTarget, QStringLiteral("x")};
-    QTest::newRow("restore without device") << QStringList{QStringLiteral("restore")};
-    QTest::newRow("restore with one more") << QStringList{QStringLiteral("restore"), kTarget, QStringLiteral("x")};
-    QTest::newRow("restore with an image") << QStringList{QStringLiteral("restore"), image, kTarget};
-    QTest::newRow("upper-case WRITE") << QStringList{QStringLiteral("WRITE"), image, kTarget};
-    QTest::newRow("capitalised Restore") << QStringList{QStringLiteral("Restore"), kTarget};
-    QTest::newRow("unknown job") << QStringList{QStringLiteral("erase"), kTarget};
-    QTest::newRow("empty job word") << QStringList{QString(), image, kTarget};
+    QTest::newRow("write without image") << QStringList { QStringLiteral("write"), kTarget };
+    QTest::newRow("write with one more") << QStringList { QStringLiteral("write"), image, kTarget,
+                                                          QStringLiteral("x") };
+    QTest::newRow("restore without device") << QStringList { QStringLiteral("restore") };
+    QTest::newRow("restore with one more") << QStringList { QStringLiteral("restore"), kTarget, QStringLiteral("x") };
+    QTest::newRow("restore with an image") << QStringList { QStringLiteral("restore"), image, kTarget };
+    QTest::newRow("upper-case WRITE") << QStringList { QStringLiteral("WRITE"), image, kTarget };
+    QTest::newRow("capitalised Restore") << QStringList { QStringLiteral("Restore"), kTarget };
+    QTest::newRow("unknown job") << QStringList { QStringLiteral("erase"), kTarget };
+    QTest::newRow("empty job word") << QStringList { QString(), image, kTarget };
 }
 
 void TestFakeAccess::wrongCommandLine()
 {
     QFETCH(QStringList, arguments);
-    QVERIFY2(m_fake.start(config({{kTarget, onDrive(QStringLiteral("d1"), kFilesystem)}})),
+    QVERIFY2(m_fake.start(config({ { kTarget, onDrive(QStringLiteral("d1"), kFilesystem) } })),
              qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
@@ -158,12 +159,16 @@ void TestFakeAccess::openFailure_data()
     QTest::addColumn<int>("expectedStatus");
     QTest::addColumn<bool>("openCalled");
 
-    const QJsonObject unreadable{{QStringLiteral("managedObjectsError"), QStringLiteral("Object list unavailable")}};
-    const QJsonObject refused{
-        {QStringLiteral("open"),
-         QJsonObject{{QStringLiteral("error"),
-                      QJsonObject{{QStringLiteral("name"), QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized")},
-                                  {QStringLiteral("message"), QStringLiteral("Not authorized to perform operation")}}}}}};
+    const QJsonObject unreadable { { QStringLiteral("managedObjectsError"),
+                                     QStringLiteral("Object list unavailable") } };
+    const QJsonObject refused {
+        { QStringLiteral("open"),
+          QJsonObject {
+              { QStringLiteral("error"),
+                QJsonObject {
+                    { QStringLiteral("name"), QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized") },
+                    { QStringLiteral("message"), QStringLiteral("Not authorized to perform operation") } } } } }
+    };
 
     QTest::newRow("write: object list unreadable")
         << false << kTarget << unreadable << QByteArray("Object list unavailable") << 2 << false;
@@ -173,10 +178,10 @@ void TestFakeAccess::openFailure_data()
         << false << block(QStringLiteral("nothing")) << QJsonObject() << QByteArray() << 2 << false;
     // No fake service at all: the bus itself answers that nobody owns the name.
     QTest::newRow("write: UDisks2 not running")
-        << false << kTarget << QJsonObject{{QStringLiteral("absent"), true}} << QByteArray() << 2 << false;
+        << false << kTarget << QJsonObject { { QStringLiteral("absent"), true } } << QByteArray() << 2 << false;
     QTest::newRow("restore: object list unreadable")
-        << true << kTarget << unreadable << QByteArray("Object list unavailableFailed to open device for writing")
-        << 1 << false;
+        << true << kTarget << unreadable << QByteArray("Object list unavailableFailed to open device for writing") << 1
+        << false;
     QTest::newRow("restore: opening refused")
         << true << kTarget << refused
         << QByteArray("Not authorized to perform operationFailed to open device for writing") << 1 << true;
@@ -194,19 +199,20 @@ void TestFakeAccess::openFailure()
     QJsonObject targetKeys = onDrive(QStringLiteral("d1"), kTable);
     if (configChange.contains(QStringLiteral("open")))
         targetKeys.insert(QStringLiteral("open"), configChange.value(QStringLiteral("open")));
-    QJsonObject configuration = config({{kTarget, targetKeys},
-                                        {block(QStringLiteral("sdb1")),
-                                         partitionOf(QStringLiteral("sdb"), QStringLiteral("d1"), true)}});
+    QJsonObject configuration
+        = config({ { kTarget, targetKeys },
+                   { block(QStringLiteral("sdb1")), partitionOf(QStringLiteral("sdb"), QStringLiteral("d1"), true) } });
     if (configChange.contains(QStringLiteral("managedObjectsError")))
-        configuration.insert(QStringLiteral("managedObjectsError"), configChange.value(QStringLiteral("managedObjectsError")));
+        configuration.insert(QStringLiteral("managedObjectsError"),
+                             configChange.value(QStringLiteral("managedObjectsError")));
     if (configChange.contains(QStringLiteral("absent")))
         m_fake.stop();
     else
         QVERIFY2(m_fake.start(configuration), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
-    const QStringList arguments = restore ? QStringList{QStringLiteral("restore"), target}
-                                          : QStringList{QStringLiteral("write"), m_image, target};
+    const QStringList arguments = restore ? QStringList { QStringLiteral("restore"), target }
+                                          : QStringList { QStringLiteral("write"), m_image, target };
     QVERIFY2(helper.run(arguments), qPrintable(helper.failure()));
     QCOMPARE(helper.exitCode(), expectedStatus);
     if (expectedErrors.isEmpty())
@@ -221,10 +227,10 @@ void TestFakeAccess::openFailure()
 
 void TestFakeAccess::openRequest()
 {
-    QVERIFY2(m_fake.start(config({{kTarget, onDrive(QStringLiteral("d1"))}})), qPrintable(m_fake.errorString()));
+    QVERIFY2(m_fake.start(config({ { kTarget, onDrive(QStringLiteral("d1")) } })), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
-    QVERIFY2(helper.run({QStringLiteral("write"), m_emptyImage, kTarget}), qPrintable(helper.failure()));
+    QVERIFY2(helper.run({ QStringLiteral("write"), m_emptyImage, kTarget }), qPrintable(helper.failure()));
     QCOMPARE(helper.exitCode(), 0);
 
     const QList<QJsonObject> opens = m_fake.calls(QStringLiteral("OpenDevice"));
@@ -234,8 +240,9 @@ void TestFakeAccess::openRequest()
     QCOMPARE(open.value(QStringLiteral("signature")).toString(), QStringLiteral("sa{sv}"));
     // O_DIRECT | O_SYNC | O_CLOEXEC as an int.
     QCOMPARE(open.value(QStringLiteral("args")).toArray(),
-             (QJsonArray{QStringLiteral("rw"), QJsonObject{{QStringLiteral("flags"), 1593344}}}));
-    QCOMPARE(open.value(QStringLiteral("optionTypes")).toObject(), (QJsonObject{{QStringLiteral("flags"), QStringLiteral("i")}}));
+             (QJsonArray { QStringLiteral("rw"), QJsonObject { { QStringLiteral("flags"), 1593344 } } }));
+    QCOMPARE(open.value(QStringLiteral("optionTypes")).toObject(),
+             (QJsonObject { { QStringLiteral("flags"), QStringLiteral("i") } }));
 }
 
 void TestFakeAccess::unmountSelection_data()
@@ -250,48 +257,52 @@ void TestFakeAccess::unmountSelection_data()
     const QString sdc = QStringLiteral("sdc");
 
     QTest::newRow("every filesystem of the drive, none of another")
-        << QJsonObject{{kTarget, onDrive(d1, kTable)},
-                       {block(QStringLiteral("sdb1")), partitionOf(sdb, d1, true)},
-                       {block(QStringLiteral("sdb2")), partitionOf(sdb, d1, true)},
-                       {block(QStringLiteral("sdb3")), partitionOf(sdb, d1, false)},
-                       {block(sdc), onDrive(d2, kTable)},
-                       {block(QStringLiteral("sdc1")), partitionOf(sdc, d2, true)}}
-        << QStringList{block(QStringLiteral("sdb1")), block(QStringLiteral("sdb2"))};
+        << QJsonObject { { kTarget, onDrive(d1, kTable) },
+                         { block(QStringLiteral("sdb1")), partitionOf(sdb, d1, true) },
+                         { block(QStringLiteral("sdb2")), partitionOf(sdb, d1, true) },
+                         { block(QStringLiteral("sdb3")), partitionOf(sdb, d1, false) },
+                         { block(sdc), onDrive(d2, kTable) },
+                         { block(QStringLiteral("sdc1")), partitionOf(sdc, d2, true) } }
+        << QStringList { block(QStringLiteral("sdb1")), block(QStringLiteral("sdb2")) };
     QTest::newRow("filesystem on the whole drive")
-        << QJsonObject{{kTarget, onDrive(d1, kFilesystem)}, {block(sdc), onDrive(d2, kFilesystem)}}
-        << QStringList{kTarget};
+        << QJsonObject { { kTarget, onDrive(d1, kFilesystem) }, { block(sdc), onDrive(d2, kFilesystem) } }
+        << QStringList { kTarget };
     QTest::newRow("drive without filesystems")
-        << QJsonObject{{kTarget, onDrive(d1, kTable)},
-                       {block(QStringLiteral("sdb1")), partitionOf(sdb, d1, false)},
-                       {block(QStringLiteral("sdc1")), partitionOf(sdc, d2, true)}}
+        << QJsonObject { { kTarget, onDrive(d1, kTable) },
+                         { block(QStringLiteral("sdb1")), partitionOf(sdb, d1, false) },
+                         { block(QStringLiteral("sdc1")), partitionOf(sdc, d2, true) } }
         << QStringList();
-    QTest::newRow("unmount errors ignored")
-        << QJsonObject{{kTarget, onDrive(d1, kTable)},
-                       {block(QStringLiteral("sdb1")),
-                        onDrive(d1, {{QStringLiteral("partitionOf"), kTarget},
-                                     {QStringLiteral("filesystem"),
-                                      QJsonObject{{QStringLiteral("unmountError"), QStringLiteral("Device is busy")}}}})},
-                       {block(QStringLiteral("sdb2")),
-                        onDrive(d1, {{QStringLiteral("partitionOf"), kTarget},
-                                     {QStringLiteral("filesystem"),
-                                      QJsonObject{{QStringLiteral("unmountError"), QStringLiteral("Not mounted")}}}})}}
-        << QStringList{block(QStringLiteral("sdb1")), block(QStringLiteral("sdb2"))};
+    QTest::newRow("unmount errors ignored") << QJsonObject {
+        { kTarget, onDrive(d1, kTable) },
+        { block(QStringLiteral("sdb1")),
+          onDrive(d1,
+                  { { QStringLiteral("partitionOf"), kTarget },
+                    { QStringLiteral("filesystem"),
+                      QJsonObject { { QStringLiteral("unmountError"), QStringLiteral("Device is busy") } } } }) },
+        { block(QStringLiteral("sdb2")),
+          onDrive(d1,
+                  { { QStringLiteral("partitionOf"), kTarget },
+                    { QStringLiteral("filesystem"),
+                      QJsonObject { { QStringLiteral("unmountError"), QStringLiteral("Not mounted") } } } }) }
+    } << QStringList { block(QStringLiteral("sdb1")), block(QStringLiteral("sdb2")) };
     // Devices without a drive (loop devices, some card readers) all share the
     // drive "/": only the target and its own partitions are the target's.
     QTest::newRow("no drive: the target and its partitions only")
-        << QJsonObject{{kTarget, onDrive(none, {{QStringLiteral("filesystem"), QJsonObject()},
-                                               {QStringLiteral("partitionTable"), QJsonObject()}})},
-                       {block(QStringLiteral("sdb1")), partitionOf(sdb, none, true)},
-                       {block(QStringLiteral("sdb2")), partitionOf(sdb, none, true)},
-                       {block(sdc), onDrive(none, kFilesystem)},
-                       {block(QStringLiteral("sdc1")), partitionOf(sdc, none, true)},
-                       {block(QStringLiteral("loop0")), onDrive(none, kFilesystem)},
-                       {block(QStringLiteral("sdd1")), partitionOf(QStringLiteral("sdd"), d2, true)}}
-        << QStringList{kTarget, block(QStringLiteral("sdb1")), block(QStringLiteral("sdb2"))};
+        << QJsonObject { { kTarget,
+                           onDrive(none,
+                                   { { QStringLiteral("filesystem"), QJsonObject() },
+                                     { QStringLiteral("partitionTable"), QJsonObject() } }) },
+                         { block(QStringLiteral("sdb1")), partitionOf(sdb, none, true) },
+                         { block(QStringLiteral("sdb2")), partitionOf(sdb, none, true) },
+                         { block(sdc), onDrive(none, kFilesystem) },
+                         { block(QStringLiteral("sdc1")), partitionOf(sdc, none, true) },
+                         { block(QStringLiteral("loop0")), onDrive(none, kFilesystem) },
+                         { block(QStringLiteral("sdd1")), partitionOf(QStringLiteral("sdd"), d2, true) } }
+        << QStringList { kTarget, block(QStringLiteral("sdb1")), block(QStringLiteral("sdb2")) };
     QTest::newRow("no drive, no filesystem of its own")
-        << QJsonObject{{kTarget, onDrive(none, kTable)},
-                       {block(QStringLiteral("sdb1")), partitionOf(sdb, none, false)},
-                       {block(QStringLiteral("loop0")), onDrive(none, kFilesystem)}}
+        << QJsonObject { { kTarget, onDrive(none, kTable) },
+                         { block(QStringLiteral("sdb1")), partitionOf(sdb, none, false) },
+                         { block(QStringLiteral("loop0")), onDrive(none, kFilesystem) } }
         << QStringList();
 }
 
@@ -302,7 +313,7 @@ void TestFakeAccess::unmountSelection()
     QVERIFY2(m_fake.start(config(blocks)), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
-    QVERIFY2(helper.run({QStringLiteral("write"), m_emptyImage, kTarget}), qPrintable(helper.failure()));
+    QVERIFY2(helper.run({ QStringLiteral("write"), m_emptyImage, kTarget }), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), QByteArray("OK\n"));
     QCOMPARE(helper.exitCode(), 0);
 
@@ -321,9 +332,9 @@ void TestFakeAccess::unmountSelection()
             continue;
         QVERIFY2(!opened, "a filesystem was unmounted after the device was opened");
         QCOMPARE(call.value(QStringLiteral("args")).toArray(),
-                 (QJsonArray{QJsonObject{{QStringLiteral("force"), true}}}));
+                 (QJsonArray { QJsonObject { { QStringLiteral("force"), true } } }));
         QCOMPARE(call.value(QStringLiteral("optionTypes")).toObject(),
-                 (QJsonObject{{QStringLiteral("force"), QStringLiteral("b")}}));
+                 (QJsonObject { { QStringLiteral("force"), QStringLiteral("b") } }));
     }
     QVERIFY(opened);
 }

@@ -46,7 +46,7 @@ private slots:
 private:
     bool startFake(const QString &deviceFile);
 
-    PrivateBus m_bus{PrivateBus::System};
+    PrivateBus m_bus { PrivateBus::System };
     FakeUDisks2 m_fake;
     QTemporaryDir m_dir;
     QString m_device;
@@ -74,15 +74,15 @@ void TestFakeDelayed::init()
 
 bool TestFakeDelayed::startFake(const QString &deviceFile)
 {
-    const QJsonObject target{{QStringLiteral("drive"), FakeUDisks2::drivePath(QStringLiteral("d1"))},
-                             {QStringLiteral("filesystem"), QJsonObject()},
-                             {QStringLiteral("open"), QJsonObject{{QStringLiteral("file"), deviceFile}}}};
-    return m_fake.start({{QStringLiteral("blocks"), QJsonObject{{kTarget, target}}}});
+    const QJsonObject target { { QStringLiteral("drive"), FakeUDisks2::drivePath(QStringLiteral("d1")) },
+                               { QStringLiteral("filesystem"), QJsonObject() },
+                               { QStringLiteral("open"), QJsonObject { { QStringLiteral("file"), deviceFile } } } };
+    return m_fake.start({ { QStringLiteral("blocks"), QJsonObject { { kTarget, target } } } });
 }
 
 void TestFakeDelayed::cleanup()
 {
-    for (const QString &name : QDir(m_dir.path()).entryList({QStringLiteral("download*")}, QDir::Files))
+    for (const QString &name : QDir(m_dir.path()).entryList({ QStringLiteral("download*") }, QDir::Files))
         QFile::remove(m_dir.filePath(name));
 }
 
@@ -105,27 +105,25 @@ void TestFakeDelayed::ends_data()
 
     QTest::newRow("partial file deleted")
         << "download.iso" << image << Delete << 4 << QList<QByteArray>() << QByteArray() << QByteArray() << file;
-    QTest::newRow("download finished")
-        << "download.iso" << image << Rename << 0 << QList<QByteArray>{"WRITE", "1", "1000", "CHECK", "DONE"}
-        << QByteArray("OK\n") << TestImages::padded(image) << file;
+    QTest::newRow("download finished") << "download.iso" << image << Rename << 0
+                                       << QList<QByteArray> { "WRITE", "1", "1000", "CHECK", "DONE" }
+                                       << QByteArray("OK\n") << TestImages::padded(image) << file;
     QTest::newRow("xz download finished: decompressed")
         << "download.img.xz" << compressed << Rename << 0
-        << QList<QByteArray>{"WRITE", "1", compressedTotal, "CHECK", "DONE"} << QByteArray("OK\n")
+        << QList<QByteArray> { "WRITE", "1", compressedTotal, "CHECK", "DONE" } << QByteArray("OK\n")
         << TestImages::padded(image) << file;
-    QTest::newRow("finished before the helper started")
-        << "download.iso" << image << GoneBeforeStart << 0
-        << QList<QByteArray>{"WRITE", "1", "1000", "CHECK", "DONE"} << QByteArray("OK\n") << TestImages::padded(image)
-        << file;
-    QTest::newRow("deleted before the helper started")
-        << "download.iso" << QByteArray() << GoneBeforeStart << 4 << QList<QByteArray>() << QByteArray()
-        << QByteArray() << file;
+    QTest::newRow("finished before the helper started") << "download.iso" << image << GoneBeforeStart << 0
+                                                        << QList<QByteArray> { "WRITE", "1", "1000", "CHECK", "DONE" }
+                                                        << QByteArray("OK\n") << TestImages::padded(image) << file;
+    QTest::newRow("deleted before the helper started") << "download.iso" << QByteArray() << GoneBeforeStart << 4
+                                                       << QList<QByteArray>() << QByteArray() << QByteArray() << file;
     // After the wait every failed copy ends with status 4, whatever its message.
     QTest::newRow("device full after the wait")
-        << "download.iso" << image << Rename << 4 << QList<QByteArray>{"WRITE", "1"}
+        << "download.iso" << image << Rename << 4 << QList<QByteArray> { "WRITE", "1" }
         << QByteArray("Destination drive is not writable") << QByteArray() << "/dev/full";
     const QByteArray noise = TestImages::random(65536, 14);
     QTest::newRow("corrupted xz download")
-        << "download.img.xz" << noise << Rename << 4 << QList<QByteArray>{"WRITE", "1", "65536"}
+        << "download.img.xz" << noise << Rename << 4 << QList<QByteArray> { "WRITE", "1", "65536" }
         << QByteArray("The downloaded compressed file is corrupted.") << QByteArray() << file;
 }
 
@@ -152,7 +150,7 @@ void TestFakeDelayed::ends()
     }
 
     HelperProcess helper;
-    QVERIFY2(helper.launch({QStringLiteral("write"), partial, kTarget}), qPrintable(helper.failure()));
+    QVERIFY2(helper.launch({ QStringLiteral("write"), partial, kTarget }), qPrintable(helper.failure()));
     if (action != GoneBeforeStart) {
         QVERIFY2(m_fake.waitForCall(QStringLiteral("OpenDevice")), "the helper did not open the device");
         QTest::qWait(kSettle);
@@ -181,7 +179,7 @@ void TestFakeDelayed::growingFileKeepsWaiting()
     QVERIFY2(startFake(m_device), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
-    QVERIFY2(helper.launch({QStringLiteral("write"), partial, kTarget}), qPrintable(helper.failure()));
+    QVERIFY2(helper.launch({ QStringLiteral("write"), partial, kTarget }), qPrintable(helper.failure()));
     QVERIFY2(m_fake.waitForCall(QStringLiteral("OpenDevice")), "the helper did not open the device");
     // Unmounting and opening happen at once, before the download has finished.
     QCOMPARE(m_fake.calls(QStringLiteral("Unmount")).size(), 1);

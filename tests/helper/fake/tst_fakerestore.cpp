@@ -31,10 +31,10 @@ qint64 regionSize()
 
 QJsonObject error(const QString &message)
 {
-    return {{QStringLiteral("error"), message}};
+    return { { QStringLiteral("error"), message } };
 }
 
-const QJsonObject kNoReply{{QStringLiteral("noReply"), true}};
+const QJsonObject kNoReply { { QStringLiteral("noReply"), true } };
 
 // The restore writes a whole gigabyte; tmpfs keeps that off the disk.
 QString scratchParent()
@@ -62,9 +62,9 @@ private:
                    const QJsonObject &partitionFormat);
     [[nodiscard]] QStringList callSequence() const;
 
-    PrivateBus m_bus{PrivateBus::System};
+    PrivateBus m_bus { PrivateBus::System };
     FakeUDisks2 m_fake;
-    QTemporaryDir m_dir{scratchParent() + QStringLiteral("/flashwright-restore-XXXXXX")};
+    QTemporaryDir m_dir { scratchParent() + QStringLiteral("/flashwright-restore-XXXXXX") };
     QString m_device;
 };
 
@@ -90,15 +90,16 @@ bool TestFakeRestore::startFake(const QJsonObject &open, const QJsonObject &tabl
                                 const QJsonObject &partitionTable, const QJsonObject &partitionFormat)
 {
     const QString drive = FakeUDisks2::drivePath(QStringLiteral("d1"));
-    const QJsonObject target{{QStringLiteral("drive"), drive},
-                             {QStringLiteral("partitionTable"), partitionTable},
-                             {QStringLiteral("open"), open},
-                             {QStringLiteral("format"), tableFormat}};
-    const QJsonObject partition{{QStringLiteral("drive"), drive},
-                                {QStringLiteral("partitionOf"), kTarget},
-                                {QStringLiteral("filesystem"), QJsonObject()},
-                                {QStringLiteral("format"), partitionFormat}};
-    return m_fake.start({{QStringLiteral("blocks"), QJsonObject{{kTarget, target}, {kPartition, partition}}}});
+    const QJsonObject target { { QStringLiteral("drive"), drive },
+                               { QStringLiteral("partitionTable"), partitionTable },
+                               { QStringLiteral("open"), open },
+                               { QStringLiteral("format"), tableFormat } };
+    const QJsonObject partition { { QStringLiteral("drive"), drive },
+                                  { QStringLiteral("partitionOf"), kTarget },
+                                  { QStringLiteral("filesystem"), QJsonObject() },
+                                  { QStringLiteral("format"), partitionFormat } };
+    return m_fake.start(
+        { { QStringLiteral("blocks"), QJsonObject { { kTarget, target }, { kPartition, partition } } } });
 }
 
 // The device calls in order, as "Method object".
@@ -129,33 +130,33 @@ void TestFakeRestore::outcomes_data()
     const QString create = QStringLiteral("CreatePartition ") + kTarget;
     const QString formatPartition = QStringLiteral("Format ") + kPartition;
     const QJsonObject ok;
-    const QJsonObject createsPartition{{QStringLiteral("partition"), kPartition}};
+    const QJsonObject createsPartition { { QStringLiteral("partition"), kPartition } };
     const QString file;
 
     QTest::newRow("device refuses writes")
         << "/dev/full" << ok << createsPartition << ok << QByteArray("Destination drive is not writable") << 1
-        << QStringList{open};
+        << QStringList { open };
     // Writes vanish and the size reads as 0: smaller than one wipe region.
-    QTest::newRow("device without size")
-        << "/dev/null" << ok << createsPartition << ok << QByteArray("File size is smaller than 128 blocks") << 1
-        << QStringList{open};
+    QTest::newRow("device without size") << "/dev/null" << ok << createsPartition << ok
+                                         << QByteArray("File size is smaller than 128 blocks") << 1
+                                         << QStringList { open };
     QTest::newRow("device that cannot seek")
-        << "pipe" << ok << createsPartition << ok << QByteArray("Failed to get file size") << 1 << QStringList{open};
+        << "pipe" << ok << createsPartition << ok << QByteArray("Failed to get file size") << 1 << QStringList { open };
     QTest::newRow("partition table refused")
         << file << error(QStringLiteral("Error creating partition table: device is busy")) << createsPartition << ok
-        << QByteArray("Error creating partition table: device is busy\n") << 1 << QStringList{open, formatTable};
+        << QByteArray("Error creating partition table: device is busy\n") << 1 << QStringList { open, formatTable };
     QTest::newRow("table unanswered counts as done; partition refused")
         << file << kNoReply << error(QStringLiteral("Error creating partition: no free space")) << ok
-        << QByteArray("Error creating partition: no free space") << 2 << QStringList{open, formatTable, create};
+        << QByteArray("Error creating partition: no free space") << 2 << QStringList { open, formatTable, create };
     QTest::newRow("partition format refused")
         << file << ok << createsPartition << error(QStringLiteral("Error creating filesystem: mkfs.exfat failed"))
         << QByteArray("Error creating filesystem: mkfs.exfat failed\n") << 3
-        << QStringList{open, formatTable, create, formatPartition};
+        << QStringList { open, formatTable, create, formatPartition };
     QTest::newRow("partition format unanswered counts as done")
         << file << ok << createsPartition << kNoReply << QByteArray() << 0
-        << QStringList{open, formatTable, create, formatPartition};
+        << QStringList { open, formatTable, create, formatPartition };
     QTest::newRow("restored") << file << ok << createsPartition << ok << QByteArray() << 0
-                              << QStringList{open, formatTable, create, formatPartition};
+                              << QStringList { open, formatTable, create, formatPartition };
 }
 
 void TestFakeRestore::outcomes()
@@ -181,7 +182,7 @@ void TestFakeRestore::outcomes()
     QVERIFY2(startFake(open, tableFormat, partitionTable, partitionFormat), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
-    QVERIFY2(helper.run({QStringLiteral("restore"), kTarget}, 120000), qPrintable(helper.failure()));
+    QVERIFY2(helper.run({ QStringLiteral("restore"), kTarget }, 120000), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), expectedErrors);
     QCOMPARE(helper.exitCode(), expectedStatus);
     QCOMPARE(helper.output(), QByteArray());
@@ -193,15 +194,15 @@ void TestFakeRestore::outcomes()
         if (method == QLatin1String("CreatePartition")) {
             // Offset 1 and size 0: UDisks2 aligns the start and takes all free space.
             QCOMPARE(call.value(QStringLiteral("signature")).toString(), QStringLiteral("ttssa{sv}"));
-            QCOMPARE(args, (QJsonArray{1, 0, QString(), QString(), QJsonObject()}));
-        } else if (method == QLatin1String("Format")
-                   && call.value(QStringLiteral("object")).toString() == kTarget) {
-            QCOMPARE(args, (QJsonArray{QStringLiteral("gpt"), QJsonObject()}));
+            QCOMPARE(args, (QJsonArray { 1, 0, QString(), QString(), QJsonObject() }));
+        } else if (method == QLatin1String("Format") && call.value(QStringLiteral("object")).toString() == kTarget) {
+            QCOMPARE(args, (QJsonArray { QStringLiteral("gpt"), QJsonObject() }));
         } else if (method == QLatin1String("Format")) {
-            QCOMPARE(args, (QJsonArray{QStringLiteral("exfat"),
-                                       QJsonObject{{QStringLiteral("update-partition-type"), true}}}));
+            QCOMPARE(args,
+                     (QJsonArray { QStringLiteral("exfat"),
+                                   QJsonObject { { QStringLiteral("update-partition-type"), true } } }));
             QCOMPARE(call.value(QStringLiteral("optionTypes")).toObject(),
-                     (QJsonObject{{QStringLiteral("update-partition-type"), QStringLiteral("b")}}));
+                     (QJsonObject { { QStringLiteral("update-partition-type"), QStringLiteral("b") } }));
         }
     }
 }
@@ -224,7 +225,7 @@ void TestFakeRestore::wipe()
     const qint64 region = regionSize();
 
     // Marks at the edges of both wipe regions and of what lies between them.
-    QList<qint64> offsets{0, region - 1, region, deviceSize - region - 1, deviceSize - region, deviceSize - 1};
+    QList<qint64> offsets { 0, region - 1, region, deviceSize - region - 1, deviceSize - region, deviceSize - 1 };
     offsets.erase(std::remove_if(offsets.begin(), offsets.end(), [&](qint64 o) { return o < 0 || o >= deviceSize; }),
                   offsets.end());
     {
@@ -236,11 +237,12 @@ void TestFakeRestore::wipe()
             QVERIFY(file.putChar('\xab'));
         }
     }
-    QVERIFY2(startFake({{QStringLiteral("file"), m_device}}, {}, {{QStringLiteral("partition"), kPartition}}, {}),
-             qPrintable(m_fake.errorString()));
+    QVERIFY2(
+        startFake({ { QStringLiteral("file"), m_device } }, {}, { { QStringLiteral("partition"), kPartition } }, {}),
+        qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
-    QVERIFY2(helper.run({QStringLiteral("restore"), kTarget}, 120000), qPrintable(helper.failure()));
+    QVERIFY2(helper.run({ QStringLiteral("restore"), kTarget }, 120000), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), QByteArray());
     QCOMPARE(helper.exitCode(), 0);
 

@@ -47,7 +47,7 @@ private:
     bool startFake(const QString &deviceFile);
     bool makeIsos(QString *why);
 
-    PrivateBus m_bus{PrivateBus::System};
+    PrivateBus m_bus { PrivateBus::System };
     FakeUDisks2 m_fake;
     QTemporaryDir m_dir;
     QString m_device;
@@ -78,9 +78,9 @@ void TestFakeWrite::init()
 
 bool TestFakeWrite::startFake(const QString &deviceFile)
 {
-    const QJsonObject target{{QStringLiteral("drive"), FakeUDisks2::drivePath(QStringLiteral("d1"))},
-                             {QStringLiteral("open"), QJsonObject{{QStringLiteral("file"), deviceFile}}}};
-    return m_fake.start({{QStringLiteral("blocks"), QJsonObject{{kTarget, target}}}});
+    const QJsonObject target { { QStringLiteral("drive"), FakeUDisks2::drivePath(QStringLiteral("d1")) },
+                               { QStringLiteral("open"), QJsonObject { { QStringLiteral("file"), deviceFile } } } };
+    return m_fake.start({ { QStringLiteral("blocks"), QJsonObject { { kTarget, target } } } });
 }
 
 void TestFakeWrite::copies_data()
@@ -96,16 +96,16 @@ void TestFakeWrite::copies_data()
     const auto number = [](qint64 n) { return QByteArray::number(n); };
 
     QTest::newRow("plain, shorter than a block")
-        << "image.img" << small << QByteArray() << TestImages::padded(small) << QList<QByteArray>{"1000"};
+        << "image.img" << small << QByteArray() << TestImages::padded(small) << QList<QByteArray> { "1000" };
     QTest::newRow("plain, over older data")
-        << "image.iso" << small << old << TestImages::padded(small) + old.mid(1024) << QList<QByteArray>{"1000"};
+        << "image.iso" << small << old << TestImages::padded(small) + old.mid(1024) << QList<QByteArray> { "1000" };
     const QByteArray blocks = TestImages::random(2048, 2);
     QTest::newRow("plain, whole blocks") << "image.img" << blocks << old << blocks + old.mid(2048)
-                                         << QList<QByteArray>{"2048"};
+                                         << QList<QByteArray> { "2048" };
     const QByteArray large = TestImages::random(TestImages::bufferSize() + 1000, 3);
     QTest::newRow("plain, more than one buffer")
         << "image.img" << large << QByteArray() << TestImages::padded(large)
-        << QList<QByteArray>{number(TestImages::bufferSize()), number(large.size())};
+        << QList<QByteArray> { number(TestImages::bufferSize()), number(large.size()) };
     QTest::newRow("empty plain image: nothing written")
         << "empty.img" << QByteArray() << old << old << QList<QByteArray>();
 
@@ -113,26 +113,26 @@ void TestFakeWrite::copies_data()
     // while the decoder drains, so repeats are folded before comparing.
     const QByteArray compressedSmall = TestImages::xz(small);
     QTest::newRow("xz") << "image.img.xz" << compressedSmall << old << TestImages::padded(small) + old.mid(1024)
-                        << QList<QByteArray>{number(compressedSmall.size())};
+                        << QList<QByteArray> { number(compressedSmall.size()) };
     const QByteArray pattern = TestImages::pattern(2 * TestImages::bufferSize() + 1000);
     const QByteArray compressedPattern = TestImages::xz(pattern);
     QTest::newRow("xz, more than one output buffer")
         << "image.raw.xz" << compressedPattern << QByteArray() << TestImages::padded(pattern)
-        << QList<QByteArray>{number(compressedPattern.size())};
+        << QList<QByteArray> { number(compressedPattern.size()) };
     const QByteArray second = TestImages::random(3000, 4);
     const QByteArray concatenated = compressedSmall + TestImages::xz(second);
     QTest::newRow("xz, two concatenated streams")
         << "image.img.xz" << concatenated << QByteArray() << TestImages::padded(small + second)
-        << QList<QByteArray>{number(concatenated.size())};
+        << QList<QByteArray> { number(concatenated.size()) };
     // Random data does not compress: the compressed file spans two input buffers.
     const QByteArray noise = TestImages::random(TestImages::bufferSize() + 1000, 9);
-    const QByteArray compressedNoise = TestImages::xz(noise, {QStringLiteral("-0")});
+    const QByteArray compressedNoise = TestImages::xz(noise, { QStringLiteral("-0") });
     QTest::newRow("xz, more than one input buffer")
         << "image.img.xz" << compressedNoise << QByteArray() << TestImages::padded(noise)
-        << QList<QByteArray>{number(TestImages::bufferSize()), number(compressedNoise.size())};
+        << QList<QByteArray> { number(TestImages::bufferSize()), number(compressedNoise.size()) };
     QTest::newRow("upper-case XZ is copied as it is")
         << "image.img.XZ" << compressedSmall << QByteArray() << TestImages::padded(compressedSmall)
-        << QList<QByteArray>{number(compressedSmall.size())};
+        << QList<QByteArray> { number(compressedSmall.size()) };
 }
 
 void TestFakeWrite::copies()
@@ -149,7 +149,7 @@ void TestFakeWrite::copies()
     QVERIFY2(startFake(m_device), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
-    QVERIFY2(helper.run({QStringLiteral("write"), image, kTarget}), qPrintable(helper.failure()));
+    QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), QByteArray("OK\n"));
     QCOMPARE(helper.exitCode(), 0);
 
@@ -157,7 +157,7 @@ void TestFakeWrite::copies()
     QVERIFY2(helper.output().endsWith('\n'), helper.output().constData());
     if (imageName.endsWith(QLatin1String(".xz")))
         lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-    QCOMPARE(lines, expectedProgress + QList<QByteArray>({"CHECK", "DONE"}));
+    QCOMPARE(lines, expectedProgress + QList<QByteArray>({ "CHECK", "DONE" }));
     QCOMPARE(TestImages::read(m_device), expectedDevice);
     QFile::remove(image);
 }
@@ -179,32 +179,28 @@ void TestFakeWrite::failures_data()
     const QByteArray small = TestImages::random(1000, 5);
 
     QTest::newRow("missing image") << "missing.img" << QByteArray() << "missing" << ordinary << notReadable << 2 << -1;
-    QTest::newRow("image is a directory") << "folder.iso" << QByteArray() << "directory" << ordinary << notReadable
-                                          << 2 << -1;
-    QTest::newRow("missing xz image") << "missing.img.xz" << QByteArray() << "missing" << ordinary << notReadable
-                                      << 2 << -1;
-    QTest::newRow("xz image is a directory") << "folder.img.xz" << QByteArray() << "directory" << ordinary
-                                             << notReadable << 2 << -1;
-    QTest::newRow("reading the image fails")
-        << "memory.img" << QByteArray() << "/proc/self/mem" << ordinary << QByteArray("Source image is not readable")
-        << 3 << -1;
-    QTest::newRow("reading the xz image fails")
-        << "memory.img.xz" << QByteArray() << "/proc/self/mem" << ordinary
-        << QByteArray("Source image is not readable") << 3 << -1;
+    QTest::newRow("image is a directory")
+        << "folder.iso" << QByteArray() << "directory" << ordinary << notReadable << 2 << -1;
+    QTest::newRow("missing xz image") << "missing.img.xz" << QByteArray() << "missing" << ordinary << notReadable << 2
+                                      << -1;
+    QTest::newRow("xz image is a directory")
+        << "folder.img.xz" << QByteArray() << "directory" << ordinary << notReadable << 2 << -1;
+    QTest::newRow("reading the image fails") << "memory.img" << QByteArray() << "/proc/self/mem" << ordinary
+                                             << QByteArray("Source image is not readable") << 3 << -1;
+    QTest::newRow("reading the xz image fails") << "memory.img.xz" << QByteArray() << "/proc/self/mem" << ordinary
+                                                << QByteArray("Source image is not readable") << 3 << -1;
     QTest::newRow("device full") << "image.img" << small << file << full
                                  << QByteArray("Destination drive is not writable") << 3 << -1;
     QTest::newRow("device full, xz") << "image.img.xz" << TestImages::xz(small) << file << full
                                      << QByteArray("Destination drive is not writable") << 3 << 0;
-    QTest::newRow("random bytes named xz")
-        << "image.img.xz" << TestImages::random(65536, 6) << file << ordinary
-        << QByteArray("The downloaded compressed file is corrupted.") << 4 << 1;
-    QTest::newRow("truncated xz")
-        << "image.img.xz" << TestImages::xz(TestImages::random(100000, 7)).left(50000) << file << ordinary
-        << QByteArray("The downloaded compressed file is corrupted.") << 4 << 1;
+    QTest::newRow("random bytes named xz") << "image.img.xz" << TestImages::random(65536, 6) << file << ordinary
+                                           << QByteArray("The downloaded compressed file is corrupted.") << 4 << 1;
+    QTest::newRow("truncated xz") << "image.img.xz" << TestImages::xz(TestImages::random(100000, 7)).left(50000) << file
+                                  << ordinary << QByteArray("The downloaded compressed file is corrupted.") << 4 << 1;
     // A 512 MiB dictionary: the decoder would need more than its 256 MiB limit.
     QTest::newRow("xz needing too much memory")
-        << "image.img.xz" << TestImages::xz(small, {QStringLiteral("--lzma2=preset=1,dict=400MiB")}) << file << ordinary
-        << QByteArray("Unknown decompression error.") << 4 << 0;
+        << "image.img.xz" << TestImages::xz(small, { QStringLiteral("--lzma2=preset=1,dict=400MiB") }) << file
+        << ordinary << QByteArray("Unknown decompression error.") << 4 << 0;
 }
 
 void TestFakeWrite::failures()
@@ -229,7 +225,7 @@ void TestFakeWrite::failures()
     QVERIFY2(startFake(device.isEmpty() ? m_device : device), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
-    QVERIFY2(helper.run({QStringLiteral("write"), image, kTarget}), qPrintable(helper.failure()));
+    QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), expectedErrors.replace("%1", image.toUtf8()));
     QCOMPARE(helper.exitCode(), expectedStatus);
 
@@ -276,9 +272,10 @@ bool TestFakeWrite::makeIsos(QString *why)
     };
     const QString plain = m_dir.filePath(QStringLiteral("plain.iso"));
     const QString implanted = m_dir.filePath(QStringLiteral("implanted.iso"));
-    if (!run(QStringLiteral("xorriso"), {QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"),
-                                         QStringLiteral("-o"), plain, tree})
-        || !QFile::copy(plain, implanted) || !run(QStringLiteral("implantisomd5"), {implanted})) {
+    if (!run(QStringLiteral("xorriso"),
+             { QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"), QStringLiteral("-o"), plain,
+               tree })
+        || !QFile::copy(plain, implanted) || !run(QStringLiteral("implantisomd5"), { implanted })) {
         *why = QStringLiteral("making the ISO images failed");
         return false;
     }
@@ -297,7 +294,8 @@ bool TestFakeWrite::makeIsos(QString *why)
     }
     // The reference tool must agree with what the rows expect.
     if (!QStandardPaths::findExecutable(QStringLiteral("checkisomd5")).isEmpty()
-        && (!run(QStringLiteral("checkisomd5"), {implanted}) || run(QStringLiteral("checkisomd5"), {m_damagedIso}))) {
+        && (!run(QStringLiteral("checkisomd5"), { implanted })
+            || run(QStringLiteral("checkisomd5"), { m_damagedIso }))) {
         *why = QStringLiteral("checkisomd5 disagrees with the prepared images");
         return false;
     }
@@ -334,7 +332,7 @@ void TestFakeWrite::verification()
     QVERIFY2(startFake(m_device), qPrintable(m_fake.errorString()));
 
     HelperProcess helper;
-    QVERIFY2(helper.run({QStringLiteral("write"), image, kTarget}), qPrintable(helper.failure()));
+    QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), expectedErrors);
     QCOMPARE(helper.exitCode(), expectedStatus);
     QCOMPARE(TestImages::read(m_device), content);
@@ -345,7 +343,7 @@ void TestFakeWrite::verification()
     QCOMPARE(lines.constFirst(), QByteArray::number(content.size()));
     const QList<QByteArray> afterCheck = lines.mid(check + 1);
     if (which == QLatin1String("plain")) {
-        QCOMPARE(afterCheck, QList<QByteArray>{"DONE"});
+        QCOMPARE(afterCheck, QList<QByteArray> { "DONE" });
         return;
     }
     QVERIFY2(!afterCheck.isEmpty(), "no verification progress");
