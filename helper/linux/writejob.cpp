@@ -65,7 +65,8 @@ void WriteJob::onFileChanged(const QString &path)
 
     // Decided once: a late notification for the same file must not start a second copy.
     disconnect(&m_watcher, &QFileSystemWatcher::fileChanged, this, &WriteJob::onFileChanged);
-    m_watcher.removePaths(m_watcher.files());
+    if (!m_watcher.files().isEmpty())
+        m_watcher.removePaths(m_watcher.files());
 
     m_image.chop(int(qstrlen(".part")));
     if (!QFileInfo::exists(m_image)) {

@@ -1,0 +1,460 @@
+#include "udisksfixture.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Writes through the helper onto a loop device served by the real udisksd,
+// then reads the device back.
+class TestHelperWrite : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void plain_data();
+    void plain();
+    void compressed_data();
+    void compressed();
+    void debianImage();
+    void implantedIso();
+    void delayed_data();
+    void delayed();
+    void delayedPartialGoneWithoutImage();
+    void imageLargerThanDrive();
+    void deviceIsNoUdisksObject();
+    void unreadableImage_data();
+    void unreadableImage();
+
+private:
+    QString writeFile(const QString &name, const QByteArray &content);
+    QByteArray compress(const QByteArray &data, const QStringList &options);
+    void compareDevice(const QByteArray &image);
+    void verifyCompressedProgress(const QStringList &progress, qint64 compressedSize);
+    bool waitUntilWatching(QProcess &helper);
+
+    UdisksFixture m_fixture;
+    UdisksFixture::LoopDevice m_device;
+    QTemporaryDir m_dir;
+};
+
+namespace {
+constexpr qint64 MiB = 1024 * 1024;
+constexpr qint64 bufferSize = 4 * MiB;
+// What the device holds before each write, so that bytes the helper wrote
+// (zero padding included) differ from bytes it left alone.
+constexpr char filler = char(0xa5);
+constexpr qint64 fillerSize = 24 * MiB;
+
+QByteArray randomData(qint64 size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray data(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        data[i] = char(generator.bounded(256));
+    return data;
+}
+
+// Text-like data that xz shrinks a lot but not to nothing.
+QByteArray compressibleData(qint64 size)
+{
+    QRandomGenerator generator(7);
+    QByteArray data;
+    data.reserve(size);
+    while (data.size() < size)
+        data += QByteArray::number(generator.bounded(100000)) + (generator.bounded(8) ? ' ' : '\n');
+    data.truncate(size);
+    return data;
+}
+
+// The progress lines of a plain copy: the running total after each buffer.
+QStringList copyTotals(qint64 size)
+{
+    QStringList totals;
+    for (qint64 total = 0; total < size;) {
+        total = qMin(total + bufferSize, size);
+        totals << QString::number(total);
+    }
+    return totals;
+}
+
+QStringList ending()
+{
+    return {QStringLiteral("CHECK"), QStringLiteral("DONE")};
+}
+} // namespace
+
+void TestHelperWrite::initTestCase()
+{
+    if (!m_fixture.skipReason().isEmpty())
+        QSKIP(qPrintable(m_fixture.skipReason()));
+    QVERIFY(QFile::exists(UdisksFixture::helperPath()));
+    m_device = m_fixture.attach(64 * MiB);
+    QVERIFY2(m_device.isValid(), qPrintable(m_fixture.errorString()));
+    QVERIFY(m_dir.isValid());
+}
+
+void TestHelperWrite::init()
+{
+    QVERIFY(UdisksFixture::writeDevice(m_device.node, 0, QByteArray(fillerSize, filler)));
+}
+
+void TestHelperWrite::cleanupTestCase()
+{
+    if (m_device.isValid())
+        m_fixture.detach(m_device);
+}
+
+QString TestHelperWrite::writeFile(const QString &name, const QByteArray &content)
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+        return QString();
+    return path;
+}
+
+QByteArray TestHelperWrite::compress(const QByteArray &data, const QStringList &options)
+{
+    QProcess xz;
+    xz.start(QStringLiteral("xz"), QStringList{QStringLiteral("-c"), QStringLiteral("-z")} + options);
+    if (!xz.waitForStarted())
+        return QByteArray();
+    xz.write(data);
+    xz.closeWriteChannel();
+    QByteArray output;
+    while (xz.state() != QProcess::NotRunning || xz.bytesAvailable()) {
+        xz.waitForReadyRead(1000);
+        output += xz.readAllStandardOutput();
+        if (xz.state() == QProcess::NotRunning)
+            output += xz.readAllStandardOutput();
+    }
+    return xz.exitCode() == 0 ? output : QByteArray();
+}
+
+// The image from the first byte, zeros up to the next 512-byte boundary (an
+// O_DIRECT write cannot be shorter), and nothing touched after that.
+void TestHelperWrite::compareDevice(const QByteArray &image)
+{
+    const qint64 padded = (image.size() + 511) / 512 * 512;
+    const QByteArray device = UdisksFixture::readDevice(m_device.node, 0, padded + 4096);
+    QCOMPARE(device.size(), padded + 4096);
+    QVERIFY2(device.left(image.size()) == image, "the device does not hold the image");
+    QCOMPARE(device.mid(image.size(), padded - image.size()), QByteArray(padded - image.size(), '\0'));
+    if (padded + 4096 <= fillerSize)
+        QCOMPARE(device.mid(padded), QByteArray(4096, filler));
+}
+
+// While decompressing, a total is printed after each read of the compressed
+// file; once it is exhausted, the decoder's last passes repeat the final total.
+void TestHelperWrite::verifyCompressedProgress(const QStringList &progress, qint64 compressedSize)
+{
+    QStringList distinct;
+    for (const QString &line : progress) {
+        if (distinct.isEmpty() || distinct.constLast() != line)
+            distinct << line;
+    }
+    QCOMPARE(distinct, copyTotals(compressedSize));
+    QVERIFY2(progress.count(QString::number(compressedSize)) >= 2, qPrintable(progress.join(QLatin1Char(' '))));
+}
+
+void TestHelperWrite::plain_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<qint64>("size");
+
+    QTest::newRow("empty image writes nothing") << QStringLiteral("empty.img") << qint64(0);
+    QTest::newRow("1000 bytes, padded to a block") << QStringLiteral("small.img") << qint64(1000);
+    QTest::newRow("exactly one buffer") << QStringLiteral("one.img") << bufferSize;
+    QTest::newRow("three buffers and a 4 KiB tail") << QStringLiteral("tail.iso") << 3 * bufferSize + 4096;
+    QTest::newRow("10 MiB and 100 bytes") << QStringLiteral("odd.img") << 10 * MiB + 100;
+    QTest::newRow("upper-case XZ is no xz") << QStringLiteral("random.img.XZ") << 5 * MiB + 3;
+}
+
+void TestHelperWrite::plain()
+{
+    QFETCH(QString, name);
+    QFETCH(qint64, size);
+    const QByteArray image = randomData(size, quint32(size));
+    const QString path = writeFile(name, image);
+    QVERIFY(!path.isEmpty());
+
+    const auto result = m_fixture.runHelper({QStringLiteral("write"), path, m_device.objectPath});
+    QCOMPARE(result.exitStatus, QProcess::NormalExit);
+    QCOMPARE(result.standardError, QByteArray("OK\n"));
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.lines(), copyTotals(size) + ending());
+    compareDevice(image);
+}
+
+void TestHelperWrite::compressed_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<QByteArray>("compressed");
+
+    const QByteArray tiny = randomData(1000, 1);
+    QTest::newRow("1000 random bytes") << tiny << compress(tiny, {QStringLiteral("-1")});
+    const QByteArray random = randomData(10 * MiB + 100, 2);
+    QTest::newRow("10 MiB random, several reads") << random << compress(random, {QStringLiteral("-0")});
+    const QByteArray text = compressibleData(20 * MiB + 512);
+    QTest::newRow("20 MiB text in several blocks")
+        << text << compress(text, {QStringLiteral("-1"), QStringLiteral("--block-size=3MiB")});
+    const QByteArray first = randomData(3 * MiB, 3);
+    const QByteArray second = compressibleData(5 * MiB + 7);
+    QTest::newRow("two concatenated streams")
+        << first + second << compress(first, {QStringLiteral("-0")}) + compress(second, {QStringLiteral("-6")});
+}
+
+void TestHelperWrite::compressed()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(QByteArray, compressed);
+    QVERIFY2(!compressed.isEmpty(), "xz failed");
+    const QString path = writeFile(QStringLiteral("image.img.xz"), compressed);
+    QVERIFY(!path.isEmpty());
+
+    const auto result = m_fixture.runHelper({QStringLiteral("write"), path, m_device.objectPath});
+    QCOMPARE(result.exitStatus, QProcess::NormalExit);
+    QCOMPARE(result.standardError, QByteArray("OK\n"));
+    QCOMPARE(result.exitCode, 0);
+    QStringList lines = result.lines();
+    QVERIFY(lines.size() > 2);
+    QCOMPARE(lines.mid(lines.size() - 2), ending());
+    verifyCompressedProgress(lines.mid(0, lines.size() - 2), compressed.size());
+    compareDevice(image);
+}
+
+void TestHelperWrite::debianImage()
+{
+    const QString folder = QStringLiteral(FLASHWRIGHT_BUILD_DIR "/image-cache/syslinux-common/usr/lib/syslinux/mbr/diag");
+    const QStringList images = QDir(folder).entryList({QStringLiteral("*.img.xz")}, QDir::Files, QDir::Name);
+    if (images.isEmpty())
+        QSKIP("no cached Debian image: the ctest fixture 'images' fetches syslinux-common");
+
+    const QString path = QDir(folder).filePath(images.constFirst());
+    QProcess xz;
+    xz.start(QStringLiteral("xz"), {QStringLiteral("-dc"), path});
+    QVERIFY(xz.waitForFinished());
+    QCOMPARE(xz.exitCode(), 0);
+    const QByteArray image = xz.readAllStandardOutput();
+    QVERIFY(!image.isEmpty());
+
+    const auto result = m_fixture.runHelper({QStringLiteral("write"), path, m_device.objectPath});
+    QCOMPARE(result.standardError, QByteArray("OK\n"));
+    QCOMPARE(result.exitCode, 0);
+    const QStringList lines = result.lines();
+    QVERIFY(lines.size() > 2);
+    QCOMPARE(lines.mid(lines.size() - 2), ending());
+    verifyCompressedProgress(lines.mid(0, lines.size() - 2), QFileInfo(path).size());
+    compareDevice(image);
+}
+
+void TestHelperWrite::implantedIso()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xorriso")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("implantisomd5")).isEmpty())
+        QSKIP("xorriso and implantisomd5 (package isomd5sum) are needed to make an ISO with a checksum");
+
+    const QString tree = m_dir.filePath(QStringLiteral("tree"));
+    QVERIFY(QDir().mkpath(tree + QStringLiteral("/boot")));
+    QVERIFY(!writeFile(QStringLiteral("tree/boot/kernel"), randomData(3 * MiB + 17, 11)).isEmpty());
+    QVERIFY(!writeFile(QStringLiteral("tree/readme.txt"), compressibleData(200000)).isEmpty());
+    const QString iso = m_dir.filePath(QStringLiteral("live.iso"));
+    QVERIFY2(m_fixture.run(QStringLiteral("xorriso"),
+                           {QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"),
+                            QStringLiteral("-V"), QStringLiteral("LIVE"), QStringLiteral("-o"), iso, tree}),
+             qPrintable(m_fixture.errorString()));
+    QVERIFY2(m_fixture.run(QStringLiteral("implantisomd5"), {iso}), qPrintable(m_fixture.errorString()));
+    QFile isoFile(iso);
+    QVERIFY(isoFile.open(QIODevice::ReadOnly));
+    const QByteArray image = isoFile.readAll();
+
+    const auto result = m_fixture.runHelper({QStringLiteral("write"), iso, m_device.objectPath});
+    QCOMPARE(result.standardError, QByteArray("OK\n"));
+    QCOMPARE(result.exitCode, 0);
+    const QStringList lines = result.lines();
+    const int check = lines.indexOf(QStringLiteral("CHECK"));
+    QVERIFY(check > 0);
+    QCOMPARE(lines.mid(0, check), copyTotals(image.size()));
+    QCOMPARE(lines.constLast(), QStringLiteral("DONE"));
+
+    // Verification reads the device back: offsets from 0 up to the ISO's size.
+    const QStringList offsets = lines.mid(check + 1, lines.size() - check - 2);
+    QVERIFY2(offsets.size() >= 2, "no verification progress: the implanted checksum was not read");
+    QCOMPARE(offsets.constFirst(), QStringLiteral("0"));
+    QCOMPARE(offsets.constLast(), QString::number(image.size()));
+    qint64 previous = -1;
+    for (const QString &offset : offsets) {
+        bool ok = false;
+        const qint64 value = offset.toLongLong(&ok);
+        QVERIFY2(ok && value >= previous, qPrintable(offset));
+        previous = value;
+    }
+    compareDevice(image);
+}
+
+// The helper watches the partial file with inotify once it has opened the device.
+bool TestHelperWrite::waitUntilWatching(QProcess &helper)
+{
+    const QString fdinfo = QStringLiteral("/proc/%1/fdinfo").arg(helper.processId());
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 20000 && helper.state() == QProcess::Running) {
+        const QStringList entries = QDir(fdinfo).entryList(QDir::Files);
+        for (const QString &entry : entries) {
+            QFile info(fdinfo + QLatin1Char('/') + entry);
+            if (info.open(QIODevice::ReadOnly) && info.readAll().contains("inotify wd:"))
+                return true;
+        }
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+void TestHelperWrite::delayed_data()
+{
+    QTest::addColumn<QString>("finalName");
+    QTest::addColumn<bool>("finishedBeforeStart");
+    QTest::addColumn<bool>("compressedImage");
+
+    QTest::newRow("finished while waiting") << QStringLiteral("download.img") << false << false;
+    QTest::newRow("xz, finished while waiting") << QStringLiteral("download.img.xz") << false << true;
+    QTest::newRow("finished before the watch began") << QStringLiteral("early.img") << true << false;
+}
+
+void TestHelperWrite::delayed()
+{
+    QFETCH(QString, finalName);
+    QFETCH(bool, finishedBeforeStart);
+    QFETCH(bool, compressedImage);
+
+    const QByteArray image = randomData(9 * MiB + 1234, 5);
+    const QByteArray content = compressedImage ? compress(image, {QStringLiteral("-0")}) : image;
+    QVERIFY(!content.isEmpty());
+    const QString finalPath = m_dir.filePath(finalName);
+    const QString partPath = finalPath + QStringLiteral(".part");
+    QFile::remove(finalPath);
+    // The download has written its first part so far.
+    QVERIFY(!writeFile(finalName + QStringLiteral(".part"), content.left(MiB)).isEmpty());
+    if (finishedBeforeStart) {
+        QVERIFY(!writeFile(finalName + QStringLiteral(".part"), content).isEmpty());
+        QVERIFY(QFile::rename(partPath, finalPath));
+    }
+
+    QProcess helper;
+    helper.setProcessEnvironment(m_fixture.helperEnvironment());
+    helper.start(UdisksFixture::helperPath(), {QStringLiteral("write"), partPath, m_device.objectPath});
+    QVERIFY(helper.waitForStarted());
+
+    if (!finishedBeforeStart) {
+        QVERIFY2(waitUntilWatching(helper), helper.readAllStandardError().constData());
+        // A growing partial file starts nothing.
+        QVERIFY(!writeFile(finalName + QStringLiteral(".part"), content).isEmpty());
+        QVERIFY(!helper.waitForFinished(300));
+        QCOMPARE(helper.readAllStandardOutput(), QByteArray());
+        QVERIFY(QFile::rename(partPath, finalPath));
+    }
+
+    QVERIFY(helper.waitForFinished(60000));
+    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(helper.readAllStandardError(), QByteArray("OK\n"));
+    QCOMPARE(helper.exitCode(), 0);
+    UdisksFixture::Result result;
+    result.standardOutput = helper.readAllStandardOutput();
+    const QStringList lines = result.lines();
+    QVERIFY(lines.size() > 4);
+    QCOMPARE(lines.mid(0, 2), (QStringList{QStringLiteral("WRITE"), QStringLiteral("1")}));
+    QCOMPARE(lines.mid(lines.size() - 2), ending());
+    const QStringList progress = lines.mid(2, lines.size() - 4);
+    if (compressedImage)
+        verifyCompressedProgress(progress, content.size());
+    else
+        QCOMPARE(progress, copyTotals(image.size()));
+    compareDevice(image);
+}
+
+// The partial file is gone when the helper starts and no finished file took
+// its place: the download failed, and the helper must not wait forever.
+void TestHelperWrite::delayedPartialGoneWithoutImage()
+{
+    const QString partPath = m_dir.filePath(QStringLiteral("failed.img.part"));
+    QVERIFY(!QFile::exists(partPath));
+    const auto result = m_fixture.runHelper({QStringLiteral("write"), partPath, m_device.objectPath}, 30000);
+    QCOMPARE(result.exitStatus, QProcess::NormalExit);
+    QCOMPARE(result.exitCode, 4);
+    QCOMPARE(result.standardError, QByteArray());
+    QCOMPARE(result.standardOutput, QByteArray());
+}
+
+void TestHelperWrite::imageLargerThanDrive()
+{
+    const UdisksFixture::LoopDevice small = m_fixture.attach(8 * MiB);
+    QVERIFY2(small.isValid(), qPrintable(m_fixture.errorString()));
+    const QString path = writeFile(QStringLiteral("large.img"), randomData(12 * MiB, 9));
+    QVERIFY(!path.isEmpty());
+
+    const auto result = m_fixture.runHelper({QStringLiteral("write"), path, small.objectPath});
+    m_fixture.detach(small);
+    QCOMPARE(result.exitStatus, QProcess::NormalExit);
+    QCOMPARE(result.standardError, QByteArray("Destination drive is not writable"));
+    QCOMPARE(result.exitCode, 3);
+    QCOMPARE(result.lines(), copyTotals(8 * MiB));
+}
+
+void TestHelperWrite::deviceIsNoUdisksObject()
+{
+    const QString path = writeFile(QStringLiteral("some.img"), randomData(4096, 4));
+    const auto result = m_fixture.runHelper(
+        {QStringLiteral("write"), path, QStringLiteral("/org/freedesktop/UDisks2/block_devices/nosuchdevice")});
+    QCOMPARE(result.exitStatus, QProcess::NormalExit);
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY(!result.standardError.isEmpty());
+    QCOMPARE(result.standardOutput, QByteArray());
+    QCOMPARE(UdisksFixture::readDevice(m_device.node, 0, 4096), QByteArray(4096, filler));
+}
+
+void TestHelperWrite::unreadableImage_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("missing xz image") << QStringLiteral("missing.img.xz") << QStringLiteral("missing") << 2;
+    QTest::newRow("xz name on a folder") << QStringLiteral("folder.img.xz") << QStringLiteral("folder") << 2;
+    QTest::newRow("plain name on a folder") << QStringLiteral("folder.img") << QStringLiteral("folder") << 2;
+    // Reading the start of a process's own memory fails with EIO.
+    QTest::newRow("xz read fails") << QStringLiteral("broken.img.xz") << QStringLiteral("unreadable") << 3;
+    QTest::newRow("plain read fails") << QStringLiteral("broken.img") << QStringLiteral("unreadable") << 3;
+}
+
+void TestHelperWrite::unreadableImage()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(int, status);
+
+    const QString path = m_dir.filePath(name);
+    if (kind == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(path));
+    else if (kind == QLatin1String("unreadable"))
+        QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), path));
+
+    const auto result = m_fixture.runHelper({QStringLiteral("write"), path, m_device.objectPath});
+    QCOMPARE(result.exitStatus, QProcess::NormalExit);
+    QCOMPARE(result.exitCode, status);
+    const QByteArray expected = status == 2 ? "Source image is not readable" + path.toUtf8()
+                                            : QByteArray("Source image is not readable");
+    QCOMPARE(result.standardError, expected);
+    QCOMPARE(result.standardOutput, QByteArray());
+    QCOMPARE(UdisksFixture::readDevice(m_device.node, 0, 4096), QByteArray(4096, filler));
+}
+
+QTEST_GUILESS_MAIN(TestHelperWrite)
+#include "tst_helperwrite.moc"

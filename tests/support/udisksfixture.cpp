@@ -1,0 +1,300 @@
+#include "udisksfixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+constexpr int objectTimeoutMs = 20000;
+const QString udisksService = QStringLiteral("org.freedesktop.UDisks2");
+
+QString defaultStateDir()
+{
+    const QByteArray fromEnvironment = qgetenv("FLASHWRIGHT_UDISKS_STATE");
+    if (!fromEnvironment.isEmpty())
+        return QString::fromLocal8Bit(fromEnvironment);
+    return QStringLiteral(FLASHWRIGHT_BUILD_DIR "/udisks-state");
+}
+
+QString readLine(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll()).trimmed();
+}
+} // namespace
+
+QStringList UdisksFixture::Result::lines() const
+{
+    QStringList result = QString::fromUtf8(standardOutput).split(QLatin1Char('\n'));
+    if (!result.isEmpty() && result.constLast().isEmpty())
+        result.removeLast();
+    return result;
+}
+
+UdisksFixture::UdisksFixture()
+    : m_stateDir(defaultStateDir())
+{
+    m_skipReason = readLine(m_stateDir + QStringLiteral("/skip"));
+    if (!m_skipReason.isEmpty())
+        return;
+    m_busAddress = readLine(m_stateDir + QStringLiteral("/bus-address"));
+    if (m_busAddress.isEmpty()) {
+        m_skipReason = QStringLiteral("udisksd is not running: the ctest fixture 'udisks' starts it "
+                                      "(or tests/support/udisks-fixture.sh start %1)")
+                           .arg(m_stateDir);
+        return;
+    }
+    QDir().mkpath(scratchDir());
+}
+
+UdisksFixture::~UdisksFixture()
+{
+    for (const QString &mountPoint : std::as_const(m_mounts)) {
+        if (isMounted(mountPoint))
+            run(QStringLiteral("umount"), {QStringLiteral("-l"), mountPoint});
+        QDir().rmdir(mountPoint);
+        forget(QStringLiteral("mounts"), mountPoint);
+    }
+    const QList<LoopDevice> devices = m_devices;
+    for (const LoopDevice &device : devices)
+        detach(device);
+}
+
+QString UdisksFixture::scratchDir() const
+{
+    return m_stateDir + QStringLiteral("/scratch");
+}
+
+void UdisksFixture::record(const QString &file, const QString &line)
+{
+    QFile list(m_stateDir + QLatin1Char('/') + file);
+    if (list.open(QIODevice::Append))
+        list.write(line.toUtf8() + '\n');
+}
+
+void UdisksFixture::forget(const QString &file, const QString &line)
+{
+    QFile list(m_stateDir + QLatin1Char('/') + file);
+    if (!list.open(QIODevice::ReadOnly))
+        return;
+    QByteArrayList kept = list.readAll().split('\n');
+    list.close();
+    kept.removeAll(line.toUtf8());
+    kept.removeAll(QByteArray());
+    if (list.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        list.write(kept.isEmpty() ? QByteArray() : kept.join('\n') + '\n');
+}
+
+bool UdisksFixture::run(const QString &program, const QStringList &arguments, QByteArray *output)
+{
+    QProcess process;
+    process.setProcessEnvironment(helperEnvironment());
+    process.start(program, arguments);
+    if (!process.waitForFinished(120000)) {
+        m_errorString = program + QStringLiteral(": ") + process.errorString();
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+    if (output)
+        *output = process.readAllStandardOutput();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        m_errorString = QStringLiteral("%1 %2 failed: %3")
+                            .arg(program, arguments.join(QLatin1Char(' ')),
+                                 QString::fromLocal8Bit(process.readAllStandardError()));
+        return false;
+    }
+    return true;
+}
+
+UdisksFixture::LoopDevice UdisksFixture::attach(qint64 size)
+{
+    static int counter = 0;
+    const QString path = QStringLiteral("%1/loop-%2-%3.img").arg(scratchDir()).arg(getpid()).arg(++counter);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !file.resize(size)) {
+        m_errorString = QStringLiteral("cannot create %1: %2").arg(path, file.errorString());
+        return {};
+    }
+    file.close();
+    return attachFile(path);
+}
+
+UdisksFixture::LoopDevice UdisksFixture::attachFile(const QString &backingFile)
+{
+    QByteArray output;
+    if (!run(QStringLiteral("losetup"),
+             {QStringLiteral("--find"), QStringLiteral("--show"), QStringLiteral("--partscan"), backingFile},
+             &output))
+        return {};
+    LoopDevice device;
+    device.node = QString::fromUtf8(output).trimmed();
+    device.objectPath = QStringLiteral("/org/freedesktop/UDisks2/block_devices/") + QFileInfo(device.node).fileName();
+    device.backingFile = QFileInfo(backingFile).absoluteFilePath();
+    record(QStringLiteral("loops"), device.node + QLatin1Char(' ') + device.backingFile);
+    m_devices.append(device);
+    if (!waitForObject(device.objectPath))
+        return {};
+    return device;
+}
+
+bool UdisksFixture::detach(const LoopDevice &device)
+{
+    if (!device.isValid())
+        return false;
+    // Whatever is still mounted from it (a test that failed halfway) goes first.
+    QFile mounts(QStringLiteral("/proc/mounts"));
+    if (mounts.open(QIODevice::ReadOnly)) {
+        const QRegularExpression ours(QStringLiteral("^%1(p\\d+)?$").arg(QRegularExpression::escape(device.node)));
+        const QByteArrayList lines = mounts.readAll().split('\n');
+        for (const QByteArray &line : lines) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() > 1 && ours.match(QString::fromUtf8(fields.at(0))).hasMatch())
+                run(QStringLiteral("umount"), {QStringLiteral("-l"), QString::fromUtf8(fields.at(1))});
+        }
+    }
+    const bool detached = run(QStringLiteral("losetup"), {QStringLiteral("-d"), device.node});
+    QFile::remove(device.backingFile);
+    forget(QStringLiteral("loops"), device.node + QLatin1Char(' ') + device.backingFile);
+    m_devices.removeIf([&](const LoopDevice &d) { return d.node == device.node; });
+    return detached;
+}
+
+bool UdisksFixture::addPartitions(const LoopDevice &device, int count)
+{
+    // Fails harmlessly when the kernel already knows them.
+    run(QStringLiteral("partx"), {QStringLiteral("--add"), device.node});
+    for (int number = 1; number <= count; ++number) {
+        if (!waitForObject(device.partitionObjectPath(number)))
+            return false;
+    }
+    return true;
+}
+
+QString UdisksFixture::mount(const QString &node, const QString &objectPath)
+{
+    static int counter = 0;
+    const QString mountPoint = QStringLiteral("%1/mnt-%2-%3").arg(m_stateDir).arg(getpid()).arg(++counter);
+    QDir().mkpath(mountPoint);
+    if (!run(QStringLiteral("mount"), {node, mountPoint}))
+        return QString();
+    record(QStringLiteral("mounts"), mountPoint);
+    m_mounts.append(mountPoint);
+
+    // udisksd learns of the mount from the mount table a moment later, and
+    // refuses to unmount what it does not know to be mounted.
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray value;
+    while (timer.elapsed() < objectTimeoutMs) {
+        if (udisksProperty(objectPath, QStringLiteral("org.freedesktop.UDisks2.Filesystem"),
+                           QStringLiteral("MountPoints"), &value)
+            && value.contains(mountPoint.toUtf8()))
+            return mountPoint;
+        QThread::msleep(100);
+    }
+    m_errorString = QStringLiteral("udisksd did not notice the mount of %1 on %2").arg(node, mountPoint);
+    return QString();
+}
+
+bool UdisksFixture::isMounted(const QString &mountPoint)
+{
+    QFile mounts(QStringLiteral("/proc/mounts"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArrayList lines = mounts.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() > 1 && fields.at(1) == mountPoint.toUtf8())
+            return true;
+    }
+    return false;
+}
+
+bool UdisksFixture::udisksProperty(const QString &objectPath, const QString &interface, const QString &property,
+                                   QByteArray *value)
+{
+    QProcess process;
+    process.setProcessEnvironment(helperEnvironment());
+    process.start(QStringLiteral("dbus-send"),
+                  {QStringLiteral("--system"), QStringLiteral("--print-reply=literal"),
+                   QStringLiteral("--dest=") + udisksService, objectPath,
+                   QStringLiteral("org.freedesktop.DBus.Properties.Get"), QStringLiteral("string:") + interface,
+                   QStringLiteral("string:") + property});
+    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return false;
+    *value = process.readAllStandardOutput();
+    return true;
+}
+
+bool UdisksFixture::waitForObject(const QString &objectPath)
+{
+    run(QStringLiteral("udevadm"), {QStringLiteral("settle"), QStringLiteral("--timeout=10")});
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray value;
+    while (timer.elapsed() < objectTimeoutMs) {
+        if (udisksProperty(objectPath, QStringLiteral("org.freedesktop.UDisks2.Block"), QStringLiteral("Size"), &value)
+            && !value.trimmed().endsWith(" 0"))
+            return true;
+        QThread::msleep(100);
+    }
+    m_errorString = QStringLiteral("udisksd did not show %1").arg(objectPath);
+    return false;
+}
+
+QString UdisksFixture::helperPath()
+{
+    return QStringLiteral(FLASHWRIGHT_BUILD_DIR "/bin/helper");
+}
+
+QProcessEnvironment UdisksFixture::helperEnvironment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_busAddress);
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    environment.insert(QStringLiteral("LANGUAGE"), QStringLiteral("C"));
+    return environment;
+}
+
+UdisksFixture::Result UdisksFixture::runHelper(const QStringList &arguments, int timeoutMs) const
+{
+    Result result;
+    QProcess process;
+    process.setProcessEnvironment(helperEnvironment());
+    process.start(helperPath(), arguments);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    result.standardOutput = process.readAllStandardOutput();
+    result.standardError = process.readAllStandardError();
+    result.exitCode = process.exitCode();
+    result.exitStatus = process.exitStatus();
+    return result;
+}
+
+QByteArray UdisksFixture::readDevice(const QString &node, qint64 offset, qint64 size)
+{
+    QFile file(node);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(offset))
+        return QByteArray();
+    return file.read(size);
+}
+
+bool UdisksFixture::writeDevice(const QString &node, qint64 offset, const QByteArray &data)
+{
+    QFile file(node);
+    if (!file.open(QIODevice::ReadWrite) || !file.seek(offset) || file.write(data) != data.size())
+        return false;
+    file.flush();
+    return fsync(file.handle()) == 0;
+}
