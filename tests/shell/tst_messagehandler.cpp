@@ -80,16 +80,17 @@ void TestMessageHandler::messages_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("output");
 
-    QTest::newRow("debug, quiet") << int(QtDebugMsg) << false << 0 << QByteArray();
-    QTest::newRow("info, quiet") << int(QtInfoMsg) << false << 0 << QByteArray();
-    QTest::newRow("warning, quiet") << int(QtWarningMsg) << false << 0 << QByteArray();
-    QTest::newRow("critical, quiet") << int(QtCriticalMsg) << false << 0 << QByteArray();
-    QTest::newRow("fatal, quiet") << int(QtFatalMsg) << false << 1 << QByteArray();
-    QTest::newRow("debug, verbose") << int(QtDebugMsg) << true << 0 << QByteArray("debug: Drive \"sdb\" 42\n");
-    QTest::newRow("info, verbose") << int(QtInfoMsg) << true << 0 << QByteArray("info: Drive \"sdb\" 42\n");
-    QTest::newRow("warning, verbose") << int(QtWarningMsg) << true << 0 << QByteArray("warning: Drive \"sdb\" 42\n");
-    QTest::newRow("critical, verbose") << int(QtCriticalMsg) << true << 0 << QByteArray("critical: Drive \"sdb\" 42\n");
-    QTest::newRow("fatal, verbose") << int(QtFatalMsg) << true << 1 << QByteArray("fatal: Drive sdb 42\n");
+    const QByteArray text = "Drive \"sdb\" 42\n";
+    const QList<std::pair<QtMsgType, QByteArray>> severities { { QtDebugMsg, "debug: " },
+                                                               { QtInfoMsg, "info: " },
+                                                               { QtWarningMsg, "warning: " },
+                                                               { QtCriticalMsg, "critical: " } };
+    for (const auto &[type, prefix] : severities) {
+        QTest::addRow("%s quiet", prefix.constData()) << int(type) << false << 0 << QByteArray();
+        QTest::addRow("%s verbose", prefix.constData()) << int(type) << true << 0 << prefix + text;
+    }
+    QTest::newRow("fatal quiet") << int(QtFatalMsg) << false << 1 << QByteArray();
+    QTest::newRow("fatal verbose") << int(QtFatalMsg) << true << 1 << QByteArray("fatal: Drive sdb 42\n");
 }
 
 void TestMessageHandler::messages()
