@@ -128,7 +128,9 @@ void Download::handleNewReply(QNetworkReply *reply)
 
     dropReply();
     m_reply = reply;
+    m_replyBytes = 0;
     m_statusChecked = false;
+    m_discarding = false;
     reply->setReadBufferSize(ReadBufferSize);
     reply->setParent(this);
     connect(reply, &QNetworkReply::readyRead, this, &Download::onReadyRead);
@@ -160,7 +162,7 @@ void Download::dropReply()
     reply->deleteLater();
 }
 
-void Download::restartIfRangeIgnored()
+void Download::checkStatus()
 {
     if (m_statusChecked || !m_file)
         return;
@@ -168,6 +170,14 @@ void Download::restartIfRangeIgnored()
     if (!status.isValid())
         return;
     m_statusChecked = true;
+
+    // The body of an error answer is an error page, not a piece of the file:
+    // stored, it would corrupt every later resume. The error itself is
+    // reported when the reply fails.
+    if (status.toInt() >= 300) {
+        m_discarding = true;
+        return;
+    }
 
     const QByteArray range = m_reply->request().rawHeader("Range");
     const qint64 rangeStart = range.startsWith("bytes=") ? range.mid(6).chopped(1).toLongLong() : 0;
@@ -184,6 +194,7 @@ void Download::restartIfRangeIgnored()
     m_hash.reset();
     m_resumedLength = 0;
     m_bytesDownloaded = 0;
+    m_replyBytes = 0;
     if (m_progress)
         m_progress->setValue(0);
 }
@@ -192,34 +203,16 @@ void Download::onReadyRead()
 {
     if (!m_reply || m_failed)
         return;
-    restartIfRangeIgnored();
+    checkStatus();
     if (m_failed)
         return;
 
     const QByteArray chunk = m_reply->read(NetworkChunk);
     qWarning() << "onReadyRead" << this << "path=" << m_path << "file?" << (m_file ? "yes" : "no");
 
-    if (m_reply->error() == QNetworkReply::NoError && !chunk.isEmpty()) {
-        m_bytesDownloaded += chunk.size();
-        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-        if (m_progress && length.isValid())
-            m_progress->setTo(length.toLongLong() + m_resumedLength);
-        if (m_progress)
-            m_progress->setValue(m_bytesDownloaded);
-        if (m_timer.isActive())
-            m_timer.start(timeout());
-
-        if (!m_path.isEmpty()) {
-            qWarning() << "write to file ";
-            if (m_file && m_file->isOpen() && m_file->isWritable() && m_file->write(chunk) == chunk.size()) {
-                m_hash.addData(chunk);
-            } else {
-                failWriting();
-                return;
-            }
-        } else {
-            m_buffer.append(chunk);
-        }
+    if (m_reply->error() == QNetworkReply::NoError && !chunk.isEmpty() && !m_discarding) {
+        if (!store(chunk))
+            return;
     }
 
     // One chunk per pass of the event loop keeps the interface responsive;
@@ -231,6 +224,31 @@ void Download::onReadyRead()
             onReadyRead();
         });
     }
+}
+
+bool Download::store(const QByteArray &chunk)
+{
+    m_bytesDownloaded += chunk.size();
+    m_replyBytes += chunk.size();
+    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    if (m_progress && length.isValid())
+        m_progress->setTo(length.toLongLong() + m_resumedLength);
+    if (m_progress)
+        m_progress->setValue(m_bytesDownloaded);
+    if (m_timer.isActive())
+        m_timer.start(timeout());
+
+    if (m_path.isEmpty()) {
+        m_buffer.append(chunk);
+        return true;
+    }
+    qWarning() << "write to file ";
+    if (m_file && m_file->isOpen() && m_file->isWritable() && m_file->write(chunk) == chunk.size()) {
+        m_hash.addData(chunk);
+        return true;
+    }
+    failWriting();
+    return false;
 }
 
 void Download::failWriting()
@@ -249,6 +267,14 @@ void Download::onError(QNetworkReply::NetworkError code)
     if (m_path.isEmpty())
         return;
 
+    // What arrived before a broken connection is good data of the file; keep
+    // it so that the next attempt does not fetch it again.
+    checkStatus();
+    while (!m_discarding && !m_failed && m_reply == reply && reply->bytesAvailable() > 0) {
+        if (!store(reply->read(NetworkChunk)))
+            return;
+    }
+
     if (QNetworkReply *next = nextReply())
         handleNewReply(next);
     else
@@ -261,9 +287,15 @@ void Download::onSslErrors(const QList<QSslError> &errors)
     if (!reply || reply != m_reply)
         return;
     qWarning() << "Error reading from" << reply->url() << ":" << reply->errorString();
-    for (const QSslError &error : errors)
+    QStringList texts;
+    for (const QSslError &error : errors) {
         qWarning() << "SSL error" << error.errorString();
-    m_receiver->onDownloadError(reply->errorString());
+        texts.append(error.errorString());
+    }
+    // The reply fails only after this signal, so until then its error
+    // string says "Unknown error"; the certificate problems say more.
+    const QString message = reply->error() != QNetworkReply::NoError || texts.isEmpty() ? reply->errorString() : texts.join(QStringLiteral("; "));
+    m_receiver->onDownloadError(message);
 }
 
 void Download::onFinished()
@@ -293,6 +325,28 @@ void Download::onFinished()
     }
     if (!self || !m_reply || m_failed)
         return;
+
+    // Qt may take a connection that closes in the middle of the body for the
+    // end of it; a short body must not pass for the whole file.
+    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && m_replyBytes < length.toLongLong()) {
+        qWarning() << "Error reading from" << m_reply->url() << ": closed after" << m_replyBytes << "of" << length.toLongLong() << "bytes";
+        dropReply();
+        if (!m_file) {
+            deleteLater();
+            return;
+        }
+        if (QNetworkReply *next = nextReply()) {
+            handleNewReply(next);
+            return;
+        }
+        if (m_file->size() == 0) {
+            m_file->close();
+            m_file->remove();
+        }
+        m_receiver->onDownloadError(tr("Unable to fetch the requested image."));
+        return;
+    }
 
     qCDebug(MessageHandler::category) << metaObject()->className() << "Finished successfully";
     if (m_file) {

@@ -51,13 +51,17 @@ private slots:
 private:
     void fail(const QString &message);
     void failWriting();
+    // Counts, hashes and stores one chunk; false after a failed write.
+    bool store(const QByteArray &chunk);
     void dropReply();
-    void restartIfRangeIgnored();
+    void checkStatus();
     QNetworkReply *nextReply();
     int timeout();
 
     qint64 m_resumedLength = 0;
     qint64 m_bytesDownloaded = 0;
+    // Body bytes stored from the current reply.
+    qint64 m_replyBytes = 0;
     QNetworkReply *m_reply = nullptr;
     DownloadReceiver *m_receiver;
     QString m_path;
@@ -69,6 +73,8 @@ private:
     QCryptographicHash m_hash { QCryptographicHash::Md5 };
     // Whether the current reply's status was looked at yet.
     bool m_statusChecked = false;
+    // The current reply is an error answer whose body is not file data.
+    bool m_discarding = false;
     bool m_failed = false;
     bool m_readScheduled = false;
 };

@@ -1,0 +1,390 @@
+// Transfers against a misbehaving server, full and read-only disks, and URLs
+// whose file names would leave the downloads folder.
+#include "download.h"
+#include "downloadmanager.h"
+#include "faultserver.h"
+#include "progress.h"
+#include "testfiles.h"
+#include "testreceiver.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace TestFiles;
+
+namespace {
+
+// A tmpfs of its own, mounted for the test; needs root.
+class TmpfsMount
+{
+public:
+    explicit TmpfsMount(const QString &options)
+    {
+        m_mounted = m_dir.isValid() && run({ QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), options, QStringLiteral("tmpfs"), m_dir.path() });
+    }
+    ~TmpfsMount()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), { m_dir.path() });
+    }
+    [[nodiscard]] bool isMounted() const { return m_mounted; }
+    [[nodiscard]] QString path() const { return m_dir.path(); }
+    bool remountReadOnly() { return run({ QStringLiteral("-o"), QStringLiteral("remount,ro"), m_dir.path() }); }
+
+private:
+    static bool run(const QStringList &arguments)
+    {
+        QProcess mount;
+        mount.setProcessChannelMode(QProcess::ForwardedChannels);
+        mount.start(QStringLiteral("mount"), arguments);
+        return mount.waitForFinished(10000) && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
+    }
+
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+};
+
+}
+
+class TestDownloadFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void stallTimesOut();
+    void trickleDoesNotTimeOut();
+    void cutMidBody_data();
+    void cutMidBody();
+    void rangeIgnored();
+    void errorStatus();
+    void pageFailuresAreSilent_data();
+    void pageFailuresAreSilent();
+    void diskFull();
+    void fileTooLarge();
+    void partFileNotCreatable_data();
+    void partFileNotCreatable();
+    void unsafeFileName_data();
+    void unsafeFileName();
+
+private:
+    QString start(TestReceiver &receiver, const QString &name, Progress *progress = nullptr);
+
+    FaultServer m_server;
+    QByteArray m_body;
+    QTemporaryDir m_base;
+    QString m_folder;
+    int m_count = 0;
+};
+
+void TestDownloadFaults::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.warning=false"));
+    QVERIFY(m_server.start());
+    QVERIFY(m_base.isValid());
+    m_body = randomBytes(1048576 + 333, 7);
+    m_server.setBody(m_body);
+}
+
+void TestDownloadFaults::init()
+{
+    m_folder = m_base.filePath(QString::number(++m_count));
+    DownloadManager::instance()->setInactivityTimeout(Download::InactivityTimeout);
+}
+
+void TestDownloadFaults::cleanup()
+{
+    DownloadManager::instance()->cancel();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+QString TestDownloadFaults::start(TestReceiver &receiver, const QString &name, Progress *progress)
+{
+    return DownloadManager::instance()->downloadFile(&receiver, m_server.url(name), m_folder, progress);
+}
+
+void TestDownloadFaults::stallTimesOut()
+{
+    DownloadManager::instance()->setInactivityTimeout(500);
+    m_server.setMode(FaultServer::Stall);
+    m_server.setLimit(100000);
+
+    TestReceiver receiver;
+    QSignalSpy errors(&receiver, &TestReceiver::downloadError);
+    QVERIFY(errors.isValid());
+    const QString part = start(receiver, QStringLiteral("stall.iso"));
+    QVERIFY(errors.wait(10000));
+    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Connection timed out"));
+    QCOMPARE(read(part), m_body.left(100000));
+    QVERIFY(!errors.wait(700));
+}
+
+void TestDownloadFaults::trickleDoesNotTimeOut()
+{
+    // Data every 200 ms keeps a 1000 ms inactivity timeout from firing, even
+    // though the whole transfer takes several times as long.
+    DownloadManager::instance()->setInactivityTimeout(1000);
+    m_server.setMode(FaultServer::Trickle);
+    const QByteArray body = m_body.left(12 * 4096);
+    m_server.setBody(body);
+    m_server.setTricklePiece(4096);
+
+    TestReceiver receiver;
+    QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
+    QSignalSpy errors(&receiver, &TestReceiver::downloadError);
+    QVERIFY(files.isValid() && errors.isValid());
+    start(receiver, QStringLiteral("trickle.iso"));
+    QVERIFY(files.wait(20000));
+    m_server.setBody(m_body);
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(files.at(0).at(1).toString(), md5(body));
+}
+
+void TestDownloadFaults::cutMidBody_data()
+{
+    QTest::addColumn<qint64>("sent");
+    QTest::newRow("after half the body") << qint64(500000);
+    QTest::newRow("before any byte") << qint64(0);
+}
+
+void TestDownloadFaults::cutMidBody()
+{
+    QFETCH(qint64, sent);
+    m_server.setMode(FaultServer::Cut);
+    m_server.setLimit(sent);
+
+    TestReceiver receiver;
+    QSignalSpy errors(&receiver, &TestReceiver::downloadError);
+    QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
+    QVERIFY(errors.isValid() && files.isValid());
+    const QString part = start(receiver, QStringLiteral("cut.iso"));
+    // Qt reports the cut as an error, or sometimes as the end of the body,
+    // which the download has to catch by the Content-Length.
+    QVERIFY(errors.wait(10000));
+    QVERIFY(!errors.at(0).at(0).toString().isEmpty());
+    QCOMPARE(files.count(), 0);
+    // The reply finishes right after the error; only then is an empty part file removed.
+    QTRY_COMPARE(QFileInfo::exists(part), sent > 0);
+    if (sent > 0) {
+        QCOMPARE(QFileInfo(part).size(), sent);
+        QCOMPARE(read(part), m_body.left(sent));
+    }
+}
+
+void TestDownloadFaults::rangeIgnored()
+{
+    // A server that answers a resumed request with the whole file: the part
+    // file starts again instead of getting the whole file appended.
+    m_server.setMode(FaultServer::IgnoreRange);
+    QDir().mkpath(m_folder);
+    const QString part = m_folder + QStringLiteral("/ignored.iso.part");
+    QVERIFY(write(part, m_body.left(300000)));
+
+    TestReceiver receiver;
+    QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
+    QVERIFY(files.isValid());
+    Progress progress(nullptr, 0, 1);
+    const int requestsBefore = m_server.requests().size();
+    QCOMPARE(start(receiver, QStringLiteral("ignored.iso"), &progress), part);
+    QVERIFY(files.wait(10000));
+    QCOMPARE(m_server.header(requestsBefore, "Range"), QByteArray("bytes=300000-"));
+    QCOMPARE(files.at(0).at(1).toString(), md5(m_body));
+    QCOMPARE(read(part), m_body);
+    QCOMPARE(progress.to(), double(m_body.size()));
+    QCOMPARE(progress.value(), double(m_body.size()));
+}
+
+void TestDownloadFaults::errorStatus()
+{
+    m_server.setMode(FaultServer::Status);
+    m_server.setStatus(503);
+    QDir().mkpath(m_folder);
+    const QString part = m_folder + QStringLiteral("/busy.iso.part");
+    QVERIFY(write(part, "partial"));
+
+    TestReceiver receiver;
+    QSignalSpy errors(&receiver, &TestReceiver::downloadError);
+    QVERIFY(errors.isValid());
+    start(receiver, QStringLiteral("busy.iso"));
+    QVERIFY(errors.wait(10000));
+    QVERIFY2(errors.at(0).at(0).toString().contains(QStringLiteral("Service Unavailable")), qPrintable(errors.at(0).at(0).toString()));
+    // The error page must not end up in the part file.
+    QTRY_VERIFY(!DownloadManager::instance()->currentDownload() || !errors.wait(200));
+    QCOMPARE(read(part), QByteArray("partial"));
+}
+
+void TestDownloadFaults::pageFailuresAreSilent_data()
+{
+    QTest::addColumn<FaultServer::Mode>("mode");
+    QTest::newRow("stall") << FaultServer::Stall;
+    QTest::newRow("error status") << FaultServer::Status;
+    QTest::newRow("cut") << FaultServer::Cut;
+}
+
+void TestDownloadFaults::pageFailuresAreSilent()
+{
+    QFETCH(FaultServer::Mode, mode);
+    DownloadManager::instance()->setInactivityTimeout(300);
+    m_server.setMode(mode);
+    m_server.setStatus(404);
+    m_server.setLimit(10);
+
+    TestReceiver receiver;
+    QSignalSpy errors(&receiver, &TestReceiver::downloadError);
+    QSignalSpy pages(&receiver, &TestReceiver::stringDownloaded);
+    QVERIFY(errors.isValid() && pages.isValid());
+    const int requestsBefore = m_server.requests().size();
+    DownloadManager::instance()->fetchPageAsync(&receiver, m_server.url(QStringLiteral("feed")).toString());
+    QTRY_COMPARE(m_server.requests().size(), requestsBefore + 1);
+    QVERIFY(!errors.wait(1500));
+    QCOMPARE(pages.count(), 0);
+}
+
+void TestDownloadFaults::diskFull()
+{
+    TmpfsMount disk(QStringLiteral("size=2m"));
+    if (!disk.isMounted())
+        QSKIP("mounting a small tmpfs needs root");
+    m_server.setMode(FaultServer::IgnoreRange);
+    m_server.setBody(randomBytes(4 * 1048576, 8));
+    m_folder = disk.path();
+
+    TestReceiver receiver;
+    QSignalSpy errors(&receiver, &TestReceiver::downloadError);
+    QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
+    QVERIFY(errors.isValid() && files.isValid());
+    QPointer<Download> download;
+    start(receiver, QStringLiteral("large.iso"));
+    download = DownloadManager::instance()->currentDownload();
+    QVERIFY(errors.wait(10000));
+    m_server.setBody(m_body);
+    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("You ran out of space in your Downloads folder."));
+    // A write failure ends the download for good, and nothing is reported after it.
+    QTRY_VERIFY(!download);
+    QVERIFY(!DownloadManager::instance()->currentDownload());
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(files.count(), 0);
+}
+
+void TestDownloadFaults::fileTooLarge()
+{
+    // Writes past a file size limit fail while the disk has plenty of room.
+    m_server.setMode(FaultServer::IgnoreRange);
+    struct rlimit old {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = old;
+    limited.rlim_cur = 200000;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    TestReceiver receiver;
+    QSignalSpy errors(&receiver, &TestReceiver::downloadError);
+    QVERIFY(errors.isValid());
+    const QString part = start(receiver, QStringLiteral("limited.iso"));
+    const bool reported = errors.wait(10000);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(reported);
+    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("The download file is not writable."));
+    QVERIFY(QFileInfo(part).size() <= 200000);
+}
+
+void TestDownloadFaults::partFileNotCreatable_data()
+{
+    QTest::addColumn<bool>("readOnlyMount");
+    QTest::newRow("folder below a file") << false;
+    QTest::newRow("read-only file system") << true;
+}
+
+void TestDownloadFaults::partFileNotCreatable()
+{
+    QFETCH(bool, readOnlyMount);
+    m_server.setMode(FaultServer::IgnoreRange);
+    std::unique_ptr<TmpfsMount> disk;
+    if (readOnlyMount) {
+        disk = std::make_unique<TmpfsMount>(QStringLiteral("size=1m"));
+        if (!disk->isMounted() || !disk->remountReadOnly())
+            QSKIP("mounting a read-only tmpfs needs root");
+        m_folder = disk->path();
+    } else {
+        // Root ignores permissions, but nobody can make a folder inside a file.
+        QDir().mkpath(m_folder);
+        QVERIFY(write(m_folder + QStringLiteral("/file"), "x"));
+        m_folder += QStringLiteral("/file/downloads");
+    }
+
+    TestReceiver receiver;
+    QSignalSpy errors(&receiver, &TestReceiver::downloadError);
+    QVERIFY(errors.isValid());
+    const int requestsBefore = m_server.requests().size();
+    const QString part = start(receiver, QStringLiteral("nowhere.iso"));
+    QVERIFY(part.endsWith(QStringLiteral(".part")));
+    QCOMPARE(errors.count(), 0); // not from inside downloadFile
+    QVERIFY(errors.wait(10000));
+    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("The download file is not writable."));
+    QVERIFY(!errors.wait(300));
+    QCOMPARE(m_server.requests().size(), requestsBefore);
+}
+
+void TestDownloadFaults::unsafeFileName_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("encoded slashes") << QStringLiteral("dl/..%2F..%2F.config%2Fautostart%2Fx.desktop");
+    QTest::newRow("parent") << QStringLiteral("dl/..");
+    QTest::newRow("encoded parent") << QStringLiteral("dl/%2E%2E");
+    QTest::newRow("current") << QStringLiteral("dl/.");
+    QTest::newRow("no name") << QStringLiteral("dl/");
+    QTest::newRow("trailing encoded slash") << QStringLiteral("dl/x.iso%2F");
+    QTest::newRow("nul") << QStringLiteral("dl/x%00.iso");
+}
+
+void TestDownloadFaults::unsafeFileName()
+{
+    QFETCH(QString, path);
+    m_server.setMode(FaultServer::IgnoreRange);
+    const QString sandbox = m_folder;
+    const QString folder = sandbox + QStringLiteral("/a/b/Downloads");
+    QVERIFY(QDir().mkpath(folder));
+    const QUrl url(m_server.url(QString()).toString() + path);
+
+    TestReceiver receiver;
+    QSignalSpy errors(&receiver, &TestReceiver::downloadError);
+    QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
+    QVERIFY(errors.isValid() && files.isValid());
+    const int requestsBefore = m_server.requests().size();
+    const QString returned = DownloadManager::instance()->downloadFile(&receiver, url, folder, nullptr);
+    QVERIFY2(returned.endsWith(QStringLiteral(".part")), qPrintable(returned));
+    QVERIFY2(returned.startsWith(folder + QLatin1Char('/')), qPrintable(returned));
+    QCOMPARE(errors.count(), 0);
+    QVERIFY(errors.wait(5000));
+    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Unable to fetch the requested image."));
+    QVERIFY(!errors.wait(300));
+    QCOMPARE(files.count(), 0);
+    QCOMPARE(m_server.requests().size(), requestsBefore);
+    QVERIFY(!DownloadManager::instance()->isDownloaded(url));
+
+    QStringList created;
+    QDirIterator it(sandbox, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        created.append(it.next().mid(sandbox.size()));
+    created.sort();
+    QCOMPARE(created, QStringList({ QStringLiteral("/a"), QStringLiteral("/a/b"), QStringLiteral("/a/b/Downloads") }));
+}
+
+QTEST_GUILESS_MAIN(TestDownloadFaults)
+#include "tst_downloadfaults.moc"

@@ -1,0 +1,111 @@
+#include "faultserver.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+
+FaultServer::FaultServer(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &FaultServer::onConnection);
+}
+
+bool FaultServer::start()
+{
+    return m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+QUrl FaultServer::url(const QString &path) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1/%2").arg(m_server.serverPort()).arg(path));
+}
+
+QByteArray FaultServer::header(int index, const QByteArray &name) const
+{
+    if (index < 0 || index >= m_requests.size())
+        return {};
+    const QList<QByteArray> lines = m_requests.at(index).split('\n');
+    for (const QByteArray &line : lines) {
+        const int colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower())
+            return line.mid(colon + 1).trimmed();
+    }
+    return {};
+}
+
+void FaultServer::onConnection()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        auto *head = new QByteArray;
+        connect(socket, &QObject::destroyed, this, [head]() { delete head; });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, head]() {
+            if (head->contains("\r\n\r\n"))
+                return;
+            head->append(socket->readAll());
+            if (head->contains("\r\n\r\n")) {
+                m_requests.append(head->left(head->indexOf("\r\n\r\n")));
+                answer(socket);
+            }
+        });
+    }
+}
+
+static QByteArray statusLine(int status)
+{
+    switch (status) {
+    case 200:
+        return "HTTP/1.1 200 OK\r\n";
+    case 404:
+        return "HTTP/1.1 404 Not Found\r\n";
+    case 503:
+        return "HTTP/1.1 503 Service Unavailable\r\n";
+    default:
+        return "HTTP/1.1 " + QByteArray::number(status) + " Failure\r\n";
+    }
+}
+
+void FaultServer::answer(QTcpSocket *socket)
+{
+    QByteArray body = m_body;
+    int status = 200;
+    if (m_mode == Status) {
+        status = m_status;
+        body = "<html><body>failure</body></html>\n";
+    }
+    socket->write(statusLine(status) + "Content-Type: application/octet-stream\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n");
+
+    switch (m_mode) {
+    case Stall:
+        socket->write(body.left(m_limit));
+        break;
+    case Cut:
+        socket->write(body.left(m_limit));
+        socket->flush();
+        socket->disconnectFromHost();
+        break;
+    case IgnoreRange:
+    case Status:
+        socket->write(body);
+        socket->disconnectFromHost();
+        break;
+    case Trickle: {
+        auto *timer = new QTimer(socket);
+        auto *sent = new qint64(0);
+        connect(timer, &QObject::destroyed, [sent]() { delete sent; });
+        QPointer<QTcpSocket> guard(socket);
+        connect(timer, &QTimer::timeout, socket, [this, guard, timer, sent, body]() {
+            if (!guard)
+                return;
+            guard->write(body.mid(*sent, m_tricklePiece));
+            *sent += m_tricklePiece;
+            if (*sent >= body.size()) {
+                timer->stop();
+                guard->disconnectFromHost();
+            }
+        });
+        timer->start(trickleInterval);
+        break;
+    }
+    }
+}
