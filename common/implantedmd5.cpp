@@ -1,11 +1,262 @@
 #include "implantedmd5.h"
 
-int mediaCheckFile(const char *, checkCallback, void *)
+#include "md5.h"
+#include "prefetchreader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr long long SectorSize = 2048;
+constexpr long long DescriptorsStart = 16 * SectorSize;
+// Real descriptor sets are a handful of sectors long. Without a bound, a raw
+// disk image with a long run of zeroes after sector 16 would be read far into
+// the device before giving up, with no progress reported meanwhile.
+constexpr long long DescriptorsEnd = 16LL << 20;
+constexpr std::size_t DescriptorsReadSize = 32768;
+constexpr std::uint8_t PrimaryDescriptor = 1;
+constexpr std::uint8_t SetTerminator = 255;
+constexpr long long AppDataOffset = 883;
+constexpr std::size_t AppDataSize = 512;
+constexpr long long VolumeSizeOffset = 84;
+
+// The implanted fragment sums were computed over 32 KiB steps; checking at
+// any other granularity would disagree with them.
+constexpr std::size_t StepSize = 32768;
+constexpr std::size_t ChunkSize = 4 << 20;
+constexpr std::size_t FragmentSumsLength = 60;
+constexpr int DefaultFragmentCount = 20;
+
+constexpr int ResultUnusable = -2;
+constexpr int ResultNoInfo = -1;
+constexpr int ResultMismatch = 0;
+constexpr int ResultMatch = 1;
+constexpr int ResultAborted = 2;
+
+struct ImplantInfo
 {
-    return -1;
+    long long appDataStart = 0;
+    long long isoSize = 0;
+    long long skipSectors = 0;
+    std::string md5;
+    std::string fragmentSums;
+    bool hasFragmentSums = false;
+    long long fragmentCount = DefaultFragmentCount;
+};
+
+struct FreeDeleter
+{
+    void operator()(void *p) const { std::free(p); }
+};
+using AlignedBuffer = std::unique_ptr<std::uint8_t, FreeDeleter>;
+
+AlignedBuffer alignedBuffer(std::size_t size)
+{
+    void *memory = nullptr;
+    if (posix_memalign(&memory, PrefetchReader::Alignment, size) != 0)
+        return nullptr;
+    return AlignedBuffer(static_cast<std::uint8_t *>(memory));
 }
 
-int mediaCheckFD(int, checkCallback, void *)
+ssize_t preadRetrying(int fd, void *buffer, std::size_t length, long long offset)
 {
-    return -1;
+    ssize_t n;
+    do {
+        n = pread(fd, buffer, length, offset);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+// Decimal number after the key, up to the next ';' (like atoll: sign, digits).
+long long numberAfter(const char *text)
+{
+    return std::strtoll(text, nullptr, 10);
+}
+
+bool parseAppData(const std::uint8_t *appData, ImplantInfo &info)
+{
+    char text[AppDataSize];
+    std::memcpy(text, appData, AppDataSize);
+    text[AppDataSize - 1] = '\0';
+
+    const char *md5Key = std::strstr(text, "ISO MD5SUM = ");
+    const char *skipKey = std::strstr(text, "SKIPSECTORS = ");
+    if (!md5Key || !skipKey)
+        return false;
+
+    const char *md5 = md5Key + std::strlen("ISO MD5SUM = ");
+    std::size_t md5Length = 0;
+    while (md5Length < 32 && md5[md5Length] != '\0' && md5[md5Length] != ';')
+        ++md5Length;
+    info.md5.assign(md5, md5Length);
+
+    info.skipSectors = numberAfter(skipKey + std::strlen("SKIPSECTORS = "));
+
+    // implantisomd5 writes fewer than 60 digits when fragments are shorter than
+    // a step; the sums are nevertheless read as a fixed 60-character field,
+    // which is what the positions of the later fragments refer to.
+    if (const char *sumsKey = std::strstr(text, "FRAGMENT SUMS = ")) {
+        const char *sums = sumsKey + std::strlen("FRAGMENT SUMS = ");
+        info.fragmentSums.assign(sums, strnlen(sums, FragmentSumsLength));
+        info.hasFragmentSums = true;
+    }
+    if (const char *countKey = std::strstr(text, "FRAGMENT COUNT = "))
+        info.fragmentCount = numberAfter(countKey + std::strlen("FRAGMENT COUNT = "));
+    return true;
+}
+
+// Finds the primary volume descriptor and reads the implanted fields. Reads
+// aligned 32 KiB blocks so that it works on O_DIRECT descriptors too.
+bool readImplantInfo(int fd, ImplantInfo &info)
+{
+    AlignedBuffer buffer = alignedBuffer(DescriptorsReadSize);
+    if (!buffer)
+        return false;
+    for (long long position = DescriptorsStart; position < DescriptorsEnd; position += DescriptorsReadSize) {
+        const ssize_t n = preadRetrying(fd, buffer.get(), DescriptorsReadSize, position);
+        if (n <= 0)
+            return false;
+        const long long sectors = n / SectorSize;
+        for (long long i = 0; i < sectors; ++i) {
+            const std::uint8_t *sector = buffer.get() + i * SectorSize;
+            if (sector[0] == SetTerminator)
+                return false;
+            if (sector[0] != PrimaryDescriptor)
+                continue;
+            const std::uint8_t *size = sector + VolumeSizeOffset;
+            const long long volumeSectors = (static_cast<long long>(size[0]) << 24) | (size[1] << 16) | (size[2] << 8) | size[3];
+            info.isoSize = volumeSectors * SectorSize;
+            info.appDataStart = position + i * SectorSize + AppDataOffset;
+            return parseAppData(sector + AppDataOffset, info);
+        }
+        if (n < static_cast<ssize_t>(DescriptorsReadSize))
+            return false;
+    }
+    return false;
+}
+
+char firstHexDigit(std::uint8_t byte)
+{
+    static const char digits[] = "0123456789abcdef";
+    return digits[byte >= 16 ? byte >> 4 : byte];
+}
+
+bool fragmentMatches(const Md5 &running, long long fragment, long long perFragment, const std::string &sums)
+{
+    const Md5::Digest digest = running.result();
+    const long long start = (fragment - 1) * perFragment;
+    for (long long i = 0; i < perFragment && i < static_cast<long long>(digest.size()); ++i) {
+        // A fragment that has no stored sum cannot be checked; the whole digest still is.
+        if (start + i >= static_cast<long long>(sums.size()))
+            return true;
+        if (sums[start + i] != firstHexDigit(digest[i]))
+            return false;
+    }
+    return true;
+}
+
+std::string hexDigest(const Md5::Digest &digest)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::uint8_t byte : digest) {
+        hex += digits[byte >> 4];
+        hex += digits[byte & 15];
+    }
+    return hex;
+}
+
+int check(int fd, checkCallback callback, void *data)
+{
+    ImplantInfo info;
+    if (!readImplantInfo(fd, info))
+        return ResultNoInfo;
+
+    long long total = info.isoSize - info.skipSectors * SectorSize;
+    if (total < 0)
+        total = 0;
+
+    const bool checkFragments = info.hasFragmentSums && info.fragmentCount > 0
+            && info.fragmentCount <= static_cast<long long>(FragmentSumsLength) && total / (info.fragmentCount + 1) > 0;
+    const long long fragmentSize = checkFragments ? total / (info.fragmentCount + 1) : 1;
+    const long long perFragment = checkFragments ? static_cast<long long>(FragmentSumsLength) / info.fragmentCount : 0;
+
+    if (callback && callback(data, 0, total))
+        return ResultAborted;
+
+    PrefetchReader reader(fd, total, ChunkSize, StepSize);
+    if (!reader.isValid())
+        return ResultUnusable;
+
+    Md5 md5;
+    long long done = 0;
+    long long previousFragment = 0;
+    PrefetchReader::Chunk chunk;
+    while (reader.next(chunk)) {
+        for (std::size_t position = 0; position < chunk.size; position += StepSize) {
+            const std::size_t length = chunk.size - position < StepSize ? chunk.size - position : StepSize;
+            const long long stepStart = chunk.offset + static_cast<long long>(position);
+            std::uint8_t *step = chunk.data + position;
+
+            // The area holding the checksum itself counts as spaces.
+            const long long from = std::max(stepStart, info.appDataStart);
+            const long long to = std::min(stepStart + static_cast<long long>(length),
+                                          info.appDataStart + static_cast<long long>(AppDataSize));
+            if (from < to)
+                std::memset(step + (from - stepStart), ' ', static_cast<std::size_t>(to - from));
+
+            md5.update(step, length);
+            if (checkFragments) {
+                const long long fragment = stepStart / fragmentSize;
+                if (fragment != previousFragment) {
+                    if (!fragmentMatches(md5, fragment, perFragment, info.fragmentSums))
+                        return ResultMismatch;
+                    previousFragment = fragment;
+                }
+            }
+            done += static_cast<long long>(length);
+            if (callback && callback(data, done, total))
+                return ResultAborted;
+        }
+    }
+
+    if (callback && callback(data, info.isoSize, total))
+        return ResultAborted;
+    return hexDigest(md5.result()) == info.md5 ? ResultMatch : ResultMismatch;
+}
+
+} // namespace
+
+int mediaCheckFile(const char *file, checkCallback callback, void *data)
+{
+    if (!file)
+        return ResultUnusable;
+    int fd;
+    do {
+        fd = open(file, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return ResultUnusable;
+    const int result = mediaCheckFD(fd, callback, data);
+    close(fd);
+    return result;
+}
+
+int mediaCheckFD(int fd, checkCallback callback, void *data)
+{
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0 || S_ISDIR(status.st_mode))
+        return ResultUnusable;
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_WRONLY)
+        return ResultUnusable;
+    return check(fd, callback, data);
 }
