@@ -92,7 +92,8 @@ bool Job::unmountFilesystems(const QString &drivePath)
                            QStringLiteral("org.freedesktop.DBus.ObjectManager"), QDBusConnection::systemBus(),
                            this);
     const QDBusMessage reply = manager.call(QStringLiteral("GetManagedObjects"));
-    if (reply.arguments().size() != 1) {
+    // An error reply carries its message as its one argument.
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
         m_err << reply.errorMessage();
         m_err.flush();
         QCoreApplication::exit(2);
