@@ -27,8 +27,8 @@ public:
     {
         const double seconds = clock.nsecsElapsed() / 1e9;
         const qint64 bytes = QFileInfo(partPath).size();
-        std::printf("seconds %.3f\nbytes %lld\nmegabytes_per_second %.1f\nmd5 %s\n", seconds, bytes, bytes / 1e6 / seconds,
-            qPrintable(hash));
+        std::printf("seconds %.3f\nbytes %lld\nmegabytes_per_second %.1f\nmd5 %s\n", seconds, bytes,
+                    bytes / 1e6 / seconds, qPrintable(hash));
     }
     void onFileDownloaded(const QString &path, const QString &hash) override
     {
@@ -50,11 +50,9 @@ public:
     }
 };
 
-void discard(QtMsgType, const QMessageLogContext &, const QString &)
-{
-}
+void discard(QtMsgType, const QMessageLogContext &, const QString &) { }
 
-}
+} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -66,7 +66,8 @@ void Download::start()
         m_catchingUp = true;
     }
     if (m_catchingUp) {
-        qCDebug(MessageHandler::category) << metaObject()->className() << "Will need to precompute the hash of the previously downloaded part";
+        qCDebug(MessageHandler::category)
+            << metaObject()->className() << "Will need to precompute the hash of the previously downloaded part";
         if (!m_file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
             fail(tr("The download file is not writable."));
             return;
@@ -96,7 +97,8 @@ void Download::catchUp()
         return;
     }
 
-    qCDebug(MessageHandler::category) << metaObject()->className() << "Finished computing the hash of the downloaded part";
+    qCDebug(MessageHandler::category) << metaObject()->className()
+                                      << "Finished computing the hash of the downloaded part";
     m_file->close();
     // Unbuffered: a failed write shows at once, not when a buffer is flushed at the end.
     if (!m_file->open(QIODevice::Append | QIODevice::Unbuffered)) {
@@ -124,7 +126,8 @@ void Download::handleNewReply(QNetworkReply *reply)
         m_receiver->onDownloadError(tr("Unable to fetch the requested image."));
         return;
     }
-    qCDebug(MessageHandler::category) << metaObject()->className() << "Trying to download from a mirror:" << reply->url();
+    qCDebug(MessageHandler::category) << metaObject()->className()
+                                      << "Trying to download from a mirror:" << reply->url();
 
     dropReply();
     m_reply = reply;
@@ -186,7 +189,8 @@ void Download::checkStatus()
 
     // A 200 answer carries the whole file, not the missing tail: appending it
     // would corrupt the part file, so start it afresh.
-    qCDebug(MessageHandler::category) << metaObject()->className() << "The server ignored the range, starting the part file again";
+    qCDebug(MessageHandler::category) << metaObject()->className()
+                                      << "The server ignored the range, starting the part file again";
     if (!m_file->resize(0)) {
         failWriting();
         return;
@@ -294,7 +298,9 @@ void Download::onSslErrors(const QList<QSslError> &errors)
     }
     // The reply fails only after this signal, so until then its error
     // string says "Unknown error"; the certificate problems say more.
-    const QString message = reply->error() != QNetworkReply::NoError || texts.isEmpty() ? reply->errorString() : texts.join(QStringLiteral("; "));
+    const QString message = reply->error() != QNetworkReply::NoError || texts.isEmpty()
+        ? reply->errorString()
+        : texts.join(QStringLiteral("; "));
     m_receiver->onDownloadError(message);
 }
 
@@ -306,7 +312,8 @@ void Download::onFinished()
     m_timer.stop();
 
     if (reply->error() != QNetworkReply::NoError) {
-        qCDebug(MessageHandler::category) << metaObject()->className() << "An error occurred at the end:" << reply->errorString();
+        qCDebug(MessageHandler::category)
+            << metaObject()->className() << "An error occurred at the end:" << reply->errorString();
         if (m_file && m_file->exists() && m_file->size() == 0) {
             m_file->close();
             m_file->remove();
@@ -330,7 +337,8 @@ void Download::onFinished()
     // end of it; a short body must not pass for the whole file.
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid() && m_replyBytes < length.toLongLong()) {
-        qWarning() << "Error reading from" << m_reply->url() << ": closed after" << m_replyBytes << "of" << length.toLongLong() << "bytes";
+        qWarning() << "Error reading from" << m_reply->url() << ": closed after" << m_replyBytes << "of"
+                   << length.toLongLong() << "bytes";
         dropReply();
         if (!m_file) {
             deleteLater();

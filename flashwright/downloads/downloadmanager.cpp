@@ -42,8 +42,7 @@ QString DownloadManager::userAgent()
     // The language alone, so the territory shown is the language's default one.
     const QString locale = QLocale(QLocale().language()).name();
     return QStringLiteral("ZELVANFlashwright/%1 (").arg(AppInfo::version) + product
-        + QStringLiteral("; %1").arg(QSysInfo::buildAbi()) + QStringLiteral("; %1").arg(locale)
-        + QStringLiteral(")");
+        + QStringLiteral("; %1").arg(QSysInfo::buildAbi()) + QStringLiteral("; %1").arg(locale) + QStringLiteral(")");
 }
 
 QString DownloadManager::fileNameOf(const QUrl &url)
@@ -53,13 +52,14 @@ QString DownloadManager::fileNameOf(const QUrl &url)
     const QString encodedPath = url.path(QUrl::FullyEncoded);
     const QString segment = encodedPath.mid(encodedPath.lastIndexOf(QLatin1Char('/')) + 1);
     const QString name = QUrl::fromPercentEncoding(segment.toUtf8());
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")
-        || name.contains(QLatin1Char('/')) || name.contains(QChar(0)))
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QLatin1Char('/'))
+        || name.contains(QChar(0)))
         return {};
     return name;
 }
 
-QString DownloadManager::downloadFile(DownloadReceiver *receiver, const QUrl &url, const QString &folder, Progress *progress)
+QString DownloadManager::downloadFile(DownloadReceiver *receiver, const QUrl &url, const QString &folder,
+                                      Progress *progress)
 {
     qCDebug(MessageHandler::category) << metaObject()->className() << "Going to download" << url;
 
@@ -129,13 +129,15 @@ QNetworkRequest DownloadManager::makeRequest(const QUrl &url) const
 void DownloadManager::openDownloadFolder(const QString &filePath)
 {
     QProcess query;
-    query.start(QStringLiteral("xdg-mime"), { QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("inode/directory") });
+    query.start(QStringLiteral("xdg-mime"),
+                { QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("inode/directory") });
     query.waitForFinished(30000);
     if (!query.readAllStandardError().isEmpty())
         return;
 
     const QString handler = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed().toLower();
-    struct FileManager {
+    struct FileManager
+    {
         const char *marker;
         const char *program;
         const char *option;
@@ -148,7 +150,8 @@ void DownloadManager::openDownloadFolder(const QString &filePath)
     };
     for (const FileManager &fileManager : fileManagers) {
         if (handler.contains(QLatin1String(fileManager.marker))) {
-            QProcess::startDetached(QLatin1String(fileManager.program), { QLatin1String(fileManager.option), filePath });
+            QProcess::startDetached(QLatin1String(fileManager.program),
+                                    { QLatin1String(fileManager.option), filePath });
             return;
         }
     }

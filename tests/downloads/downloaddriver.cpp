@@ -27,7 +27,7 @@ public:
     }
 };
 
-}
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -40,7 +40,7 @@ int main(int argc, char *argv[])
     qputenv("QT_LOGGING_RULES", "*.warning=false");
     Receiver receiver;
     const QString path = DownloadManager::instance()->downloadFile(&receiver, QUrl(QString::fromLocal8Bit(argv[1])),
-        QString::fromLocal8Bit(argv[2]), nullptr);
+                                                                   QString::fromLocal8Bit(argv[2]), nullptr);
     std::printf("started %s\n", qPrintable(path));
     std::fflush(stdout);
     return app.exec();

@@ -31,7 +31,9 @@ class TmpfsMount
 public:
     explicit TmpfsMount(const QString &options)
     {
-        m_mounted = m_dir.isValid() && run({ QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), options, QStringLiteral("tmpfs"), m_dir.path() });
+        m_mounted = m_dir.isValid()
+            && run({ QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), options,
+                     QStringLiteral("tmpfs"), m_dir.path() });
     }
     ~TmpfsMount()
     {
@@ -55,7 +57,7 @@ private:
     bool m_mounted = false;
 };
 
-}
+} // namespace
 
 class TestDownloadFaults : public QObject
 {
@@ -222,7 +224,8 @@ void TestDownloadFaults::errorStatus()
     QVERIFY(errors.isValid());
     start(receiver, QStringLiteral("busy.iso"));
     QVERIFY(errors.wait(10000));
-    QVERIFY2(errors.at(0).at(0).toString().contains(QStringLiteral("Service Unavailable")), qPrintable(errors.at(0).at(0).toString()));
+    QVERIFY2(errors.at(0).at(0).toString().contains(QStringLiteral("Service Unavailable")),
+             qPrintable(errors.at(0).at(0).toString()));
     // The error page must not end up in the part file.
     QTRY_VERIFY(!DownloadManager::instance()->currentDownload() || !errors.wait(200));
     QCOMPARE(read(part), QByteArray("partial"));
@@ -285,7 +288,9 @@ void TestDownloadFaults::fileTooLarge()
 {
     // Writes past a file size limit fail while the disk has plenty of room.
     m_server.setMode(FaultServer::IgnoreRange);
-    struct rlimit old {};
+    struct rlimit old
+    {
+    };
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit limited = old;

@@ -57,11 +57,14 @@ void TestDownloadFolder::openDownloadFolder_data()
     QTest::addColumn<QString>("expected"); // empty: nothing started
 
     const QString file = QStringLiteral("/home/user/Downloads/Zelvan 5.iso");
-    QTest::newRow("dolphin in any case") << QByteArray("echo org.kde.Dolphin.desktop") << QStringLiteral("dolphin --select ") + file;
+    QTest::newRow("dolphin in any case") << QByteArray("echo org.kde.Dolphin.desktop")
+                                         << QStringLiteral("dolphin --select ") + file;
     QTest::newRow("nautilus") << QByteArray("echo '  nautilus  '") << QStringLiteral("nautilus --select ") + file;
     QTest::newRow("caja") << QByteArray("echo caja-folder-handler.desktop") << QStringLiteral("caja --select ") + file;
-    QTest::newRow("dde") << QByteArray("echo dde-file-manager.desktop") << QStringLiteral("dde-file-manager --show-item ") + file;
-    QTest::newRow("another file manager") << QByteArray("echo pcmanfm.desktop") << QStringLiteral("xdg-open /home/user/Downloads");
+    QTest::newRow("dde") << QByteArray("echo dde-file-manager.desktop")
+                         << QStringLiteral("dde-file-manager --show-item ") + file;
+    QTest::newRow("another file manager")
+        << QByteArray("echo pcmanfm.desktop") << QStringLiteral("xdg-open /home/user/Downloads");
     QTest::newRow("no answer") << QByteArray("true") << QStringLiteral("xdg-open /home/user/Downloads");
     QTest::newRow("no xdg-mime") << QByteArray() << QStringLiteral("xdg-open /home/user/Downloads");
     QTest::newRow("error output") << QByteArray("echo 'no default' >&2") << QString();
@@ -75,7 +78,8 @@ void TestDownloadFolder::openDownloadFolder()
 
     QFile::remove(m_bin.filePath(QStringLiteral("xdg-mime")));
     if (!xdgMime.isEmpty())
-        writeScript(QStringLiteral("xdg-mime"), "[ \"$*\" = 'query default inode/directory' ] || exit 3\n" + xdgMime + "\n");
+        writeScript(QStringLiteral("xdg-mime"),
+                    "[ \"$*\" = 'query default inode/directory' ] || exit 3\n" + xdgMime + "\n");
     for (const char *opener : { "dolphin", "nautilus", "caja", "dde-file-manager", "xdg-open" })
         QFile::remove(m_bin.filePath(QLatin1String(opener) + QStringLiteral(".log")));
 

@@ -85,7 +85,8 @@ void TestDownloadManager::initTestCase()
     QVERIFY(write(m_http.root() + QStringLiteral("/image.iso"), m_image));
     QVERIFY(write(m_http.root() + QStringLiteral("/big.iso"), m_big));
     QVERIFY(write(m_http.root() + QStringLiteral("/slow/big.iso"), m_big));
-    QVERIFY(write(m_http.root() + QStringLiteral("/page.json"), QStringLiteral("[{\"name\": \"Zelvan — рабочая станция\"}]").toUtf8()));
+    QVERIFY(write(m_http.root() + QStringLiteral("/page.json"),
+                  QStringLiteral("[{\"name\": \"Zelvan — рабочая станция\"}]").toUtf8()));
     QVERIFY(write(m_https.root() + QStringLiteral("/page.json"), "[]"));
     QVERIFY(write(m_https.root() + QStringLiteral("/image.iso"), m_image));
     QVERIFY(m_folderBase.isValid());
@@ -143,7 +144,9 @@ void TestDownloadManager::newDownload()
     QVERIFY(files.isValid() && errors.isValid());
     Progress progress(nullptr, 0, 1);
 
-    const QString path = DownloadManager::instance()->downloadFile(&receiver, withQuery(m_http.url(QStringLiteral("image.iso")), QString::number(noUserAgent)), m_folder, &progress);
+    const QString path = DownloadManager::instance()->downloadFile(
+        &receiver, withQuery(m_http.url(QStringLiteral("image.iso")), QString::number(noUserAgent)), m_folder,
+        &progress);
     QCOMPARE(path, m_folder + QStringLiteral("/image.iso.part"));
     QVERIFY(QFileInfo::exists(path));
     QVERIFY(files.wait(30000));
@@ -183,7 +186,8 @@ void TestDownloadManager::resumeAfterCut()
         beyondBound = beyondBound || progress.value() > progress.to();
     });
 
-    DownloadManager::instance()->downloadFile(&receiver, withQuery(m_http.url(QStringLiteral("image.iso")), QStringLiteral("cut")), m_folder, &progress);
+    DownloadManager::instance()->downloadFile(
+        &receiver, withQuery(m_http.url(QStringLiteral("image.iso")), QStringLiteral("cut")), m_folder, &progress);
     QVERIFY(files.wait(30000));
     QCOMPARE(files.at(0).at(1).toString(), md5(m_image));
     QCOMPARE(read(m_folder + QStringLiteral("/image.iso.part")), m_image);
@@ -217,7 +221,9 @@ void TestDownloadManager::resumeAfterKill()
     QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
     QVERIFY(files.isValid());
     Progress progress(nullptr, 0, 1);
-    QCOMPARE(DownloadManager::instance()->downloadFile(&receiver, m_http.url(QStringLiteral("big.iso")), m_folder, &progress), part);
+    QCOMPARE(DownloadManager::instance()->downloadFile(&receiver, m_http.url(QStringLiteral("big.iso")), m_folder,
+                                                       &progress),
+             part);
     QVERIFY(files.wait(30000));
     QCOMPARE(files.at(0).at(1).toString(), md5(m_big));
     QCOMPARE(read(part), m_big);
@@ -237,7 +243,8 @@ void TestDownloadManager::alreadyComplete()
     QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
     QSignalSpy errors(&receiver, &TestReceiver::downloadError);
     QVERIFY(files.isValid() && errors.isValid());
-    const QString path = DownloadManager::instance()->downloadFile(&receiver, withQuery(m_http.url(QStringLiteral("image.iso")), QStringLiteral("complete")), m_folder, nullptr);
+    const QString path = DownloadManager::instance()->downloadFile(
+        &receiver, withQuery(m_http.url(QStringLiteral("image.iso")), QStringLiteral("complete")), m_folder, nullptr);
     QCOMPARE(path, m_folder + QStringLiteral("/image.iso"));
     QVERIFY(!DownloadManager::instance()->currentDownload());
     QVERIFY(!QFileInfo::exists(path + QStringLiteral(".part")));
@@ -284,7 +291,8 @@ void TestDownloadManager::notFound()
     QVERIFY(errors.isValid() && files.isValid());
     DownloadManager::instance()->downloadFile(&receiver, m_http.url(QStringLiteral("missing.iso")), m_folder, nullptr);
     QVERIFY(errors.wait(10000));
-    QVERIFY2(errors.at(0).at(0).toString().contains(QStringLiteral("Not Found")), qPrintable(errors.at(0).at(0).toString()));
+    QVERIFY2(errors.at(0).at(0).toString().contains(QStringLiteral("Not Found")),
+             qPrintable(errors.at(0).at(0).toString()));
     QVERIFY(!files.wait(300));
     QCOMPARE(errors.count(), 1);
     // An empty part file goes; a resumable one stays as it was, without the error page.
@@ -324,7 +332,8 @@ void TestDownloadManager::cancelKeepsPartFile()
     QVERIFY(values.isValid());
 
     auto *manager = DownloadManager::instance();
-    const QString part = manager->downloadFile(&receiver, m_http.url(QStringLiteral("slow/big.iso")), m_folder, &progress);
+    const QString part
+        = manager->downloadFile(&receiver, m_http.url(QStringLiteral("slow/big.iso")), m_folder, &progress);
     QTRY_VERIFY_WITH_TIMEOUT(progress.value() > 0, 10000);
     QPointer<Download> download = manager->currentDownload();
     QVERIFY(download);
@@ -353,7 +362,8 @@ void TestDownloadManager::replaceCurrentDownload()
     manager->downloadFile(&first, m_http.url(QStringLiteral("slow/big.iso")), m_folder, nullptr);
     QPointer<Download> old = manager->currentDownload();
     QVERIFY(old);
-    manager->downloadFile(&second, withQuery(m_http.url(QStringLiteral("image.iso")), QStringLiteral("second")), m_folder, nullptr);
+    manager->downloadFile(&second, withQuery(m_http.url(QStringLiteral("image.iso")), QStringLiteral("second")),
+                          m_folder, nullptr);
     QPointer<Download> current = manager->currentDownload();
     QVERIFY(current && current != old);
 

@@ -27,19 +27,37 @@ void TestProgress::signalsAndValues_data()
     QTest::addColumn<double>("value");
     QTest::addColumn<double>("ratio");
 
-    QTest::newRow("same value twice") << Steps([](Progress &p) { p.setValue(10); p.setValue(10); }) << 1 << 0 << 10.0 << 0.01;
-    QTest::newRow("update is setValue") << Steps([](Progress &p) { p.update(500); p.update(500); }) << 1 << 0 << 500.0 << 0.5;
-    QTest::newRow("new bound") << Steps([](Progress &p) { p.setValue(500); p.setTo(2000); }) << 2 << 1 << 500.0 << 0.25;
+    QTest::newRow("same value twice") << Steps([](Progress &p) {
+        p.setValue(10);
+        p.setValue(10);
+    }) << 1 << 0 << 10.0 << 0.01;
+    QTest::newRow("update is setValue") << Steps([](Progress &p) {
+        p.update(500);
+        p.update(500);
+    }) << 1 << 0 << 500.0 << 0.5;
+    QTest::newRow("new bound") << Steps([](Progress &p) {
+        p.setValue(500);
+        p.setTo(2000);
+    }) << 2 << 1 << 500.0 << 0.25;
     QTest::newRow("same bound") << Steps([](Progress &p) { p.setTo(1000); }) << 0 << 0 << 0.0 << 0.0;
     QTest::newRow("ratio") << Steps([](Progress &p) { p.setValue(250); }) << 1 << 0 << 250.0 << 0.25;
     QTest::newRow("count out of total") << Steps([](Progress &p) { p.setValue(1, 4); }) << 1 << 0 << 250.0 << 0.25;
     QTest::newRow("above the bound") << Steps([](Progress &p) { p.setValue(1500); }) << 1 << 0 << 1500.0 << 1.5;
     QTest::newRow("below the bound") << Steps([](Progress &p) { p.setValue(-100); }) << 1 << 0 << -100.0 << -0.1;
     QTest::newRow("reset after construction") << Steps([](Progress &p) { p.reset(); }) << 0 << 0 << 0.0 << 0.0;
-    QTest::newRow("reset") << Steps([](Progress &p) { p.setValue(700); p.reset(); }) << 2 << 0 << 0.0 << 0.0;
-    QTest::newRow("NaN every time") << Steps([](Progress &p) { p.setValue(qQNaN()); p.setValue(qQNaN()); p.setValue(qQNaN()); })
-                                    << 3 << 0 << qQNaN() << qQNaN();
-    QTest::newRow("NaN bound every time") << Steps([](Progress &p) { p.setTo(qQNaN()); p.setTo(qQNaN()); }) << 2 << 2 << 0.0 << qQNaN();
+    QTest::newRow("reset") << Steps([](Progress &p) {
+        p.setValue(700);
+        p.reset();
+    }) << 2 << 0 << 0.0 << 0.0;
+    QTest::newRow("NaN every time") << Steps([](Progress &p) {
+        p.setValue(qQNaN());
+        p.setValue(qQNaN());
+        p.setValue(qQNaN());
+    }) << 3 << 0 << qQNaN() << qQNaN();
+    QTest::newRow("NaN bound every time") << Steps([](Progress &p) {
+        p.setTo(qQNaN());
+        p.setTo(qQNaN());
+    }) << 2 << 2 << 0.0 << qQNaN();
 }
 
 void TestProgress::signalsAndValues()

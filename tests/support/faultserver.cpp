@@ -73,7 +73,7 @@ void FaultServer::answer(QTcpSocket *socket)
         body = "<html><body>failure</body></html>\n";
     }
     socket->write(statusLine(status) + "Content-Type: application/octet-stream\r\nContent-Length: "
-        + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n");
+                  + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n");
 
     switch (m_mode) {
     case Stall:

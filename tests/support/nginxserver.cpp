@@ -10,8 +10,7 @@
 
 NginxServer::NginxServer(Scheme scheme)
     : m_scheme(scheme)
-{
-}
+{ }
 
 NginxServer::~NginxServer()
 {
@@ -50,10 +49,11 @@ bool NginxServer::makeCertificate()
 {
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"),
-        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-            QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-            QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), m_dir.filePath(QStringLiteral("key.pem")),
-            QStringLiteral("-out"), m_dir.filePath(QStringLiteral("cert.pem")) });
+                  { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                    QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"),
+                    QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"),
+                    m_dir.filePath(QStringLiteral("key.pem")), QStringLiteral("-out"),
+                    m_dir.filePath(QStringLiteral("cert.pem")) });
     if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
         m_errorString = QStringLiteral("openssl could not make a certificate: %1 %2")
                             .arg(openssl.errorString(), QString::fromLocal8Bit(openssl.readAllStandardError()));
@@ -82,7 +82,8 @@ bool NginxServer::start()
     const QString base = m_dir.path();
     QString listen = QStringLiteral("listen 127.0.0.1:%1;").arg(m_port);
     if (m_scheme == Https) {
-        listen = QStringLiteral("listen 127.0.0.1:%1 ssl;\n        ssl_certificate %2/cert.pem;\n        ssl_certificate_key %2/key.pem;")
+        listen = QStringLiteral("listen 127.0.0.1:%1 ssl;\n        ssl_certificate %2/cert.pem;\n        "
+                                "ssl_certificate_key %2/key.pem;")
                      .arg(m_port)
                      .arg(base);
     }
@@ -119,8 +120,9 @@ http {
     file.close();
 
     m_nginx.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_nginx.start(program(), { QStringLiteral("-p"), base, QStringLiteral("-e"), base + QStringLiteral("/logs/error.log"),
-                                 QStringLiteral("-c"), file.fileName() });
+    m_nginx.start(program(),
+                  { QStringLiteral("-p"), base, QStringLiteral("-e"), base + QStringLiteral("/logs/error.log"),
+                    QStringLiteral("-c"), file.fileName() });
     if (!m_nginx.waitForStarted(10000)) {
         m_errorString = QStringLiteral("nginx did not start: %1").arg(m_nginx.errorString());
         return false;

@@ -16,7 +16,8 @@ class NginxServer
 public:
     enum Scheme { Http, Https };
 
-    struct Request {
+    struct Request
+    {
         QString uri;
         QString range; // "-" when the request had none
         QString userAgent; // "-" when the request had none
