@@ -32,6 +32,17 @@ QByteArray FaultServer::header(int index, const QByteArray &name) const
     return {};
 }
 
+QList<int> FaultServer::requestsFor(const QByteArray &path) const
+{
+    QList<int> result;
+    for (int i = 0; i < m_requests.size(); ++i) {
+        const QList<QByteArray> words = m_requests.at(i).left(m_requests.at(i).indexOf('\r')).split(' ');
+        if (words.size() >= 2 && words.at(1) == path)
+            result.append(i);
+    }
+    return result;
+}
+
 void FaultServer::onConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {

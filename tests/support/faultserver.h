@@ -42,6 +42,8 @@ public:
     [[nodiscard]] QList<QByteArray> requests() const { return m_requests; }
     // The value of header name in request index, empty when absent.
     [[nodiscard]] QByteArray header(int index, const QByteArray &name) const;
+    // Indexes of the requests for path (such as "/x.iso"), oldest first.
+    [[nodiscard]] QList<int> requestsFor(const QByteArray &path) const;
 
 private:
     void onConnection();
