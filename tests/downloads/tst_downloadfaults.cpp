@@ -138,11 +138,11 @@ void TestDownloadFaults::stallTimesOut()
 
 void TestDownloadFaults::trickleDoesNotTimeOut()
 {
-    // Data every 200 ms keeps a 1000 ms inactivity timeout from firing, even
-    // though the whole transfer takes several times as long.
-    DownloadManager::instance()->setInactivityTimeout(1000);
+    // Data every 200 ms keeps a 1500 ms inactivity timeout from firing, even
+    // though the whole transfer takes twice as long.
+    DownloadManager::instance()->setInactivityTimeout(1500);
     m_server.setMode(FaultServer::Trickle);
-    const QByteArray body = m_body.left(12 * 4096);
+    const QByteArray body = m_body.left(15 * 4096);
     m_server.setBody(body);
     m_server.setTricklePiece(4096);
 
