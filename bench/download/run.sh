@@ -113,6 +113,8 @@ for mode in cold warm; do
         baseline+=("$(elapsed "$t0" "$t1")")
         if [ $mode = cold ]; then drop; else warm "$work/catch/image-1g.bin.part"; fi
         out=$("$bench" catchup "$url" "$work/catch")
+        sum=$(sed -n 's/^md5 //p' <<< "$out")
+        [ "$sum" = "$expected" ] || { echo "catch-up gave $sum" >&2; exit 1; }
         ours+=("$(sed -n 's/^seconds //p' <<< "$out")")
         [ "$(stat -c %s "$work/catch/image-1g.bin.part")" -eq $size ] || { echo "part file changed" >&2; exit 1; }
     done

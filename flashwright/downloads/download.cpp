@@ -179,6 +179,12 @@ void Download::checkStatus()
     // reported when the reply fails.
     if (status.toInt() >= 300) {
         m_discarding = true;
+        // Asking for the bytes after the end of a part file that already has
+        // every byte (say the program ended before it could use the file)
+        // gets 416 with the full size: the part file is the whole download.
+        const QByteArray contentRange = m_reply->rawHeader("Content-Range");
+        m_complete = status.toInt() == 416 && m_bytesDownloaded > 0
+            && contentRange == "bytes */" + QByteArray::number(m_bytesDownloaded);
         return;
     }
 
@@ -271,9 +277,15 @@ void Download::onError(QNetworkReply::NetworkError code)
     if (m_path.isEmpty())
         return;
 
+    checkStatus();
+    if (m_complete) {
+        qCDebug(MessageHandler::category) << metaObject()->className() << "The part file is already complete";
+        finish();
+        return;
+    }
+
     // What arrived before a broken connection is good data of the file; keep
     // it so that the next attempt does not fetch it again.
-    checkStatus();
     while (!m_discarding && !m_failed && m_reply == reply && reply->bytesAvailable() > 0) {
         if (!store(reply->read(NetworkChunk)))
             return;
@@ -334,11 +346,13 @@ void Download::onFinished()
         return;
 
     // Qt may take a connection that closes in the middle of the body for the
-    // end of it; a short body must not pass for the whole file.
+    // end of it, and answers such as an unfollowed redirect end without an
+    // error: neither may pass for the whole file.
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && m_replyBytes < length.toLongLong()) {
-        qWarning() << "Error reading from" << m_reply->url() << ": closed after" << m_replyBytes << "of"
-                   << length.toLongLong() << "bytes";
+    if ((m_file && m_discarding) || (length.isValid() && m_replyBytes < length.toLongLong())) {
+        qWarning() << "Error reading from" << m_reply->url() << ": status"
+                   << m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() << "with" << m_replyBytes
+                   << "of" << length.toLongLong() << "bytes";
         dropReply();
         if (!m_file) {
             deleteLater();
@@ -357,14 +371,19 @@ void Download::onFinished()
     }
 
     qCDebug(MessageHandler::category) << metaObject()->className() << "Finished successfully";
+    finish();
+}
+
+void Download::finish()
+{
+    m_timer.stop();
+    dropReply();
     if (m_file) {
         m_file->close();
         m_receiver->onFileDownloaded(m_file->fileName(), QString::fromLatin1(m_hash.result().toHex()));
     } else {
         m_receiver->onStringDownloaded(QString::fromUtf8(m_buffer));
     }
-    m_reply->deleteLater();
-    m_reply = nullptr;
     deleteLater();
 }
 

@@ -49,6 +49,8 @@ private slots:
     void onTimedOut();
 
 private:
+    // Hands the result to the receiver and ends this download.
+    void finish();
     void fail(const QString &message);
     void failWriting();
     // Counts, hashes and stores one chunk; false after a failed write.
@@ -75,6 +77,8 @@ private:
     bool m_statusChecked = false;
     // The current reply is an error answer whose body is not file data.
     bool m_discarding = false;
+    // The server says the part file already holds the whole file.
+    bool m_complete = false;
     bool m_failed = false;
     bool m_readScheduled = false;
 };

@@ -42,6 +42,7 @@ private slots:
     void resumeAfterCut();
     void resumeAfterKill();
     void alreadyComplete();
+    void partFileComplete();
     void fetchPage();
     void notFound_data();
     void notFound();
@@ -255,6 +256,32 @@ void TestDownloadManager::alreadyComplete()
     QVERIFY(!files.wait(300));
     QCOMPARE(errors.count(), 0);
     QVERIFY(requestsFor(QStringLiteral("/image.iso?complete")).isEmpty());
+}
+
+void TestDownloadManager::partFileComplete()
+{
+    // Every byte is in the part file already, for instance because the
+    // program ended before it could use it: the server's 416 confirms it.
+    QDir().mkpath(m_folder);
+    const QString part = m_folder + QStringLiteral("/image.iso.part");
+    QVERIFY(write(part, m_image));
+
+    TestReceiver receiver;
+    QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
+    QSignalSpy errors(&receiver, &TestReceiver::downloadError);
+    QVERIFY(files.isValid() && errors.isValid());
+    const QUrl url = withQuery(m_http.url(QStringLiteral("image.iso")), QStringLiteral("whole"));
+    QCOMPARE(DownloadManager::instance()->downloadFile(&receiver, url, m_folder, nullptr), part);
+    QVERIFY(files.wait(10000));
+    QCOMPARE(files.at(0).at(0).toString(), part);
+    QCOMPARE(files.at(0).at(1).toString(), md5(m_image));
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(read(part), m_image);
+
+    const auto requests = requestsFor(QStringLiteral("/image.iso?whole"));
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.at(0).range, QStringLiteral("bytes=%1-").arg(m_image.size()));
+    QCOMPARE(requests.at(0).status, 416);
 }
 
 void TestDownloadManager::fetchPage()
