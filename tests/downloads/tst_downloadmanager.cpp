@@ -56,6 +56,7 @@ private:
 
     NginxServer m_http { NginxServer::Http };
     NginxServer m_https { NginxServer::Https };
+    bool m_httpsStarted = false;
     QByteArray m_image;
     QByteArray m_big;
     QTemporaryDir m_home;
@@ -76,7 +77,7 @@ void TestDownloadManager::initTestCase()
 
     if (!m_http.start())
         QSKIP(qPrintable(QStringLiteral("no nginx to test against: ") + m_http.errorString()));
-    QVERIFY2(m_https.start(), qPrintable(m_https.errorString()));
+    m_httpsStarted = m_https.start();
 
     m_image = randomBytes(3 * 1048576 + 4321, 1);
     m_big = randomBytes(6 * 1048576 + 17, 2);
@@ -85,8 +86,10 @@ void TestDownloadManager::initTestCase()
     QVERIFY(write(m_http.root() + QStringLiteral("/slow/big.iso"), m_big));
     QVERIFY(write(m_http.root() + QStringLiteral("/page.json"),
                   QStringLiteral("[{\"name\": \"Zelvan — рабочая станция\"}]").toUtf8()));
-    QVERIFY(write(m_https.root() + QStringLiteral("/page.json"), "[]"));
-    QVERIFY(write(m_https.root() + QStringLiteral("/image.iso"), m_image));
+    if (m_httpsStarted) {
+        QVERIFY(write(m_https.root() + QStringLiteral("/page.json"), "[]"));
+        QVERIFY(write(m_https.root() + QStringLiteral("/image.iso"), m_image));
+    }
     QVERIFY(m_folderBase.isValid());
 }
 
@@ -409,6 +412,8 @@ void TestDownloadManager::replaceCurrentDownload()
 
 void TestDownloadManager::sslFailures()
 {
+    if (!m_httpsStarted)
+        QSKIP(qPrintable(QStringLiteral("no HTTPS server: ") + m_https.errorString()));
     // Qt refuses the self-signed certificate: reported once for a page,
     // twice for a file download with no address left.
     TestReceiver page;
