@@ -75,10 +75,25 @@ ssize_t preadRetrying(int fd, void *buffer, std::size_t length, long long offset
     return n;
 }
 
-// Decimal number after the key, up to the next ';' (like atoll: sign, digits).
-long long numberAfter(const char *text)
+// The parsing rules below are those of checkisomd5, whose verdicts the
+// reader must share: the digest is the 32 characters after its key, and the
+// number of skipped sectors must end at a ';'. A field that breaks these
+// rules means there is no usable checksum information.
+bool parseDigest(const char *value, std::string &digest)
 {
-    return std::strtoll(text, nullptr, 10);
+    for (int i = 0; i < 32; ++i) {
+        if (value[i] == '\0' || value[i] == ';')
+            return false;
+    }
+    digest.assign(value, 32);
+    return true;
+}
+
+bool parseSkipSectors(const char *value, long long &sectors)
+{
+    char *end = nullptr;
+    sectors = std::strtoll(value, &end, 10);
+    return *end == ';';
 }
 
 bool parseAppData(const std::uint8_t *appData, ImplantInfo &info)
@@ -91,14 +106,10 @@ bool parseAppData(const std::uint8_t *appData, ImplantInfo &info)
     const char *skipKey = std::strstr(text, "SKIPSECTORS = ");
     if (!md5Key || !skipKey)
         return false;
-
-    const char *md5 = md5Key + std::strlen("ISO MD5SUM = ");
-    std::size_t md5Length = 0;
-    while (md5Length < 32 && md5[md5Length] != '\0' && md5[md5Length] != ';')
-        ++md5Length;
-    info.md5.assign(md5, md5Length);
-
-    info.skipSectors = numberAfter(skipKey + std::strlen("SKIPSECTORS = "));
+    if (!parseDigest(md5Key + std::strlen("ISO MD5SUM = "), info.md5))
+        return false;
+    if (!parseSkipSectors(skipKey + std::strlen("SKIPSECTORS = "), info.skipSectors))
+        return false;
 
     // implantisomd5 writes fewer than 60 digits when fragments are shorter than
     // a step; the sums are nevertheless read as a fixed 60-character field,
@@ -109,7 +120,7 @@ bool parseAppData(const std::uint8_t *appData, ImplantInfo &info)
         info.hasFragmentSums = true;
     }
     if (const char *countKey = std::strstr(text, "FRAGMENT COUNT = "))
-        info.fragmentCount = numberAfter(countKey + std::strlen("FRAGMENT COUNT = "));
+        info.fragmentCount = std::strtoll(countKey + std::strlen("FRAGMENT COUNT = "), nullptr, 10);
     return true;
 }
 

@@ -59,9 +59,13 @@ bool PrefetchReader::next(Chunk &chunk)
         readChunk(index, slot);
     } else {
         std::unique_lock<std::mutex> lock(m_mutex);
-        // The previous chunk is no longer in use: let the worker refill its buffer.
-        previous.filled = false;
-        m_changed.notify_all();
+        // The previous chunk is no longer in use: let the worker refill its
+        // buffer. (Before the first chunk the other buffer may already hold
+        // the second one.)
+        if (index > 0) {
+            previous.filled = false;
+            m_changed.notify_all();
+        }
         m_changed.wait(lock, [&slot] { return slot.filled; });
     }
     chunk = slot.chunk;

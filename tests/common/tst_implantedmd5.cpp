@@ -1,0 +1,435 @@
+#include "implantedmd5.h"
+#include "isoimage.h"
+#include "md5.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 Step = 32768;
+
+struct Recorder
+{
+    QList<QPair<qint64, qint64>> calls;
+    int abortAt = -1;
+};
+
+int record(void *data, long long offset, long long total)
+{
+    auto *recorder = static_cast<Recorder *>(data);
+    recorder->calls.append({ offset, total });
+    return recorder->calls.size() - 1 == recorder->abortAt ? 1 : 0;
+}
+
+// A descriptor that is closed when the test leaves its scope.
+struct Descriptor
+{
+    int fd = -1;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// -1 with errno set when the file cannot be opened for O_DIRECT.
+int openDirect(const QString &path)
+{
+    return open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_DIRECT);
+}
+
+int checkFile(const QString &path, Recorder *recorder = nullptr)
+{
+    return mediaCheckFile(QFile::encodeName(path).constData(), recorder ? record : nullptr, recorder);
+}
+
+QString hex(const Md5::Digest &digest)
+{
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest.data()), int(digest.size())).toHex());
+}
+
+enum Change { None, Flip, Truncate, AppData };
+
+} // namespace
+
+class TestImplantedMd5 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void md5MatchesReference_data();
+    void md5MatchesReference();
+
+    void agreesWithCheckisomd5_data();
+    void agreesWithCheckisomd5();
+
+    void progressOrder();
+    void callbackAborts_data();
+    void callbackAborts();
+    void fragmentMismatchStopsEarly_data();
+    void fragmentMismatchStopsEarly();
+
+    void unusableInput();
+    void ignoresDescriptorPosition();
+    void loopDeviceWith4kSectors();
+    void realImage();
+
+private:
+    QString copyOf(const QString &source, const QString &name);
+
+    QTemporaryDir m_dir { QStringLiteral(FLASHWRIGHT_BUILD_DIR "/md5-test-XXXXXX") };
+    QString m_base;
+    QString m_plain;
+    QString m_tiny;
+    qint64 m_isoSize = 0;
+    qint64 m_total = 0;
+    QByteArray m_digest;
+    QByteArray m_sums;
+    int m_copies = 0;
+};
+
+void TestImplantedMd5::initTestCase()
+{
+    const QString missing = IsoImage::missingTools();
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("needs %1 (apt-get install xorriso isomd5sum)").arg(missing)));
+    QVERIFY(m_dir.isValid());
+
+    m_plain = m_dir.filePath(QStringLiteral("plain.iso"));
+    QVERIFY(IsoImage::make(m_plain, 3 << 20));
+    // An even sector count leaves an odd number of 2048-byte sectors to check,
+    // so the checked range does not end on a 4096-byte boundary.
+    const qint64 sectors = IsoImage::volumeSize(m_plain) / IsoImage::SectorSize;
+    if (sectors % 2 != 0)
+        QVERIFY(IsoImage::setVolumeSectors(m_plain, sectors + 1));
+    m_isoSize = IsoImage::volumeSize(m_plain);
+    m_total = m_isoSize - IsoImage::SkippedBytes;
+    QCOMPARE(m_total % 4096, 2048);
+
+    m_base = copyOf(m_plain, QStringLiteral("base.iso"));
+    QVERIFY(IsoImage::implant(m_base));
+    const QByteArray text = IsoImage::appData(m_base);
+    QVERIFY2(text.startsWith("ISO MD5SUM = "), text.constData());
+    m_digest = text.mid(13, 32);
+    const int sums = text.indexOf("FRAGMENT SUMS = ");
+    QVERIFY(sums > 0);
+    m_sums = text.mid(sums + 16, 60);
+
+    m_tiny = m_dir.filePath(QStringLiteral("tiny.iso"));
+    QVERIFY(IsoImage::make(m_tiny, 300000, 2));
+    QVERIFY(IsoImage::implant(m_tiny));
+}
+
+QString TestImplantedMd5::copyOf(const QString &source, const QString &name)
+{
+    const QString path = m_dir.filePath(QStringLiteral("%1-%2").arg(++m_copies).arg(name));
+    return QFile::copy(source, path) ? path : QString();
+}
+
+void TestImplantedMd5::md5MatchesReference_data()
+{
+    QTest::addColumn<int>("size");
+    for (int size : { 0, 1, 55, 56, 63, 64, 65, 119, 120, 1000, 100003 })
+        QTest::addRow("%d bytes", size) << size;
+}
+
+void TestImplantedMd5::md5MatchesReference()
+{
+    QFETCH(int, size);
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator random(size);
+    for (char &c : data)
+        c = static_cast<char>(random.generate());
+    const QString expected = QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+
+    Md5 whole;
+    whole.update(data.constData(), data.size());
+    QCOMPARE(hex(whole.result()), expected);
+
+    // Fed in uneven pieces, with results taken in between: taking a result
+    // must not disturb the running state.
+    Md5 pieces;
+    for (int done = 0; done < size;) {
+        const int piece = qMin(size - done, int(random.bounded(1, 200)));
+        pieces.update(data.constData() + done, piece);
+        done += piece;
+        (void)pieces.result();
+    }
+    QCOMPARE(hex(pieces.result()), expected);
+}
+
+void TestImplantedMd5::agreesWithCheckisomd5_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<int>("change");
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<QByteArray>("appData");
+    QTest::addColumn<int>("expected");
+    // checkisomd5's verdict; the same as ours except where noted.
+    QTest::addColumn<int>("reference");
+
+    const QByteArray digest = "ISO MD5SUM = " + m_digest + ";";
+    const QByteArray skip = "SKIPSECTORS = 15;";
+    const QByteArray sums = "FRAGMENT SUMS = " + m_sums + ";FRAGMENT COUNT = 20;";
+    auto changedSum = [this](int index) {
+        QByteArray changed = m_sums;
+        changed[index] = changed[index] == '0' ? '1' : '0';
+        return "FRAGMENT SUMS = " + changed + ";FRAGMENT COUNT = 20;";
+    };
+
+    QTest::newRow("implanted") << m_base << int(None) << 0LL << QByteArray() << 1 << 1;
+    QTest::newRow("not implanted") << m_plain << int(None) << 0LL << QByteArray() << -1 << -1;
+    QTest::newRow("fragments shorter than a step") << m_tiny << int(None) << 0LL << QByteArray() << 0 << 0;
+
+    QTest::newRow("byte in first sector") << m_base << int(Flip) << 100LL << QByteArray() << 0 << 0;
+    QTest::newRow("byte in the middle") << m_base << int(Flip) << m_total / 2 << QByteArray() << 0 << 0;
+    QTest::newRow("last checked byte") << m_base << int(Flip) << m_total - 1 << QByteArray() << 0 << 0;
+    QTest::newRow("first skipped byte") << m_base << int(Flip) << m_total << QByteArray() << 1 << 1;
+    QTest::newRow("last byte of image") << m_base << int(Flip) << m_isoSize - 1 << QByteArray() << 1 << 1;
+    QTest::newRow("padding of application area")
+            << m_base << int(Flip) << IsoImage::AppDataOffset + 500 << QByteArray() << 1 << 1;
+    QTest::newRow("descriptor byte after application area")
+            << m_base << int(Flip) << IsoImage::AppDataOffset + 520 << QByteArray() << 0 << 0;
+    QTest::newRow("descriptor type") << m_base << int(Flip) << IsoImage::DescriptorOffset << QByteArray() << -1 << -1;
+
+    QTest::newRow("truncated in the middle") << m_base << int(Truncate) << m_total / 2 << QByteArray() << 0 << 0;
+    QTest::newRow("truncated off a block boundary")
+            << m_base << int(Truncate) << m_total / 2 + 777 << QByteArray() << 0 << 0;
+    QTest::newRow("truncated in skipped sectors") << m_base << int(Truncate) << m_total + 4096 << QByteArray() << 1 << 1;
+    QTest::newRow("truncated after descriptor") << m_base << int(Truncate) << 40000LL << QByteArray() << 0 << 0;
+    // checkisomd5 spins forever on these.
+    QTest::newRow("truncated inside descriptor")
+            << m_base << int(Truncate) << 33000LL << QByteArray() << -1 << int(IsoImage::Hung);
+    QTest::newRow("empty file") << m_base << int(Truncate) << 0LL << QByteArray() << -1 << int(IsoImage::Hung);
+
+    QTest::newRow("fields reordered")
+            << m_base << int(AppData) << 0LL << QByteArray("RHLISOSTATUS=1;" + sums + skip + digest) << 1 << 1;
+    // checkisomd5 checks fragments even when no sums are stored, and so fails
+    // every image implanted without them although its digest matches.
+    QTest::newRow("without fragment sums") << m_base << int(AppData) << 0LL << QByteArray(digest + skip) << 1 << 0;
+    QTest::newRow("without fragment sums, count zero")
+            << m_base << int(AppData) << 0LL << QByteArray(digest + skip + "FRAGMENT COUNT = 0;") << 1 << 1;
+    QTest::newRow("without digest") << m_base << int(AppData) << 0LL << QByteArray(skip + sums) << -1 << -1;
+    QTest::newRow("without skipped sectors") << m_base << int(AppData) << 0LL << QByteArray(digest + sums) << -1 << -1;
+    QTest::newRow("one sector fewer skipped")
+            << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 14;" + sums) << 0 << 0;
+    QTest::newRow("one sector more skipped")
+            << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 16;") << 0 << 0;
+    QTest::newRow("wrong first fragment sum")
+            << m_base << int(AppData) << 0LL << QByteArray(digest + skip + changedSum(0)) << 0 << 0;
+    QTest::newRow("wrong last fragment sum")
+            << m_base << int(AppData) << 0LL << QByteArray(digest + skip + changedSum(59)) << 0 << 0;
+    QTest::newRow("other fragment count") << m_base << int(AppData) << 0LL
+                                          << QByteArray(digest + skip + "FRAGMENT SUMS = " + m_sums + ";FRAGMENT COUNT = 10;")
+                                          << 0 << 0;
+    QTest::newRow("fragment count zero") << m_base << int(AppData) << 0LL
+                                         << QByteArray(digest + skip + "FRAGMENT SUMS = " + m_sums + ";FRAGMENT COUNT = 0;")
+                                         << 1 << 1;
+    QTest::newRow("digest one digit short")
+            << m_base << int(AppData) << 0LL << QByteArray(digest.chopped(2) + ";" + skip + sums) << -1 << -1;
+    QTest::newRow("digest with extra digit")
+            << m_base << int(AppData) << 0LL << QByteArray(digest.chopped(1) + "0;" + skip + sums) << 1 << 1;
+    QTest::newRow("skipped sectors not followed by separator")
+            << m_base << int(AppData) << 0LL << QByteArray(digest + sums + "SKIPSECTORS = 15") << -1 << -1;
+    QTest::newRow("skipped sectors not a number")
+            << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 15x;" + sums) << -1 << -1;
+    QTest::newRow("negative skipped sectors")
+            << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = -1;" + sums) << 0 << 0;
+    QTest::newRow("upper-case digest")
+            << m_base << int(AppData) << 0LL << QByteArray(digest.toUpper() + skip) << 0 << 0;
+    // The last byte of the area does not count, so the digest loses its last digit.
+    QTest::newRow("digest in the last byte")
+            << m_base << int(AppData) << 0LL
+            << QByteArray(skip + QByteArray(IsoImage::AppDataSize - skip.size() - digest.size() + 1, ' ')
+                          + digest.chopped(1))
+            << -1 << -1;
+}
+
+void TestImplantedMd5::agreesWithCheckisomd5()
+{
+    QFETCH(QString, source);
+    QFETCH(int, change);
+    QFETCH(qint64, offset);
+    QFETCH(QByteArray, appData);
+    QFETCH(int, expected);
+    QFETCH(int, reference);
+
+    const QString path = copyOf(source, QStringLiteral("case.iso"));
+    QVERIFY(!path.isEmpty());
+    switch (change) {
+    case Flip:
+        QVERIFY(IsoImage::flipByte(path, offset));
+        break;
+    case Truncate:
+        QVERIFY(IsoImage::truncate(path, offset));
+        break;
+    case AppData:
+        QVERIFY(IsoImage::setAppData(path, appData));
+        break;
+    default:
+        break;
+    }
+
+    QCOMPARE(checkFile(path), expected);
+    if (reference != IsoImage::Hung)
+        QCOMPARE(int(IsoImage::referenceVerdict(path)), reference);
+
+    Descriptor direct { openDirect(path) };
+    if (direct.fd < 0) {
+        QCOMPARE(errno, EINVAL);
+        qWarning("O_DIRECT not supported where the test files are; checked buffered only");
+        return;
+    }
+    QCOMPARE(mediaCheckFD(direct.fd, nullptr, nullptr), expected);
+}
+
+void TestImplantedMd5::progressOrder()
+{
+    Recorder recorder;
+    QCOMPARE(checkFile(m_base, &recorder), 1);
+
+    QList<QPair<qint64, qint64>> expected { { 0, m_total } };
+    for (qint64 done = Step; done < m_total + Step; done += Step)
+        expected.append({ qMin(done, m_total), m_total });
+    expected.append({ m_isoSize, m_total });
+    QCOMPARE(recorder.calls, expected);
+}
+
+void TestImplantedMd5::callbackAborts_data()
+{
+    QTest::addColumn<int>("abortAt");
+    QTest::addColumn<int>("expectedCalls");
+    const int allCalls = int((m_total + Step - 1) / Step) + 2;
+    QTest::newRow("first call") << 0 << 1;
+    QTest::newRow("third step") << 3 << 4;
+    QTest::newRow("final call") << allCalls - 1 << allCalls;
+}
+
+void TestImplantedMd5::callbackAborts()
+{
+    QFETCH(int, abortAt);
+    QFETCH(int, expectedCalls);
+    Recorder recorder;
+    recorder.abortAt = abortAt;
+    QCOMPARE(checkFile(m_base, &recorder), 2);
+    QCOMPARE(recorder.calls.size(), expectedCalls);
+}
+
+void TestImplantedMd5::fragmentMismatchStopsEarly_data()
+{
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<bool>("early");
+    const qint64 fragment = m_total / 21;
+    QTest::newRow("third fragment") << fragment * 3 + 100 << true;
+    // After the last check point only the whole digest can notice.
+    QTest::newRow("after last check point") << m_total - 100 << false;
+}
+
+void TestImplantedMd5::fragmentMismatchStopsEarly()
+{
+    QFETCH(qint64, offset);
+    QFETCH(bool, early);
+    const QString path = copyOf(m_base, QStringLiteral("fragment.iso"));
+    QVERIFY(IsoImage::flipByte(path, offset));
+
+    Recorder recorder;
+    QCOMPARE(checkFile(path, &recorder), 0);
+    QVERIFY(!recorder.calls.isEmpty());
+    const qint64 last = recorder.calls.constLast().first;
+    if (early) {
+        const qint64 fragment = m_total / 21;
+        QVERIFY2(last > offset && last <= offset + fragment + 2 * Step, qPrintable(QString::number(last)));
+    } else {
+        QCOMPARE(last, m_isoSize);
+    }
+}
+
+void TestImplantedMd5::unusableInput()
+{
+    QCOMPARE(mediaCheckFile(nullptr, nullptr, nullptr), -2);
+    QCOMPARE(checkFile(m_dir.filePath(QStringLiteral("missing.iso"))), -2);
+    QCOMPARE(int(IsoImage::referenceVerdict(m_dir.filePath(QStringLiteral("missing.iso")))), -2);
+    QCOMPARE(checkFile(m_dir.path()), -2);
+    QCOMPARE(mediaCheckFD(-1, nullptr, nullptr), -2);
+
+    Descriptor writeOnly { open(QFile::encodeName(m_base).constData(), O_WRONLY | O_CLOEXEC) };
+    QVERIFY(writeOnly.fd >= 0);
+    QCOMPARE(mediaCheckFD(writeOnly.fd, nullptr, nullptr), -2);
+
+    const int closed = open(QFile::encodeName(m_base).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(closed >= 0);
+    close(closed);
+    QCOMPARE(mediaCheckFD(closed, nullptr, nullptr), -2);
+}
+
+void TestImplantedMd5::ignoresDescriptorPosition()
+{
+    Descriptor descriptor { openDirect(m_base) };
+    if (descriptor.fd < 0)
+        descriptor.fd = open(QFile::encodeName(m_base).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(descriptor.fd >= 0);
+    QCOMPARE(lseek(descriptor.fd, 12288, SEEK_SET), off_t(12288));
+    QCOMPARE(mediaCheckFD(descriptor.fd, nullptr, nullptr), 1);
+    QCOMPARE(lseek(descriptor.fd, 0, SEEK_CUR), off_t(12288));
+}
+
+// A device with 4096-byte logical blocks, opened with O_DIRECT, refuses any
+// read that is not aligned to 4096 bytes; the checked range here ends 2048
+// bytes into a block.
+void TestImplantedMd5::loopDeviceWith4kSectors()
+{
+    if (geteuid() != 0)
+        QSKIP("needs root to set up a loop device");
+    const QString tampered = copyOf(m_base, QStringLiteral("loop-tampered.iso"));
+    QVERIFY(IsoImage::flipByte(tampered, m_total / 3));
+
+    for (const auto &[image, expected] : { qMakePair(m_base, 1), qMakePair(tampered, 0) }) {
+        QProcess losetup;
+        losetup.start(QStringLiteral("losetup"), { QStringLiteral("--find"), QStringLiteral("--show"), QStringLiteral("--read-only"),
+                                                   QStringLiteral("--sector-size"), QStringLiteral("4096"),
+                                                   QStringLiteral("--direct-io=on"), image });
+        if (!losetup.waitForFinished() || losetup.exitCode() != 0)
+            QSKIP(qPrintable(QStringLiteral("no loop device: %1").arg(QString::fromLocal8Bit(losetup.readAllStandardError()))));
+        const QString device = QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed();
+        auto detach = qScopeGuard([&device] { QProcess::execute(QStringLiteral("losetup"), { QStringLiteral("-d"), device }); });
+
+        Descriptor descriptor { openDirect(device) };
+        QVERIFY2(descriptor.fd >= 0, strerror(errno));
+        int blockSize = 0;
+        QCOMPARE(ioctl(descriptor.fd, BLKSSZGET, &blockSize), 0);
+        QCOMPARE(blockSize, 4096);
+        QCOMPARE(mediaCheckFD(descriptor.fd, nullptr, nullptr), expected);
+    }
+}
+
+void TestImplantedMd5::realImage()
+{
+    const QString memtest =
+            QStringLiteral(FLASHWRIGHT_BUILD_DIR "/image-cache/memtest86+/usr/lib/memtest86+/memtest86+x64.iso");
+    if (!QFile::exists(memtest))
+        QSKIP("memtest86+ image not downloaded (ctest fixture fetch_images)");
+    const QString image = copyOf(memtest, QStringLiteral("memtest.iso"));
+    QVERIFY(IsoImage::implant(image));
+    QCOMPARE(checkFile(image), 1);
+    QCOMPARE(int(IsoImage::referenceVerdict(image)), 1);
+
+    QVERIFY(IsoImage::flipByte(image, IsoImage::volumeSize(image) / 2));
+    QCOMPARE(checkFile(image), 0);
+    QCOMPARE(int(IsoImage::referenceVerdict(image)), 0);
+}
+
+QTEST_GUILESS_MAIN(TestImplantedMd5)
+#include "tst_implantedmd5.moc"
