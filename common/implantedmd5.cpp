@@ -143,7 +143,8 @@ bool readImplantInfo(int fd, ImplantInfo &info)
             if (sector[0] != PrimaryDescriptor)
                 continue;
             const std::uint8_t *size = sector + VolumeSizeOffset;
-            const long long volumeSectors = (static_cast<long long>(size[0]) << 24) | (size[1] << 16) | (size[2] << 8) | size[3];
+            const long long volumeSectors
+                = (static_cast<long long>(size[0]) << 24) | (size[1] << 16) | (size[2] << 8) | size[3];
             info.isoSize = volumeSectors * SectorSize;
             info.appDataStart = position + i * SectorSize + AppDataOffset;
             return parseAppData(sector + AppDataOffset, info);
@@ -196,7 +197,7 @@ int check(int fd, checkCallback callback, void *data)
         total = 0;
 
     const bool checkFragments = info.hasFragmentSums && info.fragmentCount > 0
-            && info.fragmentCount <= static_cast<long long>(FragmentSumsLength) && total / (info.fragmentCount + 1) > 0;
+        && info.fragmentCount <= static_cast<long long>(FragmentSumsLength) && total / (info.fragmentCount + 1) > 0;
     const long long fragmentSize = checkFragments ? total / (info.fragmentCount + 1) : 1;
     const long long perFragment = checkFragments ? static_cast<long long>(FragmentSumsLength) / info.fragmentCount : 0;
 

@@ -24,18 +24,18 @@ inline std::uint32_t loadLe(const std::uint8_t *p)
 // The round functions are written so that the part that does not depend on
 // the previous step's result (b) is added first; MD5 is one long dependency
 // chain, and shortening it is what makes the hash fast.
-#define MD5_F(a, b, c, d, x, s, k)                                                                 \
-    a += (x) + (k) + ((d) ^ ((b) & ((c) ^ (d))));                                                  \
+#define MD5_F(a, b, c, d, x, s, k)                                                                                     \
+    a += (x) + (k) + ((d) ^ ((b) & ((c) ^ (d))));                                                                      \
     a = rotl(a, s) + (b);
-#define MD5_G(a, b, c, d, x, s, k)                                                                 \
-    a += (x) + (k) + (~(d) & (c));                                                                 \
-    a += ((d) & (b));                                                                              \
+#define MD5_G(a, b, c, d, x, s, k)                                                                                     \
+    a += (x) + (k) + (~(d) & (c));                                                                                     \
+    a += ((d) & (b));                                                                                                  \
     a = rotl(a, s) + (b);
-#define MD5_H(a, b, c, d, x, s, k)                                                                 \
-    a += (x) + (k) + ((b) ^ (c) ^ (d));                                                            \
+#define MD5_H(a, b, c, d, x, s, k)                                                                                     \
+    a += (x) + (k) + ((b) ^ (c) ^ (d));                                                                                \
     a = rotl(a, s) + (b);
-#define MD5_I(a, b, c, d, x, s, k)                                                                 \
-    a += (x) + (k) + ((c) ^ ((b) | ~(d)));                                                         \
+#define MD5_I(a, b, c, d, x, s, k)                                                                                     \
+    a += (x) + (k) + ((c) ^ ((b) | ~(d)));                                                                             \
     a = rotl(a, s) + (b);
 
 void Md5::processBlocks(const std::uint8_t *data, std::size_t blocks)

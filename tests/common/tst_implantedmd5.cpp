@@ -200,62 +200,64 @@ void TestImplantedMd5::agreesWithCheckisomd5_data()
     QTest::newRow("first skipped byte") << m_base << int(Flip) << m_total << QByteArray() << 1 << 1;
     QTest::newRow("last byte of image") << m_base << int(Flip) << m_isoSize - 1 << QByteArray() << 1 << 1;
     QTest::newRow("padding of application area")
-            << m_base << int(Flip) << IsoImage::AppDataOffset + 500 << QByteArray() << 1 << 1;
+        << m_base << int(Flip) << IsoImage::AppDataOffset + 500 << QByteArray() << 1 << 1;
     QTest::newRow("descriptor byte after application area")
-            << m_base << int(Flip) << IsoImage::AppDataOffset + 520 << QByteArray() << 0 << 0;
+        << m_base << int(Flip) << IsoImage::AppDataOffset + 520 << QByteArray() << 0 << 0;
     QTest::newRow("descriptor type") << m_base << int(Flip) << IsoImage::DescriptorOffset << QByteArray() << -1 << -1;
 
     QTest::newRow("truncated in the middle") << m_base << int(Truncate) << m_total / 2 << QByteArray() << 0 << 0;
     QTest::newRow("truncated off a block boundary")
-            << m_base << int(Truncate) << m_total / 2 + 777 << QByteArray() << 0 << 0;
-    QTest::newRow("truncated in skipped sectors") << m_base << int(Truncate) << m_total + 4096 << QByteArray() << 1 << 1;
+        << m_base << int(Truncate) << m_total / 2 + 777 << QByteArray() << 0 << 0;
+    QTest::newRow("truncated in skipped sectors")
+        << m_base << int(Truncate) << m_total + 4096 << QByteArray() << 1 << 1;
     QTest::newRow("truncated after descriptor") << m_base << int(Truncate) << 40000LL << QByteArray() << 0 << 0;
     // checkisomd5 spins forever on these.
     QTest::newRow("truncated inside descriptor")
-            << m_base << int(Truncate) << 33000LL << QByteArray() << -1 << int(IsoImage::Hung);
+        << m_base << int(Truncate) << 33000LL << QByteArray() << -1 << int(IsoImage::Hung);
     QTest::newRow("empty file") << m_base << int(Truncate) << 0LL << QByteArray() << -1 << int(IsoImage::Hung);
 
-    QTest::newRow("fields reordered")
-            << m_base << int(AppData) << 0LL << QByteArray("RHLISOSTATUS=1;" + sums + skip + digest) << 1 << 1;
+    QTest::newRow("fields reordered") << m_base << int(AppData) << 0LL
+                                      << QByteArray("RHLISOSTATUS=1;" + sums + skip + digest) << 1 << 1;
     // checkisomd5 checks fragments even when no sums are stored, and so fails
     // every image implanted without them although its digest matches.
     QTest::newRow("without fragment sums") << m_base << int(AppData) << 0LL << QByteArray(digest + skip) << 1 << 0;
     QTest::newRow("without fragment sums, count zero")
-            << m_base << int(AppData) << 0LL << QByteArray(digest + skip + "FRAGMENT COUNT = 0;") << 1 << 1;
+        << m_base << int(AppData) << 0LL << QByteArray(digest + skip + "FRAGMENT COUNT = 0;") << 1 << 1;
     QTest::newRow("without digest") << m_base << int(AppData) << 0LL << QByteArray(skip + sums) << -1 << -1;
     QTest::newRow("without skipped sectors") << m_base << int(AppData) << 0LL << QByteArray(digest + sums) << -1 << -1;
     QTest::newRow("one sector fewer skipped")
-            << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 14;" + sums) << 0 << 0;
+        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 14;" + sums) << 0 << 0;
     QTest::newRow("one sector more skipped")
-            << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 16;") << 0 << 0;
+        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 16;") << 0 << 0;
     QTest::newRow("wrong first fragment sum")
-            << m_base << int(AppData) << 0LL << QByteArray(digest + skip + changedSum(0)) << 0 << 0;
+        << m_base << int(AppData) << 0LL << QByteArray(digest + skip + changedSum(0)) << 0 << 0;
     QTest::newRow("wrong last fragment sum")
-            << m_base << int(AppData) << 0LL << QByteArray(digest + skip + changedSum(59)) << 0 << 0;
-    QTest::newRow("other fragment count") << m_base << int(AppData) << 0LL
-                                          << QByteArray(digest + skip + "FRAGMENT SUMS = " + m_sums + ";FRAGMENT COUNT = 10;")
-                                          << 0 << 0;
+        << m_base << int(AppData) << 0LL << QByteArray(digest + skip + changedSum(59)) << 0 << 0;
+    QTest::newRow("other fragment count")
+        << m_base << int(AppData) << 0LL
+        << QByteArray(digest + skip + "FRAGMENT SUMS = " + m_sums + ";FRAGMENT COUNT = 10;") << 0 << 0;
     QTest::newRow("fragment count zero") << m_base << int(AppData) << 0LL
-                                         << QByteArray(digest + skip + "FRAGMENT SUMS = " + m_sums + ";FRAGMENT COUNT = 0;")
+                                         << QByteArray(digest + skip + "FRAGMENT SUMS = " + m_sums
+                                                       + ";FRAGMENT COUNT = 0;")
                                          << 1 << 1;
     QTest::newRow("digest one digit short")
-            << m_base << int(AppData) << 0LL << QByteArray(digest.chopped(2) + ";" + skip + sums) << -1 << -1;
+        << m_base << int(AppData) << 0LL << QByteArray(digest.chopped(2) + ";" + skip + sums) << -1 << -1;
     QTest::newRow("digest with extra digit")
-            << m_base << int(AppData) << 0LL << QByteArray(digest.chopped(1) + "0;" + skip + sums) << 1 << 1;
+        << m_base << int(AppData) << 0LL << QByteArray(digest.chopped(1) + "0;" + skip + sums) << 1 << 1;
     QTest::newRow("skipped sectors not followed by separator")
-            << m_base << int(AppData) << 0LL << QByteArray(digest + sums + "SKIPSECTORS = 15") << -1 << -1;
+        << m_base << int(AppData) << 0LL << QByteArray(digest + sums + "SKIPSECTORS = 15") << -1 << -1;
     QTest::newRow("skipped sectors not a number")
-            << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 15x;" + sums) << -1 << -1;
+        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 15x;" + sums) << -1 << -1;
     QTest::newRow("negative skipped sectors")
-            << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = -1;" + sums) << 0 << 0;
-    QTest::newRow("upper-case digest")
-            << m_base << int(AppData) << 0LL << QByteArray(digest.toUpper() + skip) << 0 << 0;
+        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = -1;" + sums) << 0 << 0;
+    QTest::newRow("upper-case digest") << m_base << int(AppData) << 0LL << QByteArray(digest.toUpper() + skip) << 0
+                                       << 0;
     // The last byte of the area does not count, so the digest loses its last digit.
     QTest::newRow("digest in the last byte")
-            << m_base << int(AppData) << 0LL
-            << QByteArray(skip + QByteArray(IsoImage::AppDataSize - skip.size() - digest.size() + 1, ' ')
-                          + digest.chopped(1))
-            << -1 << -1;
+        << m_base << int(AppData) << 0LL
+        << QByteArray(skip + QByteArray(IsoImage::AppDataSize - skip.size() - digest.size() + 1, ' ')
+                      + digest.chopped(1))
+        << -1 << -1;
 }
 
 void TestImplantedMd5::agreesWithCheckisomd5()
@@ -398,13 +400,17 @@ void TestImplantedMd5::loopDeviceWith4kSectors()
 
     for (const auto &[image, expected] : { qMakePair(m_base, 1), qMakePair(tampered, 0) }) {
         QProcess losetup;
-        losetup.start(QStringLiteral("losetup"), { QStringLiteral("--find"), QStringLiteral("--show"), QStringLiteral("--read-only"),
-                                                   QStringLiteral("--sector-size"), QStringLiteral("4096"),
-                                                   QStringLiteral("--direct-io=on"), image });
+        losetup.start(QStringLiteral("losetup"),
+                      { QStringLiteral("--find"), QStringLiteral("--show"), QStringLiteral("--read-only"),
+                        QStringLiteral("--sector-size"), QStringLiteral("4096"), QStringLiteral("--direct-io=on"),
+                        image });
         if (!losetup.waitForFinished() || losetup.exitCode() != 0)
-            QSKIP(qPrintable(QStringLiteral("no loop device: %1").arg(QString::fromLocal8Bit(losetup.readAllStandardError()))));
+            QSKIP(qPrintable(
+                QStringLiteral("no loop device: %1").arg(QString::fromLocal8Bit(losetup.readAllStandardError()))));
         const QString device = QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed();
-        auto detach = qScopeGuard([&device] { QProcess::execute(QStringLiteral("losetup"), { QStringLiteral("-d"), device }); });
+        auto detach = qScopeGuard([&device] {
+            QProcess::execute(QStringLiteral("losetup"), { QStringLiteral("-d"), device });
+        });
 
         Descriptor descriptor { openDirect(device) };
         QVERIFY2(descriptor.fd >= 0, strerror(errno));
@@ -417,8 +423,8 @@ void TestImplantedMd5::loopDeviceWith4kSectors()
 
 void TestImplantedMd5::realImage()
 {
-    const QString memtest =
-            QStringLiteral(FLASHWRIGHT_BUILD_DIR "/image-cache/memtest86+/usr/lib/memtest86+/memtest86+x64.iso");
+    const QString memtest
+        = QStringLiteral(FLASHWRIGHT_BUILD_DIR "/image-cache/memtest86+/usr/lib/memtest86+/memtest86+x64.iso");
     if (!QFile::exists(memtest))
         QSKIP("memtest86+ image not downloaded (ctest fixture fetch_images)");
     const QString image = copyOf(memtest, QStringLiteral("memtest.iso"));

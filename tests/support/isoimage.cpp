@@ -12,7 +12,8 @@ namespace IsoImage {
 QString missingTools()
 {
     QStringList missing;
-    for (const QString &tool : { QStringLiteral("xorriso"), QStringLiteral("implantisomd5"), QStringLiteral("checkisomd5") }) {
+    for (const QString &tool :
+         { QStringLiteral("xorriso"), QStringLiteral("implantisomd5"), QStringLiteral("checkisomd5") }) {
         if (QStandardPaths::findExecutable(tool).isEmpty())
             missing << tool;
     }
