@@ -44,9 +44,12 @@ echo "device $loop ($(losetup --noheadings --output DIO "$loop" | tr -d ' ' | se
 
 drop() { sync; echo 3 >/proc/sys/vm/drop_caches; }
 now() { date +%s.%N; }
+calc() { awk "BEGIN { printf \"%.6f\", ($1) }"; }
 
 ref_best=0
 our_best=0
+ref_rates=()
+our_rates=()
 bytes=0
 for round in $(seq 1 "$runs"); do
     drop
@@ -55,20 +58,27 @@ for round in $(seq 1 "$runs"); do
         echo "checkisomd5 does not pass the image" >&2
         exit 1
     fi
-    ref_seconds=$(echo "$(now) - $start" | bc -l)
+    ref_seconds=$(calc "$(now) - $start")
 
     drop
     out=$("$bench" "$loop") || { echo "verifybench does not pass the image:" >&2; echo "$out" >&2; exit 1; }
     bytes=$(echo "$out" | awk '/^bytes/ {print $2}')
     our_seconds=$(echo "$out" | awk '/^seconds/ {print $2}')
 
-    ref_rate=$(echo "$bytes / $ref_seconds / 1000000" | bc -l)
-    our_rate=$(echo "$bytes / $our_seconds / 1000000" | bc -l)
+    ref_rate=$(calc "$bytes / $ref_seconds / 1000000")
+    our_rate=$(calc "$bytes / $our_seconds / 1000000")
     printf 'round %d: checkisomd5 %7.1f MB/s   verifybench %7.1f MB/s   ratio %.2f\n' \
-        "$round" "$ref_rate" "$our_rate" "$(echo "$our_rate / $ref_rate" | bc -l)"
-    ref_best=$(echo "if ($ref_rate > $ref_best) $ref_rate else $ref_best" | bc -l)
-    our_best=$(echo "if ($our_rate > $our_best) $our_rate else $our_best" | bc -l)
+        "$round" "$ref_rate" "$our_rate" "$(calc "$our_rate / $ref_rate")"
+    ref_rates+=("$ref_rate")
+    our_rates+=("$our_rate")
+    ref_best=$(calc "$ref_rate > $ref_best ? $ref_rate : $ref_best")
+    our_best=$(calc "$our_rate > $our_best ? $our_rate : $our_best")
 done
 
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+ref_median=$(median "${ref_rates[@]}")
+our_median=$(median "${our_rates[@]}")
+printf 'median of %d: checkisomd5 %.1f MB/s, verifybench %.1f MB/s, ratio %.2f\n' \
+    "$runs" "$ref_median" "$our_median" "$(calc "$our_median / $ref_median")"
 printf 'best of %d (%s bytes checked): checkisomd5 %.1f MB/s, verifybench %.1f MB/s, ratio verifybench/checkisomd5 %.2f (target >= 1.0)\n' \
-    "$runs" "$bytes" "$ref_best" "$our_best" "$(echo "$our_best / $ref_best" | bc -l)"
+    "$runs" "$bytes" "$ref_best" "$our_best" "$(calc "$our_best / $ref_best")"
