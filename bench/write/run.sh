@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Write speed of the helper against dd, on a loop device served by the real
+# udisksd (started on a private bus by the tests' fixture script).
+#
+#   bench/write/run.sh [build-dir]      (root; default build dir: build)
+#
+# Writes a 1 GiB plain image and the same image as xz (made once with
+# `xz -T2 -1`, so it has many blocks, and cached under /var/tmp/flashwright-bench)
+# with the helper, and in the same run with the baselines
+#   dd if=IMG of=DEV bs=4M oflag=direct,sync
+#   xz -dc IMG.xz | dd of=DEV bs=4M iflag=fullblock oflag=direct,sync
+# Each is run several times, alternating, and the best run counts.
+# Prints MB/s (10^6 bytes per second) and helper/baseline ratios.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=$(realpath "${1:-$root/build}")
+helper=$build/bin/helper
+fixture=$root/tests/support/udisks-fixture.sh
+cache=${FLASHWRIGHT_BENCH_CACHE:-/var/tmp/flashwright-bench}
+state=$cache/udisks-state
+image=$cache/write-1g.img
+size=$((1024 * 1024 * 1024))
+rounds=${ROUNDS:-5}
+xz_rounds=${XZ_ROUNDS:-3}
+
+die() { echo "bench-write: $*" >&2; exit 1; }
+
+[ "$(id -u)" -eq 0 ] || die "needs root (loop devices, udisksd)"
+[ -x "$helper" ] || die "no helper at $helper: build the target 'helper' first"
+for tool in xz dd losetup base64 awk cmp; do
+    command -v "$tool" >/dev/null || die "$tool is not installed"
+done
+mkdir -p "$cache"
+
+# Random-ish but compressible, like a live image: in every MiB, 768 KiB of
+# random bytes (as in its compressed squashfs) and 256 KiB of repeated text.
+if [ ! -s "$image" ] || [ "$(stat -c %s "$image")" -ne "$size" ]; then
+    echo "making the 1 GiB image (once)..."
+    for ((i = 0; i < size / 1048576; i++)); do
+        head -c 786432 /dev/urandom
+        # yes ends on SIGPIPE once head has enough.
+        { yes "flashwright write benchmark, line of MiB $i" || true; } | head -c 262144
+    done > "$image.tmp"
+    mv "$image.tmp" "$image"
+    rm -f "$image.xz"
+fi
+if [ ! -s "$image.xz" ]; then
+    echo "compressing it with xz -T2 -1 (once)..."
+    xz -T2 -1 -k -c "$image" > "$image.xz.tmp"
+    mv "$image.xz.tmp" "$image.xz"
+fi
+
+device=""
+backing=$cache/write-loop-$$.img
+cleanup() {
+    if [ -n "$device" ]; then
+        losetup -d "$device" 2>/dev/null || true
+    fi
+    rm -f "$backing"
+    bash "$fixture" stop "$state" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+bash "$fixture" start "$state" 2>/dev/null
+[ -f "$state/skip" ] && die "$(cat "$state/skip")"
+export DBUS_SYSTEM_BUS_ADDRESS
+DBUS_SYSTEM_BUS_ADDRESS=$(cat "$state/bus-address")
+
+# A loop device over a file on disk, with direct I/O to it where the kernel
+# allows, so that writes reach the disk much as they reach a real drive.
+fallocate -l 1200M "$backing" 2>/dev/null || truncate -s 1200M "$backing"
+device=$(losetup --find --show --direct-io=on "$backing" 2>/dev/null || losetup --find --show "$backing")
+object=/org/freedesktop/UDisks2/block_devices/${device#/dev/}
+udevadm settle --timeout=10 >/dev/null 2>&1 || true
+for ((i = 0; i < 100; i++)); do
+    dbus-send --system --print-reply --dest=org.freedesktop.UDisks2 "$object" \
+        org.freedesktop.DBus.Properties.Get string:org.freedesktop.UDisks2.Block string:Size \
+        >/dev/null 2>&1 && break
+    sleep 0.1
+done
+
+# Warm up: the images in the page cache, every block of the backing file written once.
+cat "$image" "$image.xz" > /dev/null
+dd if=/dev/zero of="$device" bs=4M count=$((size / 4194304)) oflag=direct,sync status=none
+
+now() { date +%s.%N; }
+# Runs "$@" and prints its duration in seconds.
+timed() {
+    local start end
+    start=$(now)
+    "$@"
+    end=$(now)
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f\n", b - a }'
+}
+
+helper_write() {
+    "$helper" write "$1" "$object" > /dev/null 2> "$cache/write-helper.err" ||
+        die "helper failed: $(cat "$cache/write-helper.err")"
+}
+dd_plain() { dd if="$image" of="$device" bs=4M oflag=direct,sync status=none; }
+dd_xz() { xz -dc "$image.xz" | dd of="$device" bs=4M iflag=fullblock oflag=direct,sync status=none; }
+helper_plain() { helper_write "$image"; }
+helper_xz() { helper_write "$image.xz"; }
+
+min() { echo "$1 $2" | awk '{ print ($1 < $2 || $2 == "") ? $1 : $2 }'; }
+
+t_dd_plain="" t_helper_plain="" t_dd_xz="" t_helper_xz=""
+for ((r = 1; r <= rounds; r++)); do
+    t_dd_plain=$(min "$(timed dd_plain)" "$t_dd_plain")
+    t_helper_plain=$(min "$(timed helper_plain)" "$t_helper_plain")
+done
+cmp -n "$size" "$image" "$device" >/dev/null || die "the device does not hold the plain image"
+for ((r = 1; r <= xz_rounds; r++)); do
+    t_dd_xz=$(min "$(timed dd_xz)" "$t_dd_xz")
+    t_helper_xz=$(min "$(timed helper_xz)" "$t_helper_xz")
+done
+cmp -n "$size" "$image" "$device" >/dev/null || die "the device does not hold the decompressed image"
+
+rate() { awk -v s="$size" -v t="$1" 'BEGIN { printf "%.0f", s / t / 1000000 }'; }
+ratio() { awk -v h="$1" -v b="$2" 'BEGIN { printf "%.3f", b / h }'; }
+
+echo
+echo "write of 1 GiB onto $device (best of $rounds plain, $xz_rounds xz runs)"
+printf '%-34s %8s MB/s\n' "dd, plain" "$(rate "$t_dd_plain")"
+printf '%-34s %8s MB/s\n' "helper, plain" "$(rate "$t_helper_plain")"
+printf '%-34s %8s MB/s\n' "xz -dc | dd, xz" "$(rate "$t_dd_xz")"
+printf '%-34s %8s MB/s\n' "helper, xz" "$(rate "$t_helper_xz")"
+echo "ratio helper/dd, plain:  $(ratio "$t_helper_plain" "$t_dd_plain")  (target >= 0.95)"
+echo "ratio helper/baseline, xz: $(ratio "$t_helper_xz" "$t_dd_xz")"
