@@ -94,6 +94,7 @@ private:
     QString m_base;
     QString m_plain;
     QString m_tiny;
+    QString m_later;
     qint64 m_isoSize = 0;
     qint64 m_total = 0;
     QByteArray m_digest;
@@ -121,12 +122,30 @@ void TestImplantedMd5::initTestCase()
 
     m_base = copyOf(m_plain, QStringLiteral("base.iso"));
     QVERIFY(IsoImage::implant(m_base));
-    const QByteArray text = IsoImage::appData(m_base);
-    QVERIFY2(text.startsWith("ISO MD5SUM = "), text.constData());
-    m_digest = text.mid(13, 32);
-    const int sums = text.indexOf("FRAGMENT SUMS = ");
+    const QByteArray implanted = IsoImage::appData(m_base);
+    QVERIFY2(implanted.startsWith("ISO MD5SUM = "), implanted.constData());
+    m_digest = implanted.mid(13, 32);
+    const int sums = implanted.indexOf("FRAGMENT SUMS = ");
     QVERIFY(sums > 0);
-    m_sums = text.mid(sums + 16, 60);
+    m_sums = implanted.mid(sums + 16, 60);
+
+    // The primary descriptor one sector later, behind a boot record.
+    // implantisomd5 will not implant such an image, so the digest is
+    // implanted here (without fragment sums).
+    m_later = copyOf(m_plain, QStringLiteral("later.iso"));
+    const QByteArray primary = IsoImage::read(m_plain, IsoImage::DescriptorOffset, IsoImage::SectorSize);
+    const QByteArray terminator
+        = IsoImage::read(m_plain, IsoImage::DescriptorOffset + IsoImage::SectorSize, IsoImage::SectorSize);
+    QCOMPARE(primary.at(0), '\x01');
+    QCOMPARE(terminator.at(0), '\xff');
+    QVERIFY(IsoImage::write(m_later, IsoImage::DescriptorOffset,
+                            QByteArray(1, '\0') + primary.mid(1) + primary + terminator));
+    const qint64 laterAppData = IsoImage::AppDataOffset + IsoImage::SectorSize;
+    QByteArray content = IsoImage::read(m_later, 0, m_total);
+    content.replace(laterAppData, IsoImage::AppDataSize, QByteArray(IsoImage::AppDataSize, ' '));
+    const QByteArray text = "ISO MD5SUM = " + QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex()
+        + ";SKIPSECTORS = 15;FRAGMENT COUNT = 0;";
+    QVERIFY(IsoImage::write(m_later, laterAppData, text + QByteArray(IsoImage::AppDataSize - text.size(), ' ')));
 
     m_tiny = m_dir.filePath(QStringLiteral("tiny.iso"));
     QVERIFY(IsoImage::make(m_tiny, 300000, 2));
@@ -193,6 +212,16 @@ void TestImplantedMd5::agreesWithCheckisomd5_data()
     QTest::newRow("implanted") << m_base << int(None) << 0LL << QByteArray() << 1 << 1;
     QTest::newRow("not implanted") << m_plain << int(None) << 0LL << QByteArray() << -1 << -1;
     QTest::newRow("fragments shorter than a step") << m_tiny << int(None) << 0LL << QByteArray() << 0 << 0;
+
+    // checkisomd5 fails images whose primary descriptor is not the first of
+    // the set (and implantisomd5 refuses them); here the application-use area
+    // of the descriptor actually found is the one that counts as spaces.
+    const qint64 laterAppData = IsoImage::AppDataOffset + IsoImage::SectorSize;
+    QTest::newRow("later descriptor") << m_later << int(None) << 0LL << QByteArray() << 1 << 0;
+    QTest::newRow("later descriptor, its application area")
+        << m_later << int(Flip) << laterAppData + 500 << QByteArray() << 1 << 0;
+    QTest::newRow("later descriptor, same place in boot record")
+        << m_later << int(Flip) << IsoImage::AppDataOffset + 500 << QByteArray() << 0 << 0;
 
     QTest::newRow("byte in first sector") << m_base << int(Flip) << 100LL << QByteArray() << 0 << 0;
     QTest::newRow("byte in the middle") << m_base << int(Flip) << m_total / 2 << QByteArray() << 0 << 0;
