@@ -5,6 +5,15 @@
 //
 // Results: 1 the checksum matches, 0 mismatch, -1 no checksum information,
 // -2 the file or descriptor cannot be used, 2 the callback asked to stop.
+//
+// The callback gets (0, total) first, (bytes checked, total) after every
+// 32 KiB, and (image size, total) at the end; a non-zero return stops the
+// check. It is always called on the caller's thread.
+//
+// mediaCheckFD reads from offset 0 with pread, leaving the descriptor's
+// position alone, in 4096-byte-aligned blocks into page-aligned buffers, so a
+// descriptor opened with O_DIRECT works. Reads run one 4 MiB chunk ahead of
+// the hashing on a short-lived worker thread that ends before the call returns.
 
 #ifdef __cplusplus
 extern "C" {

@@ -321,8 +321,7 @@ void TestImplantedMd5::agreesWithCheckisomd5()
     Descriptor direct { openDirect(path) };
     if (direct.fd < 0) {
         QCOMPARE(errno, EINVAL);
-        qWarning("O_DIRECT not supported where the test files are; checked buffered only");
-        return;
+        QSKIP("the file system of the build directory does not support O_DIRECT; checked buffered only");
     }
     QCOMPARE(mediaCheckFD(direct.fd, nullptr, nullptr), expected);
 }
