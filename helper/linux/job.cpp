@@ -22,8 +22,7 @@ const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
 const QString filesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
 const QString partitionInterface = QStringLiteral("org.freedesktop.UDisks2.Partition");
 
-QString objectPathProperty(const InterfacesAndProperties &interfaces, const QString &interface,
-                           const QString &property)
+QString objectPathProperty(const InterfacesAndProperties &interfaces, const QString &interface, const QString &property)
 {
     return interfaces.value(interface).value(property).value<QDBusObjectPath>().path();
 }
@@ -38,7 +37,7 @@ std::tuple<std::unique_ptr<char[]>, char *, std::size_t> pageAlignedBuffer(std::
     void *start = owner.get();
     if (!std::align(pageSize, size, start, space))
         qBadAlloc();
-    return {std::move(owner), static_cast<char *>(start), size};
+    return { std::move(owner), static_cast<char *>(start), size };
 }
 
 std::size_t logicalBlockSize(int fd)
@@ -51,8 +50,7 @@ std::size_t logicalBlockSize(int fd)
 
 Job::Job(const QString &device)
     : Job(QString(), device)
-{
-}
+{ }
 
 Job::Job(const QString &image, const QString &device)
     : m_image(image)
@@ -74,9 +72,9 @@ QDBusUnixFileDescriptor Job::getDescriptor()
     if (!unmountFilesystems(drivePath))
         return QDBusUnixFileDescriptor(-1);
 
-    const QVariantHash options{{QStringLiteral("flags"), int(O_DIRECT | O_SYNC | O_CLOEXEC)}};
+    const QVariantHash options { { QStringLiteral("flags"), int(O_DIRECT | O_SYNC | O_CLOEXEC) } };
     const QDBusReply<QDBusUnixFileDescriptor> reply = block.callWithArgumentList(
-        QDBus::Block, QStringLiteral("OpenDevice"), {QStringLiteral("rw"), QVariant::fromValue(options)});
+        QDBus::Block, QStringLiteral("OpenDevice"), { QStringLiteral("rw"), QVariant::fromValue(options) });
     if (reply.isValid() && reply.value().isValid())
         return reply.value();
 
@@ -89,8 +87,7 @@ QDBusUnixFileDescriptor Job::getDescriptor()
 bool Job::unmountFilesystems(const QString &drivePath)
 {
     QDBusInterface manager(udisksService, QStringLiteral("/org/freedesktop/UDisks2"),
-                           QStringLiteral("org.freedesktop.DBus.ObjectManager"), QDBusConnection::systemBus(),
-                           this);
+                           QStringLiteral("org.freedesktop.DBus.ObjectManager"), QDBusConnection::systemBus(), this);
     const QDBusMessage reply = manager.call(QStringLiteral("GetManagedObjects"));
     // An error reply carries its message as its one argument.
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
@@ -115,11 +112,11 @@ bool Job::unmountFilesystems(const QString &drivePath)
                || objectPathProperty(interfaces, partitionInterface, QStringLiteral("Table")) == m_device);
         if (!onTarget)
             continue;
-        QDBusInterface filesystem(udisksService, it.key().path(), filesystemInterface,
-                                  QDBusConnection::systemBus(), this);
+        QDBusInterface filesystem(udisksService, it.key().path(), filesystemInterface, QDBusConnection::systemBus(),
+                                  this);
         // Not mounted, busy or refused: opening is attempted anyway.
         filesystem.call(QStringLiteral("Unmount"),
-                        QVariant::fromValue(QVariantHash{{QStringLiteral("force"), true}}));
+                        QVariant::fromValue(QVariantHash { { QStringLiteral("force"), true } }));
     }
     return true;
 }

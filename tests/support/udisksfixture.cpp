@@ -59,7 +59,7 @@ UdisksFixture::~UdisksFixture()
 {
     for (const QString &mountPoint : std::as_const(m_mounts)) {
         if (isMounted(mountPoint))
-            run(QStringLiteral("umount"), {QStringLiteral("-l"), mountPoint});
+            run(QStringLiteral("umount"), { QStringLiteral("-l"), mountPoint });
         QDir().rmdir(mountPoint);
         forget(QStringLiteral("mounts"), mountPoint);
     }
@@ -132,7 +132,7 @@ UdisksFixture::LoopDevice UdisksFixture::attachFile(const QString &backingFile)
 {
     QByteArray output;
     if (!run(QStringLiteral("losetup"),
-             {QStringLiteral("--find"), QStringLiteral("--show"), QStringLiteral("--partscan"), backingFile},
+             { QStringLiteral("--find"), QStringLiteral("--show"), QStringLiteral("--partscan"), backingFile },
              &output))
         return {};
     LoopDevice device;
@@ -158,10 +158,10 @@ bool UdisksFixture::detach(const LoopDevice &device)
         for (const QByteArray &line : lines) {
             const QList<QByteArray> fields = line.split(' ');
             if (fields.size() > 1 && ours.match(QString::fromUtf8(fields.at(0))).hasMatch())
-                run(QStringLiteral("umount"), {QStringLiteral("-l"), QString::fromUtf8(fields.at(1))});
+                run(QStringLiteral("umount"), { QStringLiteral("-l"), QString::fromUtf8(fields.at(1)) });
         }
     }
-    const bool detached = run(QStringLiteral("losetup"), {QStringLiteral("-d"), device.node});
+    const bool detached = run(QStringLiteral("losetup"), { QStringLiteral("-d"), device.node });
     QFile::remove(device.backingFile);
     forget(QStringLiteral("loops"), device.node + QLatin1Char(' ') + device.backingFile);
     m_devices.removeIf([&](const LoopDevice &d) { return d.node == device.node; });
@@ -171,7 +171,7 @@ bool UdisksFixture::detach(const LoopDevice &device)
 bool UdisksFixture::addPartitions(const LoopDevice &device, int count)
 {
     // Fails harmlessly when the kernel already knows them.
-    run(QStringLiteral("partx"), {QStringLiteral("--add"), device.node});
+    run(QStringLiteral("partx"), { QStringLiteral("--add"), device.node });
     for (int number = 1; number <= count; ++number) {
         if (!waitForObject(device.partitionObjectPath(number)))
             return false;
@@ -184,7 +184,7 @@ QString UdisksFixture::mount(const QString &node, const QString &objectPath)
     static int counter = 0;
     const QString mountPoint = QStringLiteral("%1/mnt-%2-%3").arg(m_stateDir).arg(getpid()).arg(++counter);
     QDir().mkpath(mountPoint);
-    if (!run(QStringLiteral("mount"), {node, mountPoint}))
+    if (!run(QStringLiteral("mount"), { node, mountPoint }))
         return QString();
     record(QStringLiteral("mounts"), mountPoint);
     m_mounts.append(mountPoint);
@@ -225,10 +225,10 @@ bool UdisksFixture::udisksProperty(const QString &objectPath, const QString &int
     QProcess process;
     process.setProcessEnvironment(helperEnvironment());
     process.start(QStringLiteral("dbus-send"),
-                  {QStringLiteral("--system"), QStringLiteral("--print-reply=literal"),
-                   QStringLiteral("--dest=") + udisksService, objectPath,
-                   QStringLiteral("org.freedesktop.DBus.Properties.Get"), QStringLiteral("string:") + interface,
-                   QStringLiteral("string:") + property});
+                  { QStringLiteral("--system"), QStringLiteral("--print-reply=literal"),
+                    QStringLiteral("--dest=") + udisksService, objectPath,
+                    QStringLiteral("org.freedesktop.DBus.Properties.Get"), QStringLiteral("string:") + interface,
+                    QStringLiteral("string:") + property });
     if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return false;
     *value = process.readAllStandardOutput();
@@ -237,7 +237,7 @@ bool UdisksFixture::udisksProperty(const QString &objectPath, const QString &int
 
 bool UdisksFixture::waitForObject(const QString &objectPath)
 {
-    run(QStringLiteral("udevadm"), {QStringLiteral("settle"), QStringLiteral("--timeout=10")});
+    run(QStringLiteral("udevadm"), { QStringLiteral("settle"), QStringLiteral("--timeout=10") });
     QElapsedTimer timer;
     timer.start();
     QByteArray value;

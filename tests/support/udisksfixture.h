@@ -17,19 +17,24 @@
 class UdisksFixture
 {
 public:
-    struct LoopDevice {
+    struct LoopDevice
+    {
         QString node; // /dev/loopN
         QString objectPath; // /org/freedesktop/UDisks2/block_devices/loopN
         QString backingFile;
         [[nodiscard]] bool isValid() const { return !node.isEmpty(); }
-        [[nodiscard]] QString partitionNode(int number) const { return node + QLatin1Char('p') + QString::number(number); }
+        [[nodiscard]] QString partitionNode(int number) const
+        {
+            return node + QLatin1Char('p') + QString::number(number);
+        }
         [[nodiscard]] QString partitionObjectPath(int number) const
         {
             return objectPath + QLatin1Char('p') + QString::number(number);
         }
     };
 
-    struct Result {
+    struct Result
+    {
         QByteArray standardOutput;
         QByteArray standardError;
         int exitCode = -1;

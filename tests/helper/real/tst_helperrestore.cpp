@@ -61,14 +61,14 @@ void TestHelperRestore::restoresOneExfatPartition()
     for (qint64 offset = MiB; offset < size - MiB; offset += MiB)
         QVERIFY(UdisksFixture::writeDevice(device.node, offset, old));
 
-    const auto result = m_fixture.runHelper({QStringLiteral("restore"), device.objectPath});
+    const auto result = m_fixture.runHelper({ QStringLiteral("restore"), device.objectPath });
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.standardError, QByteArray());
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.standardOutput, QByteArray());
 
     QByteArray json;
-    QVERIFY2(m_fixture.run(QStringLiteral("sfdisk"), {QStringLiteral("--json"), device.node}, &json),
+    QVERIFY2(m_fixture.run(QStringLiteral("sfdisk"), { QStringLiteral("--json"), device.node }, &json),
              qPrintable(m_fixture.errorString()));
     const QJsonObject table = QJsonDocument::fromJson(json).object().value(QStringLiteral("partitiontable")).toObject();
     QCOMPARE(table.value(QStringLiteral("label")).toString(), QStringLiteral("gpt"));
@@ -83,8 +83,8 @@ void TestHelperRestore::restoresOneExfatPartition()
     // partition's offset on the whole device.
     QByteArray probe;
     QVERIFY2(m_fixture.run(QStringLiteral("blkid"),
-                           {QStringLiteral("-p"), QStringLiteral("-o"), QStringLiteral("export"), QStringLiteral("-O"),
-                            QString::number(start), device.node},
+                           { QStringLiteral("-p"), QStringLiteral("-o"), QStringLiteral("export"), QStringLiteral("-O"),
+                             QString::number(start), device.node },
                            &probe),
              qPrintable(m_fixture.errorString()));
     QVERIFY2(probe.contains("TYPE=exfat\n"), probe.constData());

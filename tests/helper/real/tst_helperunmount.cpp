@@ -45,7 +45,7 @@ void TestHelperUnmount::unmountsOnlyTheTarget()
 
     const UdisksFixture::LoopDevice other = m_fixture.attach(size);
     QVERIFY2(other.isValid(), qPrintable(m_fixture.errorString()));
-    QVERIFY2(m_fixture.run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), other.node}),
+    QVERIFY2(m_fixture.run(QStringLiteral("mkfs.ext4"), { QStringLiteral("-q"), QStringLiteral("-F"), other.node }),
              qPrintable(m_fixture.errorString()));
     QVERIFY(m_fixture.waitForObject(other.objectPath));
     const QString otherMount = m_fixture.mount(other.node, other.objectPath);
@@ -62,14 +62,14 @@ void TestHelperUnmount::unmountsOnlyTheTarget()
         layout.close();
         QProcess sfdisk;
         sfdisk.setStandardInputFile(layout.fileName());
-        sfdisk.start(QStringLiteral("sfdisk"), {QStringLiteral("-q"), target.node});
+        sfdisk.start(QStringLiteral("sfdisk"), { QStringLiteral("-q"), target.node });
         QVERIFY(sfdisk.waitForFinished());
         QCOMPARE(sfdisk.exitCode(), 0);
         QVERIFY2(m_fixture.addPartitions(target, 1), qPrintable(m_fixture.errorString()));
         node = target.partitionNode(1);
         objectPath = target.partitionObjectPath(1);
     }
-    QVERIFY2(m_fixture.run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), node}),
+    QVERIFY2(m_fixture.run(QStringLiteral("mkfs.ext4"), { QStringLiteral("-q"), QStringLiteral("-F"), node }),
              qPrintable(m_fixture.errorString()));
     QVERIFY(m_fixture.waitForObject(objectPath));
     const QString targetMount = m_fixture.mount(node, objectPath);
@@ -79,10 +79,11 @@ void TestHelperUnmount::unmountsOnlyTheTarget()
     QVERIFY(image.open());
     image.write(QByteArray(1024 * 1024, 'x'));
     image.close();
-    const auto result = m_fixture.runHelper({QStringLiteral("write"), image.fileName(), target.objectPath});
+    const auto result = m_fixture.runHelper({ QStringLiteral("write"), image.fileName(), target.objectPath });
     QCOMPARE(result.standardError, QByteArray("OK\n"));
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.lines(), (QStringList{QStringLiteral("1048576"), QStringLiteral("CHECK"), QStringLiteral("DONE")}));
+    QCOMPARE(result.lines(),
+             (QStringList { QStringLiteral("1048576"), QStringLiteral("CHECK"), QStringLiteral("DONE") }));
 
     QVERIFY2(!UdisksFixture::isMounted(targetMount), "the target's filesystem is still mounted");
     QVERIFY2(UdisksFixture::isMounted(otherMount), "another device's filesystem was unmounted");

@@ -88,7 +88,7 @@ QStringList copyTotals(qint64 size)
 
 QStringList ending()
 {
-    return {QStringLiteral("CHECK"), QStringLiteral("DONE")};
+    return { QStringLiteral("CHECK"), QStringLiteral("DONE") };
 }
 } // namespace
 
@@ -125,7 +125,7 @@ QString TestHelperWrite::writeFile(const QString &name, const QByteArray &conten
 QByteArray TestHelperWrite::compress(const QByteArray &data, const QStringList &options)
 {
     QProcess xz;
-    xz.start(QStringLiteral("xz"), QStringList{QStringLiteral("-c"), QStringLiteral("-z")} + options);
+    xz.start(QStringLiteral("xz"), QStringList { QStringLiteral("-c"), QStringLiteral("-z") } + options);
     if (!xz.waitForStarted())
         return QByteArray();
     xz.write(data);
@@ -187,7 +187,7 @@ void TestHelperWrite::plain()
     const QString path = writeFile(name, image);
     QVERIFY(!path.isEmpty());
 
-    const auto result = m_fixture.runHelper({QStringLiteral("write"), path, m_device.objectPath});
+    const auto result = m_fixture.runHelper({ QStringLiteral("write"), path, m_device.objectPath });
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.standardError, QByteArray("OK\n"));
     QCOMPARE(result.exitCode, 0);
@@ -201,16 +201,16 @@ void TestHelperWrite::compressed_data()
     QTest::addColumn<QByteArray>("compressed");
 
     const QByteArray tiny = randomData(1000, 1);
-    QTest::newRow("1000 random bytes") << tiny << compress(tiny, {QStringLiteral("-1")});
+    QTest::newRow("1000 random bytes") << tiny << compress(tiny, { QStringLiteral("-1") });
     const QByteArray random = randomData(10 * MiB + 100, 2);
-    QTest::newRow("10 MiB random, several reads") << random << compress(random, {QStringLiteral("-0")});
+    QTest::newRow("10 MiB random, several reads") << random << compress(random, { QStringLiteral("-0") });
     const QByteArray text = compressibleData(20 * MiB + 512);
     QTest::newRow("20 MiB text in several blocks")
-        << text << compress(text, {QStringLiteral("-1"), QStringLiteral("--block-size=3MiB")});
+        << text << compress(text, { QStringLiteral("-1"), QStringLiteral("--block-size=3MiB") });
     const QByteArray first = randomData(3 * MiB, 3);
     const QByteArray second = compressibleData(5 * MiB + 7);
     QTest::newRow("two concatenated streams")
-        << first + second << compress(first, {QStringLiteral("-0")}) + compress(second, {QStringLiteral("-6")});
+        << first + second << compress(first, { QStringLiteral("-0") }) + compress(second, { QStringLiteral("-6") });
 }
 
 void TestHelperWrite::compressed()
@@ -221,7 +221,7 @@ void TestHelperWrite::compressed()
     const QString path = writeFile(QStringLiteral("image.img.xz"), compressed);
     QVERIFY(!path.isEmpty());
 
-    const auto result = m_fixture.runHelper({QStringLiteral("write"), path, m_device.objectPath});
+    const auto result = m_fixture.runHelper({ QStringLiteral("write"), path, m_device.objectPath });
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.standardError, QByteArray("OK\n"));
     QCOMPARE(result.exitCode, 0);
@@ -238,7 +238,7 @@ void TestHelperWrite::debianImages_data()
 
     const QString cache = QStringLiteral(FLASHWRIGHT_BUILD_DIR "/image-cache");
     QDirIterator disks(cache + QStringLiteral("/syslinux-common/usr/lib/syslinux/mbr/diag"),
-                       {QStringLiteral("*.img.xz")}, QDir::Files, QDirIterator::Subdirectories);
+                       { QStringLiteral("*.img.xz") }, QDir::Files, QDirIterator::Subdirectories);
     int found = 0;
     while (disks.hasNext()) {
         const QString path = disks.next();
@@ -265,7 +265,7 @@ void TestHelperWrite::debianImages()
     QByteArray image;
     if (compressedImage) {
         QProcess xz;
-        xz.start(QStringLiteral("xz"), {QStringLiteral("-dc"), path});
+        xz.start(QStringLiteral("xz"), { QStringLiteral("-dc"), path });
         QVERIFY(xz.waitForFinished());
         QCOMPARE(xz.exitCode(), 0);
         image = xz.readAllStandardOutput();
@@ -276,7 +276,7 @@ void TestHelperWrite::debianImages()
     }
     QVERIFY(!image.isEmpty());
 
-    const auto result = m_fixture.runHelper({QStringLiteral("write"), path, m_device.objectPath});
+    const auto result = m_fixture.runHelper({ QStringLiteral("write"), path, m_device.objectPath });
     QCOMPARE(result.standardError, QByteArray("OK\n"));
     QCOMPARE(result.exitCode, 0);
     const QStringList lines = result.lines();
@@ -301,15 +301,15 @@ void TestHelperWrite::implantedIso()
     QVERIFY(!writeFile(QStringLiteral("tree/readme.txt"), compressibleData(200000)).isEmpty());
     const QString iso = m_dir.filePath(QStringLiteral("live.iso"));
     QVERIFY2(m_fixture.run(QStringLiteral("xorriso"),
-                           {QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"),
-                            QStringLiteral("-V"), QStringLiteral("LIVE"), QStringLiteral("-o"), iso, tree}),
+                           { QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"),
+                             QStringLiteral("-V"), QStringLiteral("LIVE"), QStringLiteral("-o"), iso, tree }),
              qPrintable(m_fixture.errorString()));
-    QVERIFY2(m_fixture.run(QStringLiteral("implantisomd5"), {iso}), qPrintable(m_fixture.errorString()));
+    QVERIFY2(m_fixture.run(QStringLiteral("implantisomd5"), { iso }), qPrintable(m_fixture.errorString()));
     QFile isoFile(iso);
     QVERIFY(isoFile.open(QIODevice::ReadOnly));
     const QByteArray image = isoFile.readAll();
 
-    const auto result = m_fixture.runHelper({QStringLiteral("write"), iso, m_device.objectPath});
+    const auto result = m_fixture.runHelper({ QStringLiteral("write"), iso, m_device.objectPath });
     QCOMPARE(result.standardError, QByteArray("OK\n"));
     QCOMPARE(result.exitCode, 0);
     const QStringList lines = result.lines();
@@ -369,7 +369,7 @@ void TestHelperWrite::delayed()
     QFETCH(bool, compressedImage);
 
     const QByteArray image = randomData(9 * MiB + 1234, 5);
-    const QByteArray content = compressedImage ? compress(image, {QStringLiteral("-0")}) : image;
+    const QByteArray content = compressedImage ? compress(image, { QStringLiteral("-0") }) : image;
     QVERIFY(!content.isEmpty());
     const QString finalPath = m_dir.filePath(finalName);
     const QString partPath = finalPath + QStringLiteral(".part");
@@ -383,7 +383,7 @@ void TestHelperWrite::delayed()
 
     QProcess helper;
     helper.setProcessEnvironment(m_fixture.helperEnvironment());
-    helper.start(UdisksFixture::helperPath(), {QStringLiteral("write"), partPath, m_device.objectPath});
+    helper.start(UdisksFixture::helperPath(), { QStringLiteral("write"), partPath, m_device.objectPath });
     QVERIFY(helper.waitForStarted());
 
     if (!finishedBeforeStart) {
@@ -403,7 +403,7 @@ void TestHelperWrite::delayed()
     result.standardOutput = helper.readAllStandardOutput();
     const QStringList lines = result.lines();
     QVERIFY(lines.size() > 4);
-    QCOMPARE(lines.mid(0, 2), (QStringList{QStringLiteral("WRITE"), QStringLiteral("1")}));
+    QCOMPARE(lines.mid(0, 2), (QStringList { QStringLiteral("WRITE"), QStringLiteral("1") }));
     QCOMPARE(lines.mid(lines.size() - 2), ending());
     const QStringList progress = lines.mid(2, lines.size() - 4);
     if (compressedImage)
@@ -419,7 +419,7 @@ void TestHelperWrite::delayedPartialGoneWithoutImage()
 {
     const QString partPath = m_dir.filePath(QStringLiteral("failed.img.part"));
     QVERIFY(!QFile::exists(partPath));
-    const auto result = m_fixture.runHelper({QStringLiteral("write"), partPath, m_device.objectPath}, 30000);
+    const auto result = m_fixture.runHelper({ QStringLiteral("write"), partPath, m_device.objectPath }, 30000);
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.exitCode, 4);
     QCOMPARE(result.standardError, QByteArray());
@@ -433,7 +433,7 @@ void TestHelperWrite::imageLargerThanDrive()
     const QString path = writeFile(QStringLiteral("large.img"), randomData(12 * MiB, 9));
     QVERIFY(!path.isEmpty());
 
-    const auto result = m_fixture.runHelper({QStringLiteral("write"), path, small.objectPath});
+    const auto result = m_fixture.runHelper({ QStringLiteral("write"), path, small.objectPath });
     m_fixture.detach(small);
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.standardError, QByteArray("Destination drive is not writable"));
@@ -445,7 +445,7 @@ void TestHelperWrite::deviceIsNoUdisksObject()
 {
     const QString path = writeFile(QStringLiteral("some.img"), randomData(4096, 4));
     const auto result = m_fixture.runHelper(
-        {QStringLiteral("write"), path, QStringLiteral("/org/freedesktop/UDisks2/block_devices/nosuchdevice")});
+        { QStringLiteral("write"), path, QStringLiteral("/org/freedesktop/UDisks2/block_devices/nosuchdevice") });
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.exitCode, 2);
     QVERIFY(!result.standardError.isEmpty());
@@ -479,11 +479,11 @@ void TestHelperWrite::unreadableImage()
     else if (kind == QLatin1String("unreadable"))
         QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), path));
 
-    const auto result = m_fixture.runHelper({QStringLiteral("write"), path, m_device.objectPath});
+    const auto result = m_fixture.runHelper({ QStringLiteral("write"), path, m_device.objectPath });
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.exitCode, status);
-    const QByteArray expected = status == 2 ? "Source image is not readable" + path.toUtf8()
-                                            : QByteArray("Source image is not readable");
+    const QByteArray expected
+        = status == 2 ? "Source image is not readable" + path.toUtf8() : QByteArray("Source image is not readable");
     QCOMPARE(result.standardError, expected);
     QCOMPARE(result.standardOutput, QByteArray());
     QCOMPARE(UdisksFixture::readDevice(m_device.node, 0, 4096), QByteArray(4096, filler));
