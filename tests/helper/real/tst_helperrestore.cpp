@@ -14,6 +14,7 @@ class TestHelperRestore : public QObject
 
 private slots:
     void initTestCase();
+    void restoresOneExfatPartition_data();
     void restoresOneExfatPartition();
 
 private:
@@ -44,11 +45,19 @@ void TestHelperRestore::initTestCase()
         QSKIP("mkfs.exfat (exfatprogs), sfdisk (fdisk) and blkid (util-linux) are needed");
 }
 
-void TestHelperRestore::restoresOneExfatPartition()
+void TestHelperRestore::restoresOneExfatPartition_data()
 {
+    QTest::addColumn<qint64>("size");
+
     // Two wipe regions of 128 buffers (512 MiB) overlap on 600 MiB: every
     // sector of the old content must go.
-    constexpr qint64 size = 600 * MiB;
+    QTest::newRow("600 MiB, wipe regions overlap") << 600 * MiB;
+    QTest::newRow("exactly 128 buffers, end region from 0") << 512 * MiB;
+}
+
+void TestHelperRestore::restoresOneExfatPartition()
+{
+    QFETCH(qint64, size);
     const UdisksFixture::LoopDevice device = m_fixture.attach(size);
     QVERIFY2(device.isValid(), qPrintable(m_fixture.errorString()));
     const QByteArray old = oldSector();
