@@ -4,11 +4,11 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusReply>
+#include <QDBusVariant>
 #include <QVariantHash>
 
 #include <fcntl.h>
@@ -64,17 +64,27 @@ Job::Job(const QString &image, const QString &device)
     qDBusRegisterMetaType<DBusIntrospection>();
 }
 
+QDBusMessage Job::callUdisks(const QString &path, const QString &interface, const QString &method,
+                             const QVariantList &arguments)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(udisksService, path, interface, method);
+    message.setArguments(arguments);
+    return QDBusConnection::systemBus().call(message, QDBus::Block);
+}
+
 QDBusUnixFileDescriptor Job::getDescriptor()
 {
-    QDBusInterface block(udisksService, m_device, blockInterface, QDBusConnection::systemBus(), this);
-    const QString drivePath = block.property("Drive").value<QDBusObjectPath>().path();
+    const QDBusMessage drive = callUdisks(m_device, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                          QStringLiteral("Get"), { blockInterface, QStringLiteral("Drive") });
+    const QString drivePath
+        = drive.arguments().value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
 
     if (!unmountFilesystems(drivePath))
         return QDBusUnixFileDescriptor(-1);
 
     const QVariantHash options { { QStringLiteral("flags"), int(O_DIRECT | O_SYNC | O_CLOEXEC) } };
-    const QDBusReply<QDBusUnixFileDescriptor> reply = block.callWithArgumentList(
-        QDBus::Block, QStringLiteral("OpenDevice"), { QStringLiteral("rw"), QVariant::fromValue(options) });
+    const QDBusReply<QDBusUnixFileDescriptor> reply = callUdisks(
+        m_device, blockInterface, QStringLiteral("OpenDevice"), { QStringLiteral("rw"), QVariant::fromValue(options) });
     if (reply.isValid() && reply.value().isValid())
         return reply.value();
 
@@ -86,9 +96,9 @@ QDBusUnixFileDescriptor Job::getDescriptor()
 
 bool Job::unmountFilesystems(const QString &drivePath)
 {
-    QDBusInterface manager(udisksService, QStringLiteral("/org/freedesktop/UDisks2"),
-                           QStringLiteral("org.freedesktop.DBus.ObjectManager"), QDBusConnection::systemBus(), this);
-    const QDBusMessage reply = manager.call(QStringLiteral("GetManagedObjects"));
+    const QDBusMessage reply
+        = callUdisks(QStringLiteral("/org/freedesktop/UDisks2"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+                     QStringLiteral("GetManagedObjects"));
     // An error reply carries its message as its one argument.
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
         m_err << reply.errorMessage();
@@ -112,11 +122,9 @@ bool Job::unmountFilesystems(const QString &drivePath)
                || objectPathProperty(interfaces, partitionInterface, QStringLiteral("Table")) == m_device);
         if (!onTarget)
             continue;
-        QDBusInterface filesystem(udisksService, it.key().path(), filesystemInterface, QDBusConnection::systemBus(),
-                                  this);
         // Not mounted, busy or refused: opening is attempted anyway.
-        filesystem.call(QStringLiteral("Unmount"),
-                        QVariant::fromValue(QVariantHash { { QStringLiteral("force"), true } }));
+        callUdisks(it.key().path(), filesystemInterface, QStringLiteral("Unmount"),
+                   { QVariant::fromValue(QVariantHash { { QStringLiteral("force"), true } }) });
     }
     return true;
 }

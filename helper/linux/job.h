@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QString>
 #include <QTextStream>
+#include <QVariantList>
 
 #include <cstddef>
 #include <memory>
@@ -33,6 +35,10 @@ public slots:
     virtual void work() = 0;
 
 protected:
+    // A synchronous call of a UDisks2 method on the system bus; the reply or the error.
+    static QDBusMessage callUdisks(const QString &path, const QString &interface, const QString &method,
+                                   const QVariantList &arguments = {});
+
     QString m_image;
     QString m_device;
     QTextStream m_out;

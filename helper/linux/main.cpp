@@ -6,6 +6,8 @@
 #include <QTextStream>
 #include <QTranslator>
 
+#include <memory>
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -16,11 +18,14 @@ int main(int argc, char *argv[])
                         QStringLiteral(":/translations")))
         app.installTranslator(&translator);
 
+    // The job lives as long as the event loop; owned here only so that it is
+    // released in order, and leak checkers do not report it.
+    std::unique_ptr<Job> job;
     const QStringList arguments = app.arguments();
     if (arguments.size() == 3 && arguments.at(1) == QLatin1String("restore")) {
-        new RestoreJob(arguments.at(2));
+        job = std::make_unique<RestoreJob>(arguments.at(2));
     } else if (arguments.size() == 4 && arguments.at(1) == QLatin1String("write")) {
-        new WriteJob(arguments.at(2), arguments.at(3));
+        job = std::make_unique<WriteJob>(arguments.at(2), arguments.at(3));
     } else {
         QTextStream(stderr) << "Helper: Wrong arguments entered";
         return 1;

@@ -1,9 +1,7 @@
 #include "restorejob.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
 #include <QDBusError>
-#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusReply>
@@ -85,29 +83,26 @@ void RestoreJob::work()
 
     // UDisks2 may answer Format on a slow stick only after the bus timeout;
     // the work goes on there, so NoReply counts as done.
-    QDBusInterface device(udisksService, m_device, blockInterface, QDBusConnection::systemBus(), this);
-    const QDBusMessage table
-        = device.call(QStringLiteral("Format"), QStringLiteral("gpt"), QVariant::fromValue(QVariantHash()));
+    const QDBusMessage table = callUdisks(m_device, blockInterface, QStringLiteral("Format"),
+                                          { QStringLiteral("gpt"), QVariant::fromValue(QVariantHash()) });
     if (table.type() == QDBusMessage::ErrorMessage && QDBusError(table).type() != QDBusError::NoReply) {
         fail(table.errorMessage() + QLatin1Char('\n'), 1);
         return;
     }
 
-    QDBusInterface partitionTable(udisksService, m_device, QStringLiteral("org.freedesktop.UDisks2.PartitionTable"),
-                                  QDBusConnection::systemBus(), this);
-    const QDBusReply<QDBusObjectPath> partition = partitionTable.call(
-        QStringLiteral("CreatePartition"), QVariant::fromValue(quint64(1)), QVariant::fromValue(quint64(0)), QString(),
-        QString(), QVariant::fromValue(QVariantHash()));
+    const QDBusReply<QDBusObjectPath> partition = callUdisks(
+        m_device, QStringLiteral("org.freedesktop.UDisks2.PartitionTable"), QStringLiteral("CreatePartition"),
+        { QVariant::fromValue(quint64(1)), QVariant::fromValue(quint64(0)), QString(), QString(),
+          QVariant::fromValue(QVariantHash()) });
     if (!partition.isValid()) {
         fail(partition.error().message(), 2);
         return;
     }
 
-    QDBusInterface partitionBlock(udisksService, partition.value().path(), blockInterface, QDBusConnection::systemBus(),
-                                  this);
     const QDBusMessage filesystem
-        = partitionBlock.call(QStringLiteral("Format"), QStringLiteral("exfat"),
-                              QVariant::fromValue(QVariantHash { { QStringLiteral("update-partition-type"), true } }));
+        = callUdisks(partition.value().path(), blockInterface, QStringLiteral("Format"),
+                     { QStringLiteral("exfat"),
+                       QVariant::fromValue(QVariantHash { { QStringLiteral("update-partition-type"), true } }) });
     if (filesystem.type() == QDBusMessage::ErrorMessage && QDBusError(filesystem).type() != QDBusError::NoReply) {
         fail(filesystem.errorMessage() + QLatin1Char('\n'), 3);
         return;
