@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 namespace {
-const QString udisksService = QStringLiteral("org.freedesktop.UDisks2");
 const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
 constexpr int wipeBlocks = 128;
 
