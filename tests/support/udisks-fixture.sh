@@ -135,6 +135,8 @@ start() {
 
     # Whatever an earlier run left behind goes first.
     stop
+    # Interrupted halfway (a ctest timeout): take down what was started so far.
+    trap 'stop; exit 1' INT TERM HUP
 
     mkdir -p "$state/bus"
     cat > "$state/bus.conf" <<CONF
@@ -159,12 +161,13 @@ CONF
     rm -f "$state/bus.address.tmp"
     [ -n "$address" ] || { log "dbus-daemon printed no address"; stop; exit 1; }
 
+    # Marked first, so that an interrupted start still gives its share back.
+    echo yes > "$state/udevd-user"
     if ! start_udevd; then
         log "systemd-udevd did not start"
         stop
         exit 1
     fi
-    echo yes > "$state/udevd-user"
 
     DBUS_SYSTEM_BUS_ADDRESS=$address setsid "$udisksd" --no-sigint \
         > "$state/udisksd.log" 2>&1 < /dev/null &
