@@ -2,15 +2,12 @@
 // has UDisks2 unmount, how it asks for the device, and what it reports when
 // UDisks2 refuses.
 
-#include "fakeudisks2.h"
+#include "helperfixture.h"
 #include "helperprocess.h"
-#include "privatebus.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -71,27 +68,20 @@ private slots:
 private:
     QJsonObject config(QJsonObject blocks) const;
 
-    PrivateBus m_bus { PrivateBus::System };
-    FakeUDisks2 m_fake;
-    QTemporaryDir m_dir;
-    QString m_device;
+    HelperFixture m_fixture;
     QString m_image;
     QString m_emptyImage;
 };
 
 void TestFakeAccess::initTestCase()
 {
-    QVERIFY2(QFileInfo(HelperProcess::program()).isExecutable(), "the helper has not been built");
     QString why;
-    if (!FakeUDisks2::isAvailable(&why))
+    const HelperFixture::Outcome outcome = m_fixture.start(HelperFixture::NoXz, &why);
+    if (outcome == HelperFixture::Unavailable)
         QSKIP(qPrintable(why));
-    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-        QSKIP("dbus-daemon is not installed");
-    QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
-    QVERIFY(m_dir.isValid());
-    m_device = m_dir.filePath(QStringLiteral("device"));
-    m_image = m_dir.filePath(QStringLiteral("image.img"));
-    m_emptyImage = m_dir.filePath(QStringLiteral("empty.img"));
+    QVERIFY2(outcome == HelperFixture::Ready, qPrintable(why));
+    m_image = m_fixture.filePath(QStringLiteral("image.img"));
+    m_emptyImage = m_fixture.filePath(QStringLiteral("empty.img"));
     QFile image(m_image);
     QVERIFY(image.open(QIODevice::WriteOnly));
     image.write(QByteArray(1000, 'x'));
@@ -102,7 +92,7 @@ void TestFakeAccess::initTestCase()
 
 void TestFakeAccess::init()
 {
-    QFile device(m_device);
+    QFile device(m_fixture.device());
     QVERIFY(device.open(QIODevice::WriteOnly | QIODevice::Truncate));
 }
 
@@ -110,7 +100,7 @@ QJsonObject TestFakeAccess::config(QJsonObject blocks) const
 {
     QJsonObject target = blocks.value(kTarget).toObject();
     if (!target.contains(QStringLiteral("open")))
-        target.insert(QStringLiteral("open"), QJsonObject { { QStringLiteral("file"), m_device } });
+        target.insert(QStringLiteral("open"), QJsonObject { { QStringLiteral("file"), m_fixture.device() } });
     blocks.insert(kTarget, target);
     return { { QStringLiteral("blocks"), blocks }, { QStringLiteral("drives"), drives() } };
 }
@@ -136,8 +126,8 @@ void TestFakeAccess::wrongCommandLine_data()
 void TestFakeAccess::wrongCommandLine()
 {
     QFETCH(QStringList, arguments);
-    QVERIFY2(m_fake.start(config({ { kTarget, onDrive(QStringLiteral("d1"), kFilesystem) } })),
-             qPrintable(m_fake.errorString()));
+    QVERIFY2(m_fixture.fake().start(config({ { kTarget, onDrive(QStringLiteral("d1"), kFilesystem) } })),
+             qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.run(arguments), qPrintable(helper.failure()));
@@ -145,9 +135,9 @@ void TestFakeAccess::wrongCommandLine()
     QCOMPARE(helper.errors(), QByteArray("Helper: Wrong arguments entered"));
     QCOMPARE(helper.output(), QByteArray());
     // No job ran: nothing was unmounted or opened.
-    QCOMPARE(m_fake.calls(QStringLiteral("GetManagedObjects")).size(), 0);
-    QCOMPARE(m_fake.calls(QStringLiteral("Unmount")).size(), 0);
-    QCOMPARE(m_fake.calls(QStringLiteral("OpenDevice")).size(), 0);
+    QCOMPARE(m_fixture.fake().calls(QStringLiteral("GetManagedObjects")).size(), 0);
+    QCOMPARE(m_fixture.fake().calls(QStringLiteral("Unmount")).size(), 0);
+    QCOMPARE(m_fixture.fake().calls(QStringLiteral("OpenDevice")).size(), 0);
 }
 
 void TestFakeAccess::openFailure_data()
@@ -207,9 +197,9 @@ void TestFakeAccess::openFailure()
                              configChange.value(QStringLiteral("managedObjectsError")));
     const bool absent = configChange.contains(QStringLiteral("absent"));
     if (absent)
-        m_fake.stop();
+        m_fixture.fake().stop();
     else
-        QVERIFY2(m_fake.start(configuration), qPrintable(m_fake.errorString()));
+        QVERIFY2(m_fixture.fake().start(configuration), qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     const QStringList arguments = restore ? QStringList { QStringLiteral("restore"), target }
@@ -221,22 +211,23 @@ void TestFakeAccess::openFailure()
         QCOMPARE(helper.errors(), expectedErrors);
     QCOMPARE(helper.exitCode(), expectedStatus);
     QCOMPARE(helper.output(), QByteArray());
-    QCOMPARE(QFileInfo(m_device).size(), 0);
+    QCOMPARE(QFileInfo(m_fixture.device()).size(), 0);
     if (absent)
         return;
-    QCOMPARE(m_fake.calls(QStringLiteral("OpenDevice")).size(), openCalled ? 1 : 0);
-    QCOMPARE(m_fake.calls(QStringLiteral("Format")).size(), 0);
+    QCOMPARE(m_fixture.fake().calls(QStringLiteral("OpenDevice")).size(), openCalled ? 1 : 0);
+    QCOMPARE(m_fixture.fake().calls(QStringLiteral("Format")).size(), 0);
 }
 
 void TestFakeAccess::openRequest()
 {
-    QVERIFY2(m_fake.start(config({ { kTarget, onDrive(QStringLiteral("d1")) } })), qPrintable(m_fake.errorString()));
+    QVERIFY2(m_fixture.fake().start(config({ { kTarget, onDrive(QStringLiteral("d1")) } })),
+             qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.run({ QStringLiteral("write"), m_emptyImage, kTarget }), qPrintable(helper.failure()));
     QCOMPARE(helper.exitCode(), 0);
 
-    const QList<QJsonObject> opens = m_fake.calls(QStringLiteral("OpenDevice"));
+    const QList<QJsonObject> opens = m_fixture.fake().calls(QStringLiteral("OpenDevice"));
     QCOMPARE(opens.size(), 1);
     const QJsonObject open = opens.constFirst();
     QCOMPARE(open.value(QStringLiteral("object")).toString(), kTarget);
@@ -313,19 +304,19 @@ void TestFakeAccess::unmountSelection()
 {
     QFETCH(QJsonObject, blocks);
     QFETCH(QStringList, expectedUnmounts);
-    QVERIFY2(m_fake.start(config(blocks)), qPrintable(m_fake.errorString()));
+    QVERIFY2(m_fixture.fake().start(config(blocks)), qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.run({ QStringLiteral("write"), m_emptyImage, kTarget }), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), QByteArray("OK\n"));
     QCOMPARE(helper.exitCode(), 0);
 
-    QStringList unmounted = m_fake.callObjects(QStringLiteral("Unmount"));
+    QStringList unmounted = m_fixture.fake().callObjects(QStringLiteral("Unmount"));
     unmounted.sort();
     expectedUnmounts.sort();
     QCOMPARE(unmounted, expectedUnmounts);
 
-    const QList<QJsonObject> calls = m_fake.calls();
+    const QList<QJsonObject> calls = m_fixture.fake().calls();
     bool opened = false;
     for (const QJsonObject &call : calls) {
         const QString method = call.value(QStringLiteral("method")).toString();

@@ -2,17 +2,14 @@
 // waits until the download has been moved to its finished name, and gives up
 // quietly when the partial file is deleted instead.
 
-#include "fakeudisks2.h"
+#include "helperfixture.h"
 #include "helperprocess.h"
-#include "privatebus.h"
 #include "testimages.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -23,6 +20,8 @@ const QString kTarget = FakeUDisks2::blockPath(QStringLiteral("sdb"));
 // test acts on it. Correctness does not depend on it: the helper must also
 // cope with a change that happened before it started watching.
 constexpr int kSettle = 300;
+
+const QJsonObject kFilesystem { { QStringLiteral("filesystem"), QJsonObject() } };
 
 } // namespace
 
@@ -44,46 +43,27 @@ private slots:
     void growingFileKeepsWaiting();
 
 private:
-    bool startFake(const QString &deviceFile);
-
-    PrivateBus m_bus { PrivateBus::System };
-    FakeUDisks2 m_fake;
-    QTemporaryDir m_dir;
-    QString m_device;
+    HelperFixture m_fixture;
 };
 
 void TestFakeDelayed::initTestCase()
 {
-    QVERIFY2(QFileInfo(HelperProcess::program()).isExecutable(), "the helper has not been built");
     QString why;
-    if (!FakeUDisks2::isAvailable(&why))
+    const HelperFixture::Outcome outcome = m_fixture.start(HelperFixture::NeedsXz, &why);
+    if (outcome == HelperFixture::Unavailable)
         QSKIP(qPrintable(why));
-    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-        QSKIP("dbus-daemon is not installed");
-    if (QStandardPaths::findExecutable(QStringLiteral("xz")).isEmpty())
-        QSKIP("xz (xz-utils) is needed to make the compressed images");
-    QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
-    QVERIFY(m_dir.isValid());
-    m_device = m_dir.filePath(QStringLiteral("device"));
+    QVERIFY2(outcome == HelperFixture::Ready, qPrintable(why));
 }
 
 void TestFakeDelayed::init()
 {
-    QVERIFY(TestImages::write(m_device, QByteArray()));
-}
-
-bool TestFakeDelayed::startFake(const QString &deviceFile)
-{
-    const QJsonObject target { { QStringLiteral("drive"), FakeUDisks2::drivePath(QStringLiteral("d1")) },
-                               { QStringLiteral("filesystem"), QJsonObject() },
-                               { QStringLiteral("open"), QJsonObject { { QStringLiteral("file"), deviceFile } } } };
-    return m_fake.start({ { QStringLiteral("blocks"), QJsonObject { { kTarget, target } } } });
+    QVERIFY(TestImages::write(m_fixture.device(), QByteArray()));
 }
 
 void TestFakeDelayed::cleanup()
 {
-    for (const QString &name : QDir(m_dir.path()).entryList({ QStringLiteral("download*") }, QDir::Files))
-        QFile::remove(m_dir.filePath(name));
+    for (const QString &name : QDir(m_fixture.path()).entryList({ QStringLiteral("download*") }, QDir::Files))
+        QFile::remove(m_fixture.filePath(name));
 }
 
 void TestFakeDelayed::ends_data()
@@ -137,9 +117,10 @@ void TestFakeDelayed::ends()
     QFETCH(QByteArray, expectedErrors);
     QFETCH(QByteArray, expectedDevice);
     QFETCH(QString, device);
-    QVERIFY2(startFake(device.isEmpty() ? m_device : device), qPrintable(m_fake.errorString()));
+    QVERIFY2(m_fixture.startFake(device.isEmpty() ? m_fixture.device() : device, kFilesystem),
+             qPrintable(m_fixture.fake().errorString()));
 
-    const QString finished = m_dir.filePath(finishedName);
+    const QString finished = m_fixture.filePath(finishedName);
     const QString partial = finished + QStringLiteral(".part");
     if (action == GoneBeforeStart) {
         if (!finishedFile.isEmpty())
@@ -152,7 +133,7 @@ void TestFakeDelayed::ends()
     HelperProcess helper;
     QVERIFY2(helper.launch({ QStringLiteral("write"), partial, kTarget }), qPrintable(helper.failure()));
     if (action != GoneBeforeStart) {
-        QVERIFY2(m_fake.waitForCall(QStringLiteral("OpenDevice")), "the helper did not open the device");
+        QVERIFY2(m_fixture.fake().waitForCall(QStringLiteral("OpenDevice")), "the helper did not open the device");
         QTest::qWait(kSettle);
         QCOMPARE(helper.state(), QProcess::Running);
         if (action == Delete) {
@@ -169,20 +150,20 @@ void TestFakeDelayed::ends()
     lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
     QCOMPARE(lines, expectedOutput);
     if (device.isEmpty())
-        QCOMPARE(TestImages::read(m_device), expectedDevice);
+        QCOMPARE(TestImages::read(m_fixture.device()), expectedDevice);
 }
 
 void TestFakeDelayed::growingFileKeepsWaiting()
 {
-    const QString partial = m_dir.filePath(QStringLiteral("download.iso.part"));
+    const QString partial = m_fixture.filePath(QStringLiteral("download.iso.part"));
     QVERIFY(TestImages::write(partial, TestImages::random(1000, 12)));
-    QVERIFY2(startFake(m_device), qPrintable(m_fake.errorString()));
+    QVERIFY2(m_fixture.startFake(m_fixture.device(), kFilesystem), qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.launch({ QStringLiteral("write"), partial, kTarget }), qPrintable(helper.failure()));
-    QVERIFY2(m_fake.waitForCall(QStringLiteral("OpenDevice")), "the helper did not open the device");
+    QVERIFY2(m_fixture.fake().waitForCall(QStringLiteral("OpenDevice")), "the helper did not open the device");
     // Unmounting and opening happen at once, before the download has finished.
-    QCOMPARE(m_fake.calls(QStringLiteral("Unmount")).size(), 1);
+    QCOMPARE(m_fixture.fake().calls(QStringLiteral("Unmount")).size(), 1);
     QTest::qWait(kSettle);
     for (int i = 0; i < 3; ++i) {
         QVERIFY(TestImages::write(partial, TestImages::random(4096, 13 + i), QIODevice::Append));
@@ -191,7 +172,7 @@ void TestFakeDelayed::growingFileKeepsWaiting()
     QTest::qWait(kSettle);
     QCOMPARE(helper.state(), QProcess::Running);
     QCOMPARE(helper.readAllStandardOutput(), QByteArray());
-    QCOMPARE(QFileInfo(m_device).size(), 0);
+    QCOMPARE(QFileInfo(m_fixture.device()).size(), 0);
     helper.kill();
     QVERIFY(helper.waitForFinished(5000));
 }

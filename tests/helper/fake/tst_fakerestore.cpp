@@ -2,16 +2,13 @@
 // the device, the order and arguments of the partitioning calls, and the
 // status and text of every way it can fail.
 
-#include "fakeudisks2.h"
+#include "helperfixture.h"
 #include "helperprocess.h"
-#include "privatebus.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -62,28 +59,21 @@ private:
                    const QJsonObject &partitionFormat);
     [[nodiscard]] QStringList callSequence() const;
 
-    PrivateBus m_bus { PrivateBus::System };
-    FakeUDisks2 m_fake;
-    QTemporaryDir m_dir { scratchParent() + QStringLiteral("/flashwright-restore-XXXXXX") };
-    QString m_device;
+    HelperFixture m_fixture { scratchParent() + QStringLiteral("/flashwright-restore-XXXXXX") };
 };
 
 void TestFakeRestore::initTestCase()
 {
-    QVERIFY2(QFileInfo(HelperProcess::program()).isExecutable(), "the helper has not been built");
     QString why;
-    if (!FakeUDisks2::isAvailable(&why))
+    const HelperFixture::Outcome outcome = m_fixture.start(HelperFixture::NoXz, &why);
+    if (outcome == HelperFixture::Unavailable)
         QSKIP(qPrintable(why));
-    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-        QSKIP("dbus-daemon is not installed");
-    QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
-    QVERIFY(m_dir.isValid());
-    m_device = m_dir.filePath(QStringLiteral("device"));
+    QVERIFY2(outcome == HelperFixture::Ready, qPrintable(why));
 }
 
 void TestFakeRestore::cleanup()
 {
-    QFile::remove(m_device);
+    QFile::remove(m_fixture.device());
 }
 
 bool TestFakeRestore::startFake(const QJsonObject &open, const QJsonObject &tableFormat,
@@ -98,7 +88,7 @@ bool TestFakeRestore::startFake(const QJsonObject &open, const QJsonObject &tabl
                                   { QStringLiteral("partitionOf"), kTarget },
                                   { QStringLiteral("filesystem"), QJsonObject() },
                                   { QStringLiteral("format"), partitionFormat } };
-    return m_fake.start(
+    return m_fixture.fake().start(
         { { QStringLiteral("blocks"), QJsonObject { { kTarget, target }, { kPartition, partition } } } });
 }
 
@@ -106,7 +96,7 @@ bool TestFakeRestore::startFake(const QJsonObject &open, const QJsonObject &tabl
 QStringList TestFakeRestore::callSequence() const
 {
     QStringList sequence;
-    for (const QJsonObject &call : m_fake.calls()) {
+    for (const QJsonObject &call : m_fixture.fake().calls()) {
         const QString method = call.value(QStringLiteral("method")).toString();
         if (method == QLatin1String("OpenDevice") || method == QLatin1String("Format")
             || method == QLatin1String("CreatePartition"))
@@ -173,13 +163,13 @@ void TestFakeRestore::outcomes()
     if (device == QLatin1String("pipe")) {
         open.insert(QStringLiteral("pipe"), true);
     } else if (device.isEmpty()) {
-        QFile file(m_device);
+        QFile file(m_fixture.device());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        open.insert(QStringLiteral("file"), m_device);
+        open.insert(QStringLiteral("file"), m_fixture.device());
     } else {
         open.insert(QStringLiteral("file"), device);
     }
-    QVERIFY2(startFake(open, tableFormat, partitionTable, partitionFormat), qPrintable(m_fake.errorString()));
+    QVERIFY2(startFake(open, tableFormat, partitionTable, partitionFormat), qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.run({ QStringLiteral("restore"), kTarget }, 120000), qPrintable(helper.failure()));
@@ -188,7 +178,7 @@ void TestFakeRestore::outcomes()
     QCOMPARE(helper.output(), QByteArray());
     QCOMPARE(callSequence(), expectedCalls);
 
-    for (const QJsonObject &call : m_fake.calls()) {
+    for (const QJsonObject &call : m_fixture.fake().calls()) {
         const QString method = call.value(QStringLiteral("method")).toString();
         const QJsonArray args = call.value(QStringLiteral("args")).toArray();
         if (method == QLatin1String("CreatePartition")) {
@@ -229,7 +219,7 @@ void TestFakeRestore::wipe()
     offsets.erase(std::remove_if(offsets.begin(), offsets.end(), [&](qint64 o) { return o < 0 || o >= deviceSize; }),
                   offsets.end());
     {
-        QFile file(m_device);
+        QFile file(m_fixture.device());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         QVERIFY(file.resize(deviceSize));
         for (qint64 offset : offsets) {
@@ -237,16 +227,16 @@ void TestFakeRestore::wipe()
             QVERIFY(file.putChar('\xab'));
         }
     }
-    QVERIFY2(
-        startFake({ { QStringLiteral("file"), m_device } }, {}, { { QStringLiteral("partition"), kPartition } }, {}),
-        qPrintable(m_fake.errorString()));
+    QVERIFY2(startFake({ { QStringLiteral("file"), m_fixture.device() } }, {},
+                       { { QStringLiteral("partition"), kPartition } }, {}),
+             qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.run({ QStringLiteral("restore"), kTarget }, 120000), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), QByteArray());
     QCOMPARE(helper.exitCode(), 0);
 
-    QFile file(m_device);
+    QFile file(m_fixture.device());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.size(), std::max(deviceSize, region));
     for (qint64 offset : offsets) {

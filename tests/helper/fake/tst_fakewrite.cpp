@@ -2,9 +2,8 @@
 // ordinary file (or /dev/full): the exact protocol lines, the bytes that end
 // up on the device, verification, and every failure of the copy.
 
-#include "fakeudisks2.h"
+#include "helperfixture.h"
 #include "helperprocess.h"
-#include "privatebus.h"
 #include "testimages.h"
 
 #include <QDir>
@@ -13,7 +12,6 @@
 #include <QJsonArray>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -44,13 +42,9 @@ private slots:
     void verification();
 
 private:
-    bool startFake(const QString &deviceFile);
     bool makeIsos(QString *why);
 
-    PrivateBus m_bus { PrivateBus::System };
-    FakeUDisks2 m_fake;
-    QTemporaryDir m_dir;
-    QString m_device;
+    HelperFixture m_fixture;
     QString m_iso;
     QString m_plainIso;
     QString m_damagedIso;
@@ -58,29 +52,16 @@ private:
 
 void TestFakeWrite::initTestCase()
 {
-    QVERIFY2(QFileInfo(HelperProcess::program()).isExecutable(), "the helper has not been built");
     QString why;
-    if (!FakeUDisks2::isAvailable(&why))
+    const HelperFixture::Outcome outcome = m_fixture.start(HelperFixture::NeedsXz, &why);
+    if (outcome == HelperFixture::Unavailable)
         QSKIP(qPrintable(why));
-    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-        QSKIP("dbus-daemon is not installed");
-    if (QStandardPaths::findExecutable(QStringLiteral("xz")).isEmpty())
-        QSKIP("xz (xz-utils) is needed to make the compressed images");
-    QVERIFY2(m_bus.start(), qPrintable(m_bus.errorString()));
-    QVERIFY(m_dir.isValid());
-    m_device = m_dir.filePath(QStringLiteral("device"));
+    QVERIFY2(outcome == HelperFixture::Ready, qPrintable(why));
 }
 
 void TestFakeWrite::init()
 {
-    QVERIFY(TestImages::write(m_device, QByteArray()));
-}
-
-bool TestFakeWrite::startFake(const QString &deviceFile)
-{
-    const QJsonObject target { { QStringLiteral("drive"), FakeUDisks2::drivePath(QStringLiteral("d1")) },
-                               { QStringLiteral("open"), QJsonObject { { QStringLiteral("file"), deviceFile } } } };
-    return m_fake.start({ { QStringLiteral("blocks"), QJsonObject { { kTarget, target } } } });
+    QVERIFY(TestImages::write(m_fixture.device(), QByteArray()));
 }
 
 void TestFakeWrite::copies_data()
@@ -143,10 +124,10 @@ void TestFakeWrite::copies()
     QFETCH(QByteArray, expectedDevice);
     QFETCH(QList<QByteArray>, expectedProgress);
 
-    const QString image = m_dir.filePath(imageName);
+    const QString image = m_fixture.filePath(imageName);
     QVERIFY(TestImages::write(image, imageFile));
-    QVERIFY(TestImages::write(m_device, deviceBefore));
-    QVERIFY2(startFake(m_device), qPrintable(m_fake.errorString()));
+    QVERIFY(TestImages::write(m_fixture.device(), deviceBefore));
+    QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
@@ -158,7 +139,7 @@ void TestFakeWrite::copies()
     if (imageName.endsWith(QLatin1String(".xz")))
         lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
     QCOMPARE(lines, expectedProgress + QList<QByteArray>({ "CHECK", "DONE" }));
-    QCOMPARE(TestImages::read(m_device), expectedDevice);
+    QCOMPARE(TestImages::read(m_fixture.device()), expectedDevice);
     QFile::remove(image);
 }
 
@@ -213,16 +194,17 @@ void TestFakeWrite::failures()
     QFETCH(int, expectedStatus);
     QFETCH(int, minimumProgress);
 
-    const QString image = m_dir.filePath(imageName);
+    const QString image = m_fixture.filePath(imageName);
     if (kind == QLatin1String("file")) {
         QVERIFY(!imageFile.isEmpty());
         QVERIFY(TestImages::write(image, imageFile));
     } else if (kind == QLatin1String("directory")) {
-        QVERIFY(QDir(m_dir.path()).mkpath(imageName));
+        QVERIFY(QDir(m_fixture.path()).mkpath(imageName));
     } else if (kind != QLatin1String("missing")) {
         QVERIFY(QFile::link(kind, image));
     }
-    QVERIFY2(startFake(device.isEmpty() ? m_device : device), qPrintable(m_fake.errorString()));
+    QVERIFY2(m_fixture.startFake(device.isEmpty() ? m_fixture.device() : device),
+             qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
@@ -239,7 +221,7 @@ void TestFakeWrite::failures()
             QVERIFY2(isNumber(line), line.constData());
     }
     if (device.isEmpty() && expectedStatus == 2)
-        QCOMPARE(QFileInfo(m_device).size(), 0);
+        QCOMPARE(QFileInfo(m_fixture.device()).size(), 0);
 
     if (kind == QLatin1String("directory"))
         QDir(image).removeRecursively();
@@ -256,7 +238,7 @@ bool TestFakeWrite::makeIsos(QString *why)
         *why = QStringLiteral("xorriso and implantisomd5 (isomd5sum) are needed for the ISO images");
         return false;
     }
-    const QString tree = m_dir.filePath(QStringLiteral("tree"));
+    const QString tree = m_fixture.filePath(QStringLiteral("tree"));
     QDir().mkpath(tree);
     const QByteArray marker = QByteArray("FLASHWRIGHT-MARKER-").repeated(100);
     if (!TestImages::write(tree + QStringLiteral("/data.bin"), TestImages::random(600 * 1024, 8))
@@ -270,8 +252,8 @@ bool TestFakeWrite::makeIsos(QString *why)
         return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
             && process.exitCode() == 0;
     };
-    const QString plain = m_dir.filePath(QStringLiteral("plain.iso"));
-    const QString implanted = m_dir.filePath(QStringLiteral("implanted.iso"));
+    const QString plain = m_fixture.filePath(QStringLiteral("plain.iso"));
+    const QString implanted = m_fixture.filePath(QStringLiteral("implanted.iso"));
     if (!run(QStringLiteral("xorriso"),
              { QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"), QStringLiteral("-o"), plain,
                tree })
@@ -287,7 +269,7 @@ bool TestFakeWrite::makeIsos(QString *why)
         return false;
     }
     damaged[at + 5] = 'x';
-    m_damagedIso = m_dir.filePath(QStringLiteral("damaged.iso"));
+    m_damagedIso = m_fixture.filePath(QStringLiteral("damaged.iso"));
     if (!TestImages::write(m_damagedIso, damaged)) {
         *why = QStringLiteral("cannot write the damaged ISO");
         return false;
@@ -329,13 +311,13 @@ void TestFakeWrite::verification()
         : which == QLatin1String("damaged")                   ? m_damagedIso
                                                               : m_plainIso;
     const QByteArray content = TestImages::read(image);
-    QVERIFY2(startFake(m_device), qPrintable(m_fake.errorString()));
+    QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), expectedErrors);
     QCOMPARE(helper.exitCode(), expectedStatus);
-    QCOMPARE(TestImages::read(m_device), content);
+    QCOMPARE(TestImages::read(m_fixture.device()), content);
 
     const QList<QByteArray> lines = helper.outputLines();
     const qsizetype check = lines.indexOf("CHECK");
