@@ -2,14 +2,12 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
-#include <QStandardPaths>
 #include <QTest>
 
 FakeUDisks2::FakeUDisks2()
 {
-    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_service.process().setProcessChannelMode(QProcess::SeparateChannels);
 }
 
 FakeUDisks2::~FakeUDisks2()
@@ -17,33 +15,14 @@ FakeUDisks2::~FakeUDisks2()
     stop();
 }
 
-QString FakeUDisks2::python()
-{
-    // The distribution's interpreter carries python3-dbus; one earlier on PATH
-    // (a virtual environment, pyenv) often does not.
-    if (QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
-        return QStringLiteral("/usr/bin/python3");
-    return QStandardPaths::findExecutable(QStringLiteral("python3"));
-}
-
 bool FakeUDisks2::isAvailable(QString *why)
 {
-    const QString interpreter = python();
-    if (interpreter.isEmpty()) {
-        if (why)
-            *why = QStringLiteral("python3 is not installed");
-        return false;
-    }
-    QProcess probe;
-    probe.start(
-        interpreter,
-        { QStringLiteral("-c"), QStringLiteral("import dbus, dbus.mainloop.glib; from gi.repository import GLib") });
-    if (!probe.waitForFinished(20000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0) {
-        if (why)
-            *why = QStringLiteral("python3-dbus and python3-gi are needed for the fake UDisks2 service");
-        return false;
-    }
-    return true;
+    const QString reason = PythonService::unavailableReason(
+        QStringLiteral("import dbus, dbus.mainloop.glib; from gi.repository import GLib"),
+        QStringLiteral("python3-dbus and python3-gi are needed for the fake UDisks2 service"));
+    if (why)
+        *why = reason;
+    return reason.isEmpty();
 }
 
 QString FakeUDisks2::blockPath(const QString &name)
@@ -79,21 +58,20 @@ bool FakeUDisks2::start(const QJsonObject &config)
     m_logPath = m_dir.filePath(QStringLiteral("calls.jsonl"));
     QFile::remove(m_logPath);
 
-    m_process.start(python(),
-                    { QStringLiteral(FLASHWRIGHT_TEST_SUPPORT_DIR "/fakeudisks2.py"), configPath, m_logPath });
-    if (!m_process.waitForStarted(10000)) {
-        m_errorString = QStringLiteral("the fake UDisks2 service did not start: ") + m_process.errorString();
+    if (!m_service.start({ QStringLiteral(FLASHWRIGHT_TEST_SUPPORT_DIR "/fakeudisks2.py"), configPath, m_logPath })) {
+        m_errorString = m_service.errorString();
         return false;
     }
-    while (!m_process.canReadLine()) {
-        if (!m_process.waitForReadyRead(20000)) {
+    QProcess &process = m_service.process();
+    while (!process.canReadLine()) {
+        if (!process.waitForReadyRead(20000)) {
             m_errorString = QStringLiteral("the fake UDisks2 service did not get ready: ")
-                + QString::fromLocal8Bit(m_process.readAllStandardError());
+                + QString::fromLocal8Bit(process.readAllStandardError());
             stop();
             return false;
         }
     }
-    const QByteArray line = m_process.readLine().trimmed();
+    const QByteArray line = process.readLine().trimmed();
     if (line != "READY") {
         m_errorString = QStringLiteral("the fake UDisks2 service said: ") + QString::fromUtf8(line);
         stop();
@@ -104,13 +82,7 @@ bool FakeUDisks2::start(const QJsonObject &config)
 
 void FakeUDisks2::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    m_service.stop();
 }
 
 QList<QJsonObject> FakeUDisks2::calls(const QString &method) const

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "pythonservice.h"
+
 #include <QJsonObject>
 #include <QList>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -40,10 +41,8 @@ public:
     bool waitForCall(const QString &method, int timeoutMs = 10000) const;
 
 private:
-    [[nodiscard]] static QString python();
-
     QTemporaryDir m_dir;
-    QProcess m_process;
+    PythonService m_service { QStringLiteral("the fake UDisks2 service") };
     QString m_logPath;
     QString m_errorString;
 };

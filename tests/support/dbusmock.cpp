@@ -5,8 +5,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QFileInfo>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <utility>
@@ -21,41 +19,28 @@ DBusMock::~DBusMock()
     stop();
 }
 
-QString DBusMock::python()
-{
-    if (QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
-        return QStringLiteral("/usr/bin/python3");
-    return QStandardPaths::findExecutable(QStringLiteral("python3"));
-}
-
 QString DBusMock::unavailableReason()
 {
-    if (python().isEmpty())
-        return QStringLiteral("python3 is not installed");
-    QProcess probe;
-    probe.start(python(), { QStringLiteral("-c"), QStringLiteral("import dbusmock") });
-    if (!probe.waitForFinished(30000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
-        return QStringLiteral("python3-dbusmock is not installed");
-    return {};
+    return PythonService::unavailableReason(QStringLiteral("import dbusmock"),
+                                            QStringLiteral("python3-dbusmock is not installed"));
 }
 
 bool DBusMock::start(const QStringList &arguments)
 {
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(python(),
-                    QStringList { QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session") }
-                        + arguments);
-    if (!m_process.waitForStarted(10000)) {
-        m_errorString = QStringLiteral("dbusmock did not start: ") + m_process.errorString();
+    m_service.process().setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (!m_service.start(QStringList { QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session") }
+                         + arguments)) {
+        m_errorString = m_service.errorString();
         return false;
     }
+    const QProcess &process = m_service.process();
     QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
     const bool owned
         = bus
         && QTest::qWaitFor(
-              [&] { return bus->isServiceRegistered(m_busName).value() || m_process.state() == QProcess::NotRunning; },
+              [&] { return bus->isServiceRegistered(m_busName).value() || process.state() == QProcess::NotRunning; },
               20000)
-        && m_process.state() == QProcess::Running;
+        && process.state() == QProcess::Running;
     if (!owned) {
         m_errorString = QStringLiteral("dbusmock did not take the name ") + m_busName;
         stop();
@@ -65,13 +50,9 @@ bool DBusMock::start(const QStringList &arguments)
 
 void DBusMock::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
+    if (m_service.process().state() == QProcess::NotRunning)
         return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    m_service.stop();
     // Let the bus drop the name before the next test looks for it.
     if (QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface())
         (void)QTest::qWaitFor([&] { return !bus->isServiceRegistered(m_busName).value(); }, 5000);

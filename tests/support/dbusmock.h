@@ -1,14 +1,14 @@
 #pragma once
 
+#include "pythonservice.h"
+
 #include <QDBusMessage>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
 
 // A python-dbusmock service on the session bus (normally a PrivateBus) for the
-// desktop services the program talks to. The Debian interpreter is preferred,
-// since that is where python3-dbusmock is installed.
+// desktop services the program talks to.
 class DBusMock
 {
 public:
@@ -35,10 +35,8 @@ public:
     QList<QVariantList> calls(const QString &method);
 
 private:
-    static QString python();
-
     QString m_busName;
     QString m_path;
-    QProcess m_process;
+    PythonService m_service { QStringLiteral("dbusmock") };
     QString m_errorString;
 };
