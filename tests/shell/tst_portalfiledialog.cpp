@@ -57,6 +57,8 @@ private Q_SLOTS:
 
 private:
     bool startPortal(const QString &openFileCode);
+    // The handle token of each OpenFile call so far, oldest first.
+    [[nodiscard]] QStringList handleTokens() const;
     void respond(const QString &token, uint response, const QVariantMap &results);
     // Makes sure everything the portal sent before now has been delivered.
     void sync();
@@ -113,6 +115,14 @@ bool TestPortalFileDialog::startPortal(const QString &openFileCode)
         return false;
     }
     return true;
+}
+
+QStringList TestPortalFileDialog::handleTokens() const
+{
+    QStringList tokens;
+    for (const QVariantList &call : m_portal->calls(QStringLiteral("OpenFile")))
+        tokens.append(qdbus_cast<QVariantMap>(call.at(2)).value(QStringLiteral("handle_token")).toString());
+    return tokens;
 }
 
 void TestPortalFileDialog::respond(const QString &token, uint response, const QVariantMap &results)
@@ -274,10 +284,7 @@ void TestPortalFileDialog::answers()
     QTRY_COMPARE(m_portal->calls(QStringLiteral("OpenFile")).size(), 1);
     sync(); // the reply to OpenFile, and so the subscription
 
-    const QString token = qdbus_cast<QVariantMap>(m_portal->calls(QStringLiteral("OpenFile")).constFirst().at(2))
-                              .value(QStringLiteral("handle_token"))
-                              .toString();
-    respond(token, response, results);
+    respond(handleTokens().constFirst(), response, results);
 
     if (selected.isEmpty()) {
         if (warning.isEmpty())
@@ -306,9 +313,7 @@ void TestPortalFileDialog::separateRequests()
     QTRY_COMPARE(m_portal->calls(QStringLiteral("OpenFile")).size(), 2);
     sync();
 
-    QStringList tokens;
-    for (const QVariantList &call : m_portal->calls(QStringLiteral("OpenFile")))
-        tokens.append(qdbus_cast<QVariantMap>(call.at(2)).value(QStringLiteral("handle_token")).toString());
+    const QStringList tokens = handleTokens();
     QVERIFY2(tokens.at(0) != tokens.at(1), qPrintable(tokens.join(QLatin1Char(' '))));
 
     respond(tokens.at(1), 0, { { QStringLiteral("uris"), QStringList { QStringLiteral("file:///b.iso") } } });
