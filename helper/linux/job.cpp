@@ -72,6 +72,13 @@ QDBusMessage Job::callUdisks(const QString &path, const QString &interface, cons
     return QDBusConnection::systemBus().call(message, QDBus::Block);
 }
 
+void Job::fail(const QString &message, int status)
+{
+    m_err << message;
+    m_err.flush();
+    QCoreApplication::exit(status);
+}
+
 QDBusUnixFileDescriptor Job::getDescriptor()
 {
     const QDBusMessage drive = callUdisks(m_device, QStringLiteral("org.freedesktop.DBus.Properties"),
@@ -88,9 +95,7 @@ QDBusUnixFileDescriptor Job::getDescriptor()
     if (reply.isValid() && reply.value().isValid())
         return reply.value();
 
-    m_err << reply.error().message();
-    m_err.flush();
-    QCoreApplication::exit(2);
+    fail(reply.error().message(), 2);
     return QDBusUnixFileDescriptor(-1);
 }
 
@@ -101,9 +106,7 @@ bool Job::unmountFilesystems(const QString &drivePath)
                      QStringLiteral("GetManagedObjects"));
     // An error reply carries its message as its one argument.
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
-        m_err << reply.errorMessage();
-        m_err.flush();
-        QCoreApplication::exit(2);
+        fail(reply.errorMessage(), 2);
         return false;
     }
 

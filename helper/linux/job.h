@@ -39,6 +39,9 @@ protected:
     static QDBusMessage callUdisks(const QString &path, const QString &interface, const QString &method,
                                    const QVariantList &arguments = {});
 
+    // Writes the message to standard error at once and sets the exit status.
+    void fail(const QString &message, int status);
+
     QString m_image;
     QString m_device;
     QTextStream m_out;

@@ -34,13 +34,6 @@ RestoreJob::RestoreJob(const QString &device)
 
 RestoreJob::~RestoreJob() = default;
 
-void RestoreJob::fail(const QString &message, int status)
-{
-    m_err << message;
-    m_err.flush();
-    QCoreApplication::exit(status);
-}
-
 void RestoreJob::work()
 {
     m_fd = getDescriptor();

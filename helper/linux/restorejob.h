@@ -11,7 +11,4 @@ public:
 
 public slots:
     void work() override;
-
-private:
-    void fail(const QString &message, int status);
 };

@@ -92,13 +92,6 @@ bool WriteJob::write(int fd)
     return writePlain(fd);
 }
 
-void WriteJob::fail(const QString &message, int status)
-{
-    m_err << message;
-    m_err.flush();
-    QCoreApplication::exit(status);
-}
-
 bool WriteJob::writeBlock(int fd, char *buffer, std::size_t length, std::size_t bufferSize)
 {
     std::size_t padded = length;

@@ -27,7 +27,6 @@ private:
     // Writes length bytes from buffer; a final block shorter than the device's
     // logical block size is padded with zeros, since O_DIRECT refuses it.
     bool writeBlock(int fd, char *buffer, std::size_t length, std::size_t bufferSize);
-    void fail(const QString &message, int status);
 
     QFileSystemWatcher m_watcher;
     std::size_t m_blockSize = 512;
