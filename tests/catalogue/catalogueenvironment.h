@@ -58,6 +58,12 @@ inline bool fetchesEnded(int timeout = 30000)
         timeout);
 }
 
+inline bool write(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
 inline void deleteLaterNow()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
