@@ -4,6 +4,7 @@
 #include "messagehandler.h"
 #include "options.h"
 #include "portalfiledialog.h"
+#include "releasemanager.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -57,7 +58,8 @@ int main(int argc, char **argv)
     // drives: the DriveManager singleton goes here.
     context->setContextProperty(QStringLiteral("portalFileDialog"), new PortalFileDialog(app, 0));
     context->setContextProperty(QStringLiteral("flashwrightVersion"), AppInfo::version);
-    // releases: the ReleaseManager goes here.
+    // Lives until the process ends: its catalogue fetches report back to it.
+    context->setContextProperty(QStringLiteral("releases"), new ReleaseManager());
 
     qCDebug(MessageHandler::category) << "Loading the QML source code";
     engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));

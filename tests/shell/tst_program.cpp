@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,6 +24,7 @@ private:
 
     PrivateBus m_bus { PrivateBus::Session };
     QTemporaryDir m_home;
+    quint16 m_closedPort = 0;
 };
 
 void TestProgram::initTestCase()
@@ -30,6 +32,9 @@ void TestProgram::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QVERIFY(m_home.isValid());
     QVERIFY(QDir(m_home.path()).mkpath(QStringLiteral("runtime")));
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    m_closedPort = probe.serverPort();
     // A bus of our own, so that no desktop portal of the machine is found.
     if (!m_bus.start())
         QSKIP(qPrintable(QStringLiteral("no private session bus: ") + m_bus.errorString()));
@@ -46,6 +51,14 @@ QProcessEnvironment TestProgram::environment(const QString &locale) const
     environment.remove(QStringLiteral("LC_MESSAGES"));
     environment.insert(QStringLiteral("LC_ALL"), locale);
     environment.insert(QStringLiteral("LANG"), locale);
+    // The catalogue is fetched at start, from the maker's server unless a
+    // row names another feed: a proxy address where nobody listens keeps
+    // that fetch, and its name lookup, on this machine.
+    const QString nowhere = QStringLiteral("http://127.0.0.1:%1").arg(m_closedPort);
+    environment.insert(QStringLiteral("http_proxy"), nowhere);
+    environment.insert(QStringLiteral("https_proxy"), nowhere);
+    environment.remove(QStringLiteral("no_proxy"));
+    environment.remove(QStringLiteral("NO_PROXY"));
     return environment;
 }
 
@@ -99,6 +112,7 @@ void TestProgram::startsUp()
     qsizetype last = -1;
     for (const QByteArray &expected :
          { QByteArray("debug: Application constructed"), QByteArray("debug: Injecting QML context properties"),
+           QByteArray("debug: ReleaseManager construction"),
            QByteArray("debug: Loading the QML source code"), QByteArray("debug: Starting the application") }) {
         const qsizetype at = lines.indexOf(expected);
         QVERIFY2(at > last,
