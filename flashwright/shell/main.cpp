@@ -1,6 +1,7 @@
 #include "appinfo.h"
 #include "crashhandler.h"
 #include "downloadmanager.h"
+#include "drivemanager.h"
 #include "messagehandler.h"
 #include "options.h"
 #include "portalfiledialog.h"
@@ -55,11 +56,17 @@ int main(int argc, char **argv)
     // drives, portalFileDialog, flashwrightVersion, releases. The singletons come
     // into being here, after the command line has been read.
     context->setContextProperty(QStringLiteral("downloadManager"), DownloadManager::instance());
-    // drives: the DriveManager singleton goes here.
+    // The drive provider is chosen here, from the --testing option.
+    DriveManager *drives = DriveManager::instance();
+    context->setContextProperty(QStringLiteral("drives"), drives);
     context->setContextProperty(QStringLiteral("portalFileDialog"), new PortalFileDialog(app, 0));
     context->setContextProperty(QStringLiteral("flashwrightVersion"), AppInfo::version);
     // Lives until the process ends: its catalogue fetches report back to it.
-    context->setContextProperty(QStringLiteral("releases"), new ReleaseManager());
+    auto *releases = new ReleaseManager();
+    // A ready image cannot be written while no drive can be listed.
+    releases->setDriveBackend(drives);
+    QObject::connect(drives, &DriveManager::isBackendBrokenChanged, releases, &ReleaseManager::onDriveBackendChanged);
+    context->setContextProperty(QStringLiteral("releases"), releases);
 
     qCDebug(MessageHandler::category) << "Loading the QML source code";
     engine->load(QUrl(QStringLiteral("qrc:/qml/main.qml")));

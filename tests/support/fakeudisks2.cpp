@@ -1,5 +1,7 @@
 #include "fakeudisks2.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -120,4 +122,50 @@ bool FakeUDisks2::waitForCall(const QString &method, int timeoutMs) const
         QTest::qWait(20);
     }
     return true;
+}
+
+bool FakeUDisks2::control(const QString &method, const QVariantList &arguments, QVariant *result)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.UDisks2"),
+                                                       QStringLiteral("/org/freedesktop/UDisks2"),
+                                                       QStringLiteral("org.flashwright.FakeUDisks2.Control"), method);
+    call.setArguments(arguments);
+    const QDBusMessage reply = QDBusConnection::systemBus().call(call);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        m_errorString = method + QStringLiteral(": ") + reply.errorMessage();
+        return false;
+    }
+    if (result)
+        *result = reply.arguments().value(0);
+    return true;
+}
+
+bool FakeUDisks2::addObject(const QString &path, const QJsonObject &config)
+{
+    return control(QStringLiteral("AddObject"),
+                   { path, QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact)) });
+}
+
+bool FakeUDisks2::removeObject(const QString &path)
+{
+    return control(QStringLiteral("RemoveObject"), { path });
+}
+
+bool FakeUDisks2::updateObject(const QString &path, const QJsonObject &changes)
+{
+    return control(QStringLiteral("UpdateObject"),
+                   { path, QString::fromUtf8(QJsonDocument(changes).toJson(QJsonDocument::Compact)) });
+}
+
+bool FakeUDisks2::holdManagedObjects(bool hold)
+{
+    return control(QStringLiteral("HoldManagedObjects"), { hold });
+}
+
+int FakeUDisks2::releaseManagedObjects()
+{
+    QVariant count;
+    if (!control(QStringLiteral("ReleaseManagedObjects"), {}, &count))
+        return -1;
+    return count.toInt();
 }

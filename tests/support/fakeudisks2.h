@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVariant>
 
 // The fake UDisks2 service (fakeudisks2.py beside this file) on the bus that
 // DBUS_SYSTEM_BUS_ADDRESS names, usually a PrivateBus started before. The JSON
@@ -40,7 +41,23 @@ public:
     // Waits, running the event loop, until a call of that method arrives.
     bool waitForCall(const QString &method, int timeoutMs = 10000) const;
 
+    // Changes while the service runs, each announced with the signals UDisks2
+    // sends for it (InterfacesAdded with the object's full interfaces,
+    // InterfacesRemoved, PropertiesChanged); the signals are on their way
+    // before these return. Keys as in the configuration; a null value in
+    // `changes` deletes that key. False, with errorString(), on failure.
+    bool addObject(const QString &path, const QJsonObject &config);
+    bool removeObject(const QString &path);
+    bool updateObject(const QString &path, const QJsonObject &changes);
+    // While held, GetManagedObjects replies carry the state at the time of
+    // the call but are sent only by releaseManagedObjects(), which returns
+    // how many it sent (-1 on failure).
+    bool holdManagedObjects(bool hold);
+    int releaseManagedObjects();
+
 private:
+    bool control(const QString &method, const QVariantList &arguments, QVariant *result = nullptr);
+
     QTemporaryDir m_dir;
     PythonService m_service { QStringLiteral("the fake UDisks2 service") };
     QString m_logPath;

@@ -8,6 +8,7 @@ org.freedesktop.UDisks2, prints "READY" on standard output and serves until it
 is terminated. Every method call it receives is appended to LOG as one JSON
 object per line: {"interface", "method", "object", "args", "signature",
 "optionTypes"} (optionTypes: the D-Bus type of each value of the call's a{sv}).
+Calls of the control interface (below) are not logged.
 
 CONFIG:
 {
@@ -16,7 +17,10 @@ CONFIG:
     "/org/freedesktop/UDisks2/block_devices/sdb": {
       "drive": "/org/freedesktop/UDisks2/drives/d1",   # default "/"
       "idType": "", "device": "/dev/sdb",
+      "cryptoBackingDevice": "/org/.../block_devices/sdb2", # default "/"
       "filesystem": {} or {"unmountError": "text"},   # has a Filesystem
+      "mountPoints": ["/", "/boot"],   # MountPoints of the Filesystem (implies one)
+      "swap": {"active": true},        # has a Swapspace
       "partitionOf": "/org/.../block_devices/sdb",     # has a Partition (Table)
       "partitionTable": {} or {"partition": PATH} or {"error": "text"},
       "open": {"file": PATH} or {"error": "text"} or {"pipe": true},
@@ -27,6 +31,22 @@ CONFIG:
 }
 An error may also be given as {"name": "org.freedesktop.UDisks2.Error.X",
 "message": "text"}.
+A drive's keys are its properties (Removable, Optical, MediaAvailable,
+ConnectionBus, Vendor, Model, Size, MediaCompatibility, ...).
+
+Control interface org.flashwright.FakeUDisks2.Control at /org/freedesktop/UDisks2,
+for changes while the service runs, with the signals UDisks2 sends for them:
+  AddObject(path, json)      a block (under block_devices) or a drive object with
+                             the keys above; InterfacesAdded with all its interfaces
+  RemoveObject(path)         InterfacesRemoved with all its interfaces
+  UpdateObject(path, json)   merges the keys into the object (null deletes one);
+                             PropertiesChanged for each interface whose properties
+                             changed, InterfacesAdded/-Removed for interfaces that
+                             came or went
+  HoldManagedObjects(b)      while on, GetManagedObjects replies are computed at
+                             once but held back ...
+  ReleaseManagedObjects()    ... until this sends them, oldest first; returns
+                             how many were held
 
 "open" hands back a descriptor of PATH opened read-write (without O_DIRECT:
 the test's files usually live on tmpfs, which refuses it), or the write end of
@@ -57,7 +77,10 @@ DRIVE = 'org.freedesktop.UDisks2.Drive'
 PROPERTIES = 'org.freedesktop.DBus.Properties'
 MANAGER = 'org.freedesktop.DBus.ObjectManager'
 INTROSPECTABLE = 'org.freedesktop.DBus.Introspectable'
+SWAPSPACE = 'org.freedesktop.UDisks2.Swapspace'
+CONTROL = 'org.flashwright.FakeUDisks2.Control'
 DEFAULT_ERROR = 'org.freedesktop.UDisks2.Error.Failed'
+DRIVES_PREFIX = ROOT + '/drives/'
 
 TYPE_CODES = {
     dbus.Boolean: 'b', dbus.Byte: 'y', dbus.Int16: 'n', dbus.UInt16: 'q',
@@ -66,8 +89,9 @@ TYPE_CODES = {
     dbus.Signature: 'g', dbus.types.UnixFd: 'h',
 }
 
-DRIVE_TYPES = {'Removable': 'b', 'Optical': 'b', 'MediaAvailable': 'b',
-               'ConnectionBus': 's', 'Vendor': 's', 'Model': 's', 'Size': 't'}
+DRIVE_TYPES = {'Removable': 'b', 'Optical': 'b', 'MediaAvailable': 'b', 'MediaRemovable': 'b',
+               'Ejectable': 'b', 'ConnectionBus': 's', 'Vendor': 's', 'Model': 's', 'Size': 't',
+               'Media': 's', 'MediaCompatibility': 'as'}
 
 
 def type_code(value):
@@ -113,7 +137,27 @@ def variant(code, value):
         return dbus.UInt64(value)
     if code == 'ay':
         return dbus.Array([dbus.Byte(b) for b in value], signature='y')
+    if code == 'aay':
+        return dbus.Array([variant('ay', v) for v in value], signature='ay')
+    if code == 'as':
+        return dbus.Array([dbus.String(v) for v in value], signature='s')
     raise ValueError(code)
+
+
+def interfaces_payload(interfaces):
+    """{interface: {property: (code, value)}} as the a{sa{sv}} of the signals and replies."""
+    payload = dbus.Dictionary({}, signature='sa{sv}')
+    for interface, props in interfaces.items():
+        payload[interface] = dbus.Dictionary({k: variant(c, v) for k, (c, v) in props.items()}, signature='sv')
+    return payload
+
+
+def merge(target, changes):
+    for key, value in changes.items():
+        if value is None:
+            target.pop(key, None)
+        else:
+            target[key] = value
 
 
 class Service:
@@ -124,7 +168,10 @@ class Service:
         self.log = open(log_path, 'a', buffering=1, encoding='utf-8')
         self.address = os.environ['DBUS_SYSTEM_BUS_ADDRESS']
         self.connections = []
-        self.keep = []
+        self.closed = set()
+        self.objects = {}  # connection -> {path: FakeObject}
+        self.hold = False
+        self.held = []
 
     def record(self, interface, method, path, args):
         entry = {'interface': interface, 'method': method, 'object': path,
@@ -144,9 +191,14 @@ class Service:
                 'Drive': ('o', b.get('drive', '/')),
                 'IdType': ('s', b.get('idType', '')),
                 'Device': ('ay', os.fsencode(b.get('device', '/dev/fake')) + b'\0'),
+                'CryptoBackingDevice': ('o', b.get('cryptoBackingDevice', '/')),
             }
-            if 'filesystem' in b:
-                result[FILESYSTEM] = {}
+            if 'filesystem' in b or 'mountPoints' in b:
+                result[FILESYSTEM] = {
+                    'MountPoints': ('aay', [os.fsencode(m) + b'\0' for m in b.get('mountPoints', [])]),
+                }
+            if 'swap' in b:
+                result[SWAPSPACE] = {'Active': ('b', bool(b['swap'].get('active', False)))}
             if 'partitionOf' in b:
                 result[PARTITION] = {'Table': ('o', b['partitionOf'])}
             if 'partitionTable' in b:
@@ -156,22 +208,83 @@ class Service:
             result[DRIVE] = {k: (DRIVE_TYPES.get(k, 's'), v) for k, v in d.items()}
         return result
 
+    def paths(self):
+        return list(self.blocks) + list(self.drives)
+
+    def table(self, path):
+        return self.drives if path.startswith(DRIVES_PREFIX) else self.blocks
+
     def serve(self):
         """Opens one more connection, exports every object on it and asks for the name."""
         conn = dbus.bus.BusConnection(self.address)
-        objects = [FakeObject(conn, ROOT, self)]
-        for path in list(self.blocks) + list(self.drives):
-            objects.append(FakeObject(conn, path, self))
+        self.objects[conn] = {ROOT: FakeObject(conn, ROOT, self)}
+        for path in self.paths():
+            self.objects[conn][path] = FakeObject(conn, path, self)
         conn.request_name(BUS_NAME, 0)
         self.connections.append(conn)
-        self.keep.append(objects)
         return conn
 
     def drop(self, conn):
         # A queued standby takes the name over; keep one in reserve.
         self.serve()
+        self.closed.add(conn)
         conn.close()
         return False
+
+    def owner(self, path):
+        """The object at path on the connection that owns the name: signals
+        from any other connection would not reach clients that follow it."""
+        for conn in self.connections:
+            if conn not in self.closed:
+                return self.objects[conn][path]
+        raise RuntimeError('no open connection')
+
+    def managed_objects(self):
+        result = dbus.Dictionary({}, signature='oa{sa{sv}}')
+        for path in self.paths():
+            result[dbus.ObjectPath(path)] = interfaces_payload(self.interfaces(path))
+        return result
+
+    def add_object(self, path, config):
+        if path in self.blocks or path in self.drives or path == ROOT:
+            raise dbus.exceptions.DBusException('object exists: ' + path)
+        self.table(path)[path] = config
+        for conn in self.connections:
+            if conn not in self.closed:
+                self.objects[conn][path] = FakeObject(conn, path, self)
+        self.owner(ROOT).InterfacesAdded(dbus.ObjectPath(path), interfaces_payload(self.interfaces(path)))
+
+    def remove_object(self, path):
+        if path not in self.blocks and path not in self.drives:
+            raise dbus.exceptions.DBusException('no such object: ' + path)
+        names = dbus.Array(list(self.interfaces(path)), signature='s')
+        self.owner(ROOT).InterfacesRemoved(dbus.ObjectPath(path), names)
+        del self.table(path)[path]
+        for conn in self.connections:
+            obj = self.objects[conn].pop(path, None)
+            if obj is not None and conn not in self.closed:
+                obj.remove_from_connection()
+
+    def update_object(self, path, changes):
+        if path not in self.blocks and path not in self.drives:
+            raise dbus.exceptions.DBusException('no such object: ' + path)
+        before = self.interfaces(path)
+        merge(self.table(path)[path], changes)
+        after = self.interfaces(path)
+        obj = self.owner(path)
+        added = {i: p for i, p in after.items() if i not in before}
+        if added:
+            self.owner(ROOT).InterfacesAdded(dbus.ObjectPath(path), interfaces_payload(added))
+        for interface, props in after.items():
+            if interface in added:
+                continue
+            changed = {k: v for k, v in props.items() if before[interface].get(k) != v}
+            if changed:
+                obj.PropertiesChanged(interface, interfaces_payload({interface: changed})[interface],
+                                      dbus.Array([], signature='s'))
+        removed = [i for i in before if i not in after]
+        if removed:
+            self.owner(ROOT).InterfacesRemoved(dbus.ObjectPath(path), dbus.Array(removed, signature='s'))
 
 
 def properties_xml(props):
@@ -218,7 +331,10 @@ class FakeObject(dbus.service.Object):
                  '<arg type="a{sv}" direction="out"/></method></interface>' % PROPERTIES]
         if self.path == ROOT:
             parts.append('<interface name="%s"><method name="GetManagedObjects">'
-                         '<arg type="a{oa{sa{sv}}}" direction="out"/></method></interface>' % MANAGER)
+                         '<arg type="a{oa{sa{sv}}}" direction="out"/></method>'
+                         '<signal name="InterfacesAdded"><arg type="o"/><arg type="a{sa{sv}}"/></signal>'
+                         '<signal name="InterfacesRemoved"><arg type="o"/><arg type="as"/></signal>'
+                         '</interface>' % MANAGER)
         for interface, props in self.service.interfaces(self.path).items():
             parts.append('<interface name="%s">%s%s</interface>'
                          % (interface, METHODS_XML.get(interface, ''), properties_xml(props)))
@@ -241,23 +357,59 @@ class FakeObject(dbus.service.Object):
         props = self.service.interfaces(self.path).get(str(interface), {})
         return dbus.Dictionary({k: variant(c, v) for k, (c, v) in props.items()}, signature='sv')
 
-    @dbus.service.method(MANAGER, in_signature='', out_signature='a{oa{sa{sv}}}')
-    def GetManagedObjects(self):
+    @dbus.service.method(MANAGER, in_signature='', out_signature='a{oa{sa{sv}}}',
+                         async_callbacks=('reply', 'fail'))
+    def GetManagedObjects(self, reply, fail):
         self.service.record(MANAGER, 'GetManagedObjects', self.path, [])
         if self.path != ROOT:
-            raise dbus.exceptions.DBusException('No object manager here',
-                                                name='org.freedesktop.DBus.Error.UnknownMethod')
+            fail(dbus.exceptions.DBusException('No object manager here',
+                                               name='org.freedesktop.DBus.Error.UnknownMethod'))
+            return
         error = self.service.config.get('managedObjectsError')
         if error is not None:
-            raise dbus_error(error)
-        result = dbus.Dictionary({}, signature='oa{sa{sv}}')
-        for path in list(self.service.blocks) + list(self.service.drives):
-            interfaces = dbus.Dictionary({}, signature='sa{sv}')
-            for interface, props in self.service.interfaces(path).items():
-                interfaces[interface] = dbus.Dictionary({k: variant(c, v) for k, (c, v) in props.items()},
-                                                        signature='sv')
-            result[dbus.ObjectPath(path)] = interfaces
-        return result
+            fail(dbus_error(error))
+            return
+        # The state of this moment, even when the reply is held back.
+        result = self.service.managed_objects()
+        if self.service.hold:
+            self.service.held.append((reply, result))
+        else:
+            reply(result)
+
+    @dbus.service.signal(MANAGER, signature='oa{sa{sv}}')
+    def InterfacesAdded(self, path, interfaces):
+        pass
+
+    @dbus.service.signal(MANAGER, signature='oas')
+    def InterfacesRemoved(self, path, interfaces):
+        pass
+
+    @dbus.service.signal(PROPERTIES, signature='sa{sv}as')
+    def PropertiesChanged(self, interface, changed, invalidated):
+        pass
+
+    @dbus.service.method(CONTROL, in_signature='ss', out_signature='')
+    def AddObject(self, path, config):
+        self.service.add_object(str(path), json.loads(config))
+
+    @dbus.service.method(CONTROL, in_signature='s', out_signature='')
+    def RemoveObject(self, path):
+        self.service.remove_object(str(path))
+
+    @dbus.service.method(CONTROL, in_signature='ss', out_signature='')
+    def UpdateObject(self, path, changes):
+        self.service.update_object(str(path), json.loads(changes))
+
+    @dbus.service.method(CONTROL, in_signature='b', out_signature='')
+    def HoldManagedObjects(self, hold):
+        self.service.hold = bool(hold)
+
+    @dbus.service.method(CONTROL, in_signature='', out_signature='u')
+    def ReleaseManagedObjects(self):
+        held, self.service.held = self.service.held, []
+        for reply, result in held:
+            reply(result)
+        return len(held)
 
     @dbus.service.method(FILESYSTEM, in_signature='a{sv}', out_signature='')
     def Unmount(self, options):

@@ -1,7 +1,22 @@
 #include "privatebus.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QFile>
 #include <QStandardPaths>
+
+namespace {
+// The machine's system bus, where the real UDisks2 lives.
+const QString machineSystemBus = QStringLiteral("unix:path=/run/dbus/system_bus_socket");
+
+QString busId(const QDBusConnection &connection)
+{
+    const QDBusMessage reply = connection.call(
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toString() : QString();
+}
+} // namespace
 
 PrivateBus::PrivateBus(Kind kind)
     : m_kind(kind)
@@ -86,4 +101,29 @@ void PrivateBus::stop()
             m_daemon.waitForFinished(3000);
         }
     }
+}
+
+bool PrivateBus::isSystemBusPrivate(QString *why)
+{
+    const QString address = qEnvironmentVariable(variableName(System));
+    if (address.isEmpty()) {
+        *why = QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS is not set, so the machine's system bus would be used");
+        return false;
+    }
+    const QDBusConnection ours = QDBusConnection::systemBus();
+    const QString ourId = busId(ours);
+    if (!ours.isConnected() || ourId.isEmpty()) {
+        *why = QStringLiteral("the system bus at %1 does not answer").arg(address);
+        return false;
+    }
+    if (QFile::exists(machineSystemBus.mid(int(qstrlen("unix:path="))))) {
+        const QString name = QStringLiteral("flashwright-machine-system-bus");
+        const QString machineId = busId(QDBusConnection::connectToBus(machineSystemBus, name));
+        QDBusConnection::disconnectFromBus(name);
+        if (machineId == ourId) {
+            *why = QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS (%1) leads to the machine's system bus").arg(address);
+            return false;
+        }
+    }
+    return true;
 }

@@ -28,6 +28,12 @@ public:
     [[nodiscard]] QString errorString() const { return m_errorString; }
     [[nodiscard]] static const char *variableName(Kind kind);
 
+    // True when this process's system bus connection reaches a daemon other
+    // than the machine's own system bus, so nothing a test asks of "UDisks2"
+    // there can reach a real drive. Tests that start writes or restores
+    // refuse to run otherwise; `why` says what is wrong.
+    [[nodiscard]] static bool isSystemBusPrivate(QString *why);
+
 private:
     Kind m_kind;
     QTemporaryDir m_dir;

@@ -1,0 +1,172 @@
+#include "drive.h"
+
+#include "driveprovider.h"
+#include "progress.h"
+#include "releasevariant.h"
+
+Drive::Drive(DriveProvider *parent, const QString &name, quint64 size, bool containsLive)
+    : QObject(parent)
+    , m_progress(new Progress(this, 0.0, 1.0))
+    , m_name(name)
+    , m_size(size)
+    , m_restoreStatus(containsLive ? CONTAINS_LIVE : CLEAN)
+{ }
+
+void Drive::updateDrive(const QString &name, quint64 size, bool containsLive)
+{
+    if (name != m_name || size != m_size) {
+        m_name = name;
+        m_size = size;
+        emit infoChanged();
+    }
+    // A restore's outcome stays on show; only an idle drive follows the scans.
+    if (m_restoreStatus == CLEAN || m_restoreStatus == CONTAINS_LIVE)
+        setRestoreStatus(containsLive ? CONTAINS_LIVE : CLEAN);
+}
+
+QString Drive::name() const
+{
+    return QStringLiteral("%1 (%2)").arg(m_name, readableSize());
+}
+
+QString Drive::readableSize() const
+{
+    const quint64 n = m_size;
+    const auto oneDecimal = [n](double divisor, const char *unit) {
+        return QStringLiteral("%1 %2").arg(QString::number(double(n) / divisor, 'f', 1), QLatin1String(unit));
+    };
+    if (n < 1000ULL)
+        return QStringLiteral("%1 B").arg(n);
+    if (n < 1000000ULL)
+        return oneDecimal(1e3, "KB");
+    if (n < 1000000000ULL)
+        return oneDecimal(1e6, "MB");
+    if (n < 1000000000000ULL)
+        return oneDecimal(1e9, "GB");
+    if (n < 1000000000000000ULL)
+        return oneDecimal(1e12, "TB");
+    // The largest unit keeps the divisor of the one before it.
+    return oneDecimal(1e15, "EB");
+}
+
+double Drive::size() const
+{
+    return double(m_size);
+}
+
+Drive::RestoreStatus Drive::restoreStatus()
+{
+    return m_restoreStatus;
+}
+
+bool Drive::delayedWrite() const
+{
+    return m_delayedWrite;
+}
+
+void Drive::setDelayedWrite(const bool &o)
+{
+    if (o == m_delayedWrite)
+        return;
+    m_delayedWrite = o;
+    emit delayedWriteChanged();
+    if (o)
+        write(image());
+    else
+        cancel();
+}
+
+void Drive::setImage(ReleaseVariant *data)
+{
+    setImagePointer(data);
+    if (data)
+        data->setErrorString(QString());
+}
+
+bool Drive::write(ReleaseVariant *data)
+{
+    setImage(data);
+    if (!data)
+        return false;
+
+    // The announced size must be known for the check to apply; the real
+    // (unpacked) size is what has to fit.
+    const bool tooSmall = data->size() > 0 && size() > 0 && double(data->realSize()) > size();
+    if (tooSmall) {
+        setDelayedWrite(false);
+        data->setErrorString(tr("This drive is not large enough."));
+        // The page hides errors while an image is ready to write, so the
+        // refusal would pass unseen. A download still running keeps its
+        // status: it belongs to the download, and the error shows there.
+        if (isWritable(data->status()))
+            data->setStatus(ReleaseVariant::FAILED);
+        return false;
+    }
+    return true;
+}
+
+bool Drive::isWritable(int status)
+{
+    switch (status) {
+    case ReleaseVariant::READY:
+    case ReleaseVariant::FAILED:
+    case ReleaseVariant::FAILED_VERIFICATION:
+    case ReleaseVariant::FINISHED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Drive::cancel()
+{
+    m_delayedWrite = false;
+    emit delayedWriteChanged();
+    m_restoreStatus = CLEAN;
+    emit restoreStatusChanged();
+}
+
+void Drive::setRestoreStatus(Drive::RestoreStatus o)
+{
+    if (o == m_restoreStatus)
+        return;
+    m_restoreStatus = o;
+    emit restoreStatusChanged();
+}
+
+bool Drive::operator==(const Drive &o) const
+{
+    return name() == o.name() && size() == o.size();
+}
+
+ReleaseVariant *Drive::image() const
+{
+    return m_image;
+}
+
+void Drive::setImagePointer(ReleaseVariant *data)
+{
+    m_image = data;
+}
+
+void Drive::setBusy(bool busy)
+{
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    emit busyChanged();
+}
+
+void Drive::clearDelayedWrite()
+{
+    if (!m_delayedWrite)
+        return;
+    m_delayedWrite = false;
+    emit delayedWriteChanged();
+}
+
+void Drive::announceRestoreStatus(RestoreStatus o)
+{
+    m_restoreStatus = o;
+    emit restoreStatusChanged();
+}

@@ -1,0 +1,124 @@
+#include "fakedrive.h"
+
+#include "fakedriveprovider.h"
+#include "notifications.h"
+#include "progress.h"
+#include "releasevariant.h"
+
+namespace {
+constexpr int stepMs = 100;
+constexpr double stepBytes = 123456789.0;
+constexpr int restoreMs = 5000;
+constexpr int removeAfterRestoreMs = 5000;
+constexpr int newRestoreableMs = 2000;
+constexpr int newGetsDisconnectedMs = 5000;
+} // namespace
+
+FakeDrive::FakeDrive(FakeDriveProvider *parent, const QString &name, quint64 size, bool containsLive)
+    : Drive(parent, name, size, containsLive)
+    , m_writeTimer(this)
+    , m_restoreTimer(this)
+    , m_removeTimer(this)
+{
+    progress()->setTo(double(size));
+    for (QTimer *timer : { &m_writeTimer, &m_restoreTimer, &m_removeTimer })
+        timer->setSingleShot(true);
+    connect(&m_writeTimer, &QTimer::timeout, this, &FakeDrive::writingAdvanced);
+    connect(&m_restoreTimer, &QTimer::timeout, this, &FakeDrive::restoringFinished);
+    connect(&m_removeTimer, &QTimer::timeout, this, &FakeDrive::selfdestruct);
+}
+
+FakeDriveProvider *FakeDrive::provider() const
+{
+    return static_cast<FakeDriveProvider *>(parent());
+}
+
+bool FakeDrive::write(ReleaseVariant *data)
+{
+    // One simulated write at a time, like one helper per drive.
+    if (isBusy())
+        return false;
+    if (!Drive::write(data))
+        return false;
+    progress()->setValue(0);
+    data->setStatus(ReleaseVariant::WRITING);
+    setBusy(true);
+    m_writeTimer.start(stepMs);
+    return true;
+}
+
+void FakeDrive::finishWrite()
+{
+    setBusy(false);
+}
+
+void FakeDrive::writingAdvanced()
+{
+    ReleaseVariant *data = image();
+    progress()->setValue(progress()->value() + stepBytes);
+    if (!data) {
+        finishWrite();
+        return;
+    }
+    const double value = progress()->value();
+    const double half = double(byteSize() / 2);
+    if (value >= size()) {
+        finishWrite();
+        data->setStatus(ReleaseVariant::FINISHED);
+        Notifications::notify(QStringLiteral("Success"), QStringLiteral("Yes!"));
+    } else if (rawName() == QLatin1String("Fails") && value >= half) {
+        finishWrite();
+        data->setStatus(ReleaseVariant::FAILED);
+        data->setErrorString(QStringLiteral("Some error string."));
+        Notifications::notify(QStringLiteral("Failed"), QStringLiteral("FAILED"));
+    } else if (rawName() == QLatin1String("Gets Disconnected") && value >= half) {
+        finishWrite();
+        FakeDriveProvider *owner = provider();
+        emit owner->driveRemoved(this);
+        QTimer::singleShot(newGetsDisconnectedMs, owner, &FakeDriveProvider::createNewGetsDisconnected);
+        deleteLater();
+        data->setStatus(ReleaseVariant::FAILED);
+        data->setErrorString(QStringLiteral("Drive %1 got disconnected.").arg(name()));
+        Notifications::notify(QStringLiteral("Failed"), QStringLiteral("FAILED"));
+    } else {
+        m_writeTimer.start(stepMs);
+    }
+}
+
+void FakeDrive::cancel()
+{
+    const bool wasWriting = m_writeTimer.isActive();
+    m_writeTimer.stop();
+    m_restoreTimer.stop();
+    setBusy(false);
+    ReleaseVariant *data = image();
+    if (wasWriting && data && data->status() == ReleaseVariant::WRITING) {
+        data->setErrorString(QStringLiteral("Stopped before writing has finished."));
+        data->setStatus(ReleaseVariant::FAILED);
+    }
+    Drive::cancel();
+}
+
+void FakeDrive::restore()
+{
+    if (isBusy())
+        return;
+    setBusy(true);
+    announceRestoreStatus(RESTORING);
+    m_restoreTimer.start(restoreMs);
+}
+
+void FakeDrive::restoringFinished()
+{
+    setBusy(false);
+    announceRestoreStatus(byteSize() % 2 == 1 ? RESTORE_ERROR : RESTORED);
+    m_removeTimer.start(removeAfterRestoreMs);
+}
+
+void FakeDrive::selfdestruct()
+{
+    FakeDriveProvider *owner = provider();
+    emit owner->driveRemoved(this);
+    QTimer::singleShot(newRestoreableMs, owner, &FakeDriveProvider::createNewRestoreable);
+    deleteLater();
+}

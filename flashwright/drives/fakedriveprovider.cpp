@@ -1,0 +1,41 @@
+#include "fakedriveprovider.h"
+
+#include "drivemanager.h"
+#include "fakedrive.h"
+
+#include <QTimer>
+
+quint64 FakeDriveProvider::s_nextRestoreableSize = 4444444444ULL;
+
+FakeDriveProvider::FakeDriveProvider(DriveManager *parent)
+    : DriveProvider(parent)
+{
+    // The manager connects to this provider only after the constructor returns.
+    QTimer::singleShot(0, this, &FakeDriveProvider::connectDrives);
+}
+
+void FakeDriveProvider::connectDrives()
+{
+    const struct
+    {
+        const char *name;
+        quint64 size;
+    } drives[] { { "Okay", 12345678900ULL },
+                 { "Fails", 9876543210ULL },
+                 { "Not Large Enough", 10000ULL },
+                 { "Gets Disconnected", 10000000000ULL } };
+    for (const auto &drive : drives)
+        emit driveConnected(new FakeDrive(this, QString::fromLatin1(drive.name), drive.size, false));
+    QTimer::singleShot(2000, this, &FakeDriveProvider::createNewRestoreable);
+}
+
+void FakeDriveProvider::createNewRestoreable()
+{
+    emit driveConnected(new FakeDrive(this, QStringLiteral("Contains Live"), s_nextRestoreableSize, true));
+    ++s_nextRestoreableSize;
+}
+
+void FakeDriveProvider::createNewGetsDisconnected()
+{
+    emit driveConnected(new FakeDrive(this, QStringLiteral("Gets Disconnected"), 1000000000ULL, false));
+}

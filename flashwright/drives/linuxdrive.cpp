@@ -1,0 +1,336 @@
+#include "linuxdrive.h"
+
+#include "linuxdriveprovider.h"
+#include "messagehandler.h"
+#include "notifications.h"
+#include "progress.h"
+#include "releasevariant.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cmath>
+#include <utility>
+
+LinuxDrive::LinuxDrive(LinuxDriveProvider *parent, QString device, QString name, quint64 size, bool containsLive)
+    : Drive(parent, name, size, containsLive)
+    , m_device(std::move(device))
+{ }
+
+LinuxDrive::~LinuxDrive()
+{
+    ReleaseVariant *data = image();
+    // Only a write of this drive: the image may since have gone to another one.
+    if (data && isHelperRunning()
+        && (data->status() == ReleaseVariant::WRITING || data->status() == ReleaseVariant::WRITE_VERIFYING)) {
+        data->setErrorString(tr("The drive was removed while it was written to."));
+        data->setStatus(ReleaseVariant::FAILED);
+    }
+    if (m_process) {
+        // Nothing it reports may reach this half-destroyed drive; as a child
+        // it is then killed and deleted with it.
+        m_process->disconnect(this);
+        m_process->kill();
+    }
+}
+
+QString LinuxDrive::helperPath()
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QStringList candidates {
+        appDir + QStringLiteral("/../helper/linux/helper"), appDir + QStringLiteral("/helper"),
+        QStringLiteral("%1/%2").arg(QStringLiteral("/usr/libexec/flashwright"), QStringLiteral("helper"))
+    };
+    for (const QString &candidate : candidates) {
+        // A directory or a file that cannot be run would only fail later,
+        // after the image had been taken over.
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable())
+            return candidate;
+    }
+    return QString();
+}
+
+bool LinuxDrive::isHelperRunning() const
+{
+    return m_process && m_process->state() != QProcess::NotRunning;
+}
+
+void LinuxDrive::refuse(ReleaseVariant *data, const QString &message)
+{
+    qCWarning(MessageHandler::category) << metaObject()->className() << "Not writing:" << message;
+    data->setErrorString(message);
+    if (isWritable(data->status()))
+        data->setStatus(ReleaseVariant::FAILED);
+    clearDelayedWrite();
+}
+
+bool LinuxDrive::write(ReleaseVariant *data)
+{
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Will now write"
+                                      << (data ? data->iso() : QString()) << "to" << m_device;
+    if (isHelperRunning()) {
+        // A second helper on the same drive would write over the first.
+        qCWarning(MessageHandler::category) << metaObject()->className() << "A helper is still running for" << m_device;
+        return false;
+    }
+    if (!Drive::write(data))
+        return false;
+
+    // A finished image is written from its file; one still downloading from
+    // its part file, which the helper watches until the download is done.
+    const bool takesOver = isWritable(data->status());
+    const QString path = takesOver ? data->iso() : data->temporaryPath();
+    if (path.isEmpty()) {
+        refuse(data, tr("There is no image file to write."));
+        return false;
+    }
+    if (takesOver && path.endsWith(QLatin1String(".part"))) {
+        // The helper would take it for a download still running and wait for ever.
+        refuse(data,
+               tr("The image file name ends in \".part\", which marks an unfinished download. "
+                  "Rename the file if it is complete, and choose it again."));
+        return false;
+    }
+    if (takesOver)
+        data->setStatus(ReleaseVariant::WRITING);
+
+    if (!m_process)
+        m_process = new QProcess(this);
+    const QString helper = helperPath();
+    if (helper.isEmpty()) {
+        data->setErrorString(tr("Could not find the helper binary. Check your installation."));
+        data->setStatus(ReleaseVariant::FAILED);
+        // Nothing was started, so there is nothing for cancel() to stop.
+        clearDelayedWrite();
+        return false;
+    }
+
+    const QStringList arguments { QStringLiteral("write"), path, m_device };
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Helper command will be" << arguments;
+
+    // A process object left from an earlier attempt is reused; it must not
+    // report to the handlers of that attempt as well.
+    m_process->disconnect(this);
+    m_process->setProgram(helper);
+    m_process->setArguments(arguments);
+    m_process->setReadChannel(QProcess::StandardOutput);
+    connect(m_process, &QProcess::readyReadStandardOutput, this, &LinuxDrive::onReadyRead);
+    connect(m_process, &QProcess::finished, this, &LinuxDrive::onFinished);
+    connect(m_process, &QProcess::errorOccurred, this, &LinuxDrive::onErrorOccurred);
+    connect(qApp, &QCoreApplication::aboutToQuit, m_process, &QProcess::terminate, Qt::UniqueConnection);
+    m_restoring = false;
+    m_sawDone = false;
+    setBusy(true);
+    m_process->start(QIODevice::ReadOnly);
+    return true;
+}
+
+void LinuxDrive::onReadyRead()
+{
+    readOutput(false);
+}
+
+void LinuxDrive::readOutput(bool atEnd)
+{
+    if (!m_process)
+        return;
+    // Whole lines only: a token cut in two by the pipe ("DO", "NE") would be
+    // lost, and a count cut in two would read as a smaller one.
+    if (!m_process->canReadLine() && !(atEnd && m_process->bytesAvailable() > 0))
+        return;
+    ReleaseVariant *data = image();
+    if (!data) {
+        m_process->readAll();
+        return;
+    }
+    progress()->setTo(data->size());
+    progress()->setValue(std::nan(""));
+    if (data->status() != ReleaseVariant::WRITING && data->status() != ReleaseVariant::WRITE_VERIFYING)
+        data->setStatus(ReleaseVariant::WRITING);
+
+    while (m_process && (m_process->canReadLine() || (atEnd && m_process->bytesAvailable() > 0)))
+        handleLine(QString::fromUtf8(m_process->readLine().trimmed()));
+}
+
+void LinuxDrive::handleLine(const QString &line)
+{
+    ReleaseVariant *data = image();
+    if (!data)
+        return;
+    if (line == QLatin1String("CHECK")) {
+        qCDebug(MessageHandler::category)
+            << metaObject()->className() << "Helper finished writing, now it will check the written data";
+        progress()->setValue(0);
+        data->setStatus(ReleaseVariant::WRITE_VERIFYING);
+    } else if (line == QLatin1String("WRITE")) {
+        progress()->setValue(0);
+        data->setStatus(ReleaseVariant::WRITING);
+    } else if (line == QLatin1String("DONE")) {
+        m_sawDone = true;
+        progress()->setValue(data->size());
+        data->setStatus(ReleaseVariant::FINISHED);
+        Notifications::notify(tr("Finished!"), tr("Writing %1 was successful").arg(data->fullName()));
+    } else {
+        bool ok = false;
+        const qulonglong bytes = line.toULongLong(&ok);
+        if (ok && bytes > 0)
+            progress()->setValue(double(bytes));
+    }
+}
+
+void LinuxDrive::notifyFailure(ReleaseVariant *data)
+{
+    Notifications::notify(tr("Error"), tr("Writing %1 failed").arg(data ? data->fullName() : QString()));
+}
+
+void LinuxDrive::onFinished(int exitCode, QProcess::ExitStatus status)
+{
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Helper process finished with status" << status;
+    clearDelayedWrite();
+    if (!m_process)
+        return;
+    readOutput(true);
+
+    ReleaseVariant *data = image();
+    const bool writing
+        = data && (data->status() == ReleaseVariant::WRITING || data->status() == ReleaseVariant::WRITE_VERIFYING);
+    if (exitCode != 0) {
+        QString errors = QString::fromUtf8(m_process->readAllStandardError()).trimmed();
+        qCWarning(MessageHandler::category) << "Writing failed:" << errors;
+        notifyFailure(data);
+        if (errors.isEmpty())
+            errors = tr("The helper program ended with status %1.").arg(exitCode);
+        if (writing) {
+            // Status 1 after "CHECK" is the verification's verdict: the
+            // data on the drive does not match the image.
+            const bool corrupt = data->status() == ReleaseVariant::WRITE_VERIFYING && exitCode == 1;
+            data->setErrorString(errors);
+            data->setStatus(corrupt ? ReleaseVariant::FAILED_VERIFICATION : ReleaseVariant::FAILED);
+        }
+    } else if (writing && !m_sawDone) {
+        // Success is only what the helper confirmed with "DONE".
+        qCWarning(MessageHandler::category) << "Writing failed: the helper ended without DONE";
+        notifyFailure(data);
+        data->setErrorString(tr("The helper program ended without confirming that the image was written."));
+        data->setStatus(ReleaseVariant::FAILED);
+    }
+    releaseProcess();
+    setImagePointer(nullptr);
+}
+
+void LinuxDrive::onErrorOccurred(QProcess::ProcessError e)
+{
+    if (!m_process)
+        return;
+    // Read and write errors leave the helper running; its end decides.
+    if (e != QProcess::FailedToStart && e != QProcess::Crashed) {
+        qCWarning(MessageHandler::category)
+            << metaObject()->className() << "Helper process error:" << m_process->errorString();
+        return;
+    }
+    const QString message = m_process->errorString();
+    if (m_restoring) {
+        qCWarning(MessageHandler::category) << "Restoring failed:" << message;
+        releaseProcess();
+        announceRestoreStatus(RESTORE_ERROR);
+        return;
+    }
+    qCWarning(MessageHandler::category) << "Writing failed:" << message;
+    ReleaseVariant *data = image();
+    // After "DONE" the written data has been verified; an untidy end of
+    // the helper does not undo that.
+    const bool failed = data && !m_sawDone;
+    if (failed)
+        data->setErrorString(message);
+    releaseProcess();
+    if (failed)
+        data->setStatus(ReleaseVariant::FAILED);
+    setImagePointer(nullptr);
+}
+
+void LinuxDrive::cancel()
+{
+    Drive::cancel();
+    // Status changes reach the pages synchronously, and they may cancel again.
+    static bool beingCancelled = false;
+    if (!m_process || beingCancelled)
+        return;
+    beingCancelled = true;
+
+    ReleaseVariant *data = image();
+    if (data && isHelperRunning() && !m_restoring) {
+        const auto status = data->status();
+        if (status == ReleaseVariant::WRITE_VERIFYING) {
+            // The data is on the drive; only its check is skipped.
+            data->setStatus(ReleaseVariant::FINISHED);
+        } else if (status != ReleaseVariant::DOWNLOADING && status != ReleaseVariant::DOWNLOAD_VERIFYING
+                   && status != ReleaseVariant::FINISHED) {
+            data->setErrorString(tr("Stopped before writing has finished."));
+            data->setStatus(ReleaseVariant::FAILED);
+        }
+    }
+    releaseProcess();
+    beingCancelled = false;
+}
+
+void LinuxDrive::restore()
+{
+    qCInfo(MessageHandler::category) << metaObject()->className() << "Will now restore" << m_device;
+    if (isHelperRunning()) {
+        qCWarning(MessageHandler::category) << metaObject()->className() << "A helper is still running for" << m_device;
+        return;
+    }
+    if (!m_process)
+        m_process = new QProcess(this);
+    announceRestoreStatus(RESTORING);
+
+    const QString helper = helperPath();
+    if (helper.isEmpty()) {
+        qCInfo(MessageHandler::category) << "Couldn't find the helper binary.";
+        setRestoreStatus(RESTORE_ERROR);
+        return;
+    }
+    const QStringList arguments { QStringLiteral("restore"), m_device };
+    qCInfo(MessageHandler::category) << m_device;
+    qCInfo(MessageHandler::category) << metaObject()->className() << "Helper command will be" << arguments;
+
+    m_process->disconnect(this);
+    m_process->setProgram(helper);
+    m_process->setArguments(arguments);
+    connect(m_process, &QProcess::finished, this, &LinuxDrive::onRestoreFinished);
+    // A helper that exists but cannot run would otherwise leave the drive
+    // restoring for ever.
+    connect(m_process, &QProcess::errorOccurred, this, &LinuxDrive::onErrorOccurred);
+    connect(qApp, &QCoreApplication::aboutToQuit, m_process, &QProcess::terminate, Qt::UniqueConnection);
+    m_restoring = true;
+    setBusy(true);
+    m_process->start(QIODevice::ReadOnly);
+}
+
+void LinuxDrive::onRestoreFinished(int exitCode, QProcess::ExitStatus status)
+{
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Helper process finished with status" << status;
+    RestoreStatus result = RESTORED;
+    if (exitCode != 0) {
+        result = RESTORE_ERROR;
+        if (m_process)
+            qCWarning(MessageHandler::category) << "Drive restoration failed:" << m_process->readAllStandardError();
+        else
+            qCWarning(MessageHandler::category) << "Drive restoration failed";
+    }
+    releaseProcess();
+    announceRestoreStatus(result);
+}
+
+void LinuxDrive::releaseProcess()
+{
+    if (!m_process)
+        return;
+    QProcess *process = std::exchange(m_process, nullptr);
+    process->disconnect(this);
+    if (process->state() != QProcess::NotRunning)
+        process->kill();
+    process->deleteLater();
+    setBusy(false);
+}

@@ -1,0 +1,330 @@
+#include "linuxdriveprovider.h"
+
+#include "drivemanager.h"
+#include "linuxdrive.h"
+#include "messagehandler.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace {
+const QString udisksService = QStringLiteral("org.freedesktop.UDisks2");
+const QString udisksRoot = QStringLiteral("/org/freedesktop/UDisks2");
+const QString blockDevicesPrefix = QStringLiteral("/org/freedesktop/UDisks2/block_devices");
+const QString objectManagerInterface = QStringLiteral("org.freedesktop.DBus.ObjectManager");
+const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
+const QString partitionInterface = QStringLiteral("org.freedesktop.UDisks2.Partition");
+const QString partitionTableInterface = QStringLiteral("org.freedesktop.UDisks2.PartitionTable");
+const QString driveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
+const QString filesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
+const QString swapspaceInterface = QStringLiteral("org.freedesktop.UDisks2.Swapspace");
+
+// Where the running system lives: a drive with any of these mounted, or with
+// active swap, is never offered, whatever bus it hangs on.
+const QList<QByteArray> systemMountPoints { "/", "/boot", "/boot/efi", "/usr", "/var", "/home" };
+
+bool isCommonFilesystem(const QString &type)
+{
+    return type == QLatin1String("vfat") || type == QLatin1String("exfat") || type == QLatin1String("ntfs");
+}
+
+// True when the drive does not look like an ordinary data drive: it holds an
+// ISO image, a filesystem other than the common three, or a partition that
+// is not one of them (an unformatted one included).
+bool containsLiveLayout(const InterfacesAndProperties &interfaces, const QStringList &partitionTypes)
+{
+    const QString type = interfaces.value(blockInterface).value(QStringLiteral("IdType")).toString();
+    if (type == QLatin1String("iso9660"))
+        return true;
+    if (!interfaces.contains(partitionTableInterface))
+        return !type.isEmpty() && !isCommonFilesystem(type);
+    return std::any_of(partitionTypes.cbegin(), partitionTypes.cend(),
+                       [](const QString &partitionType) { return !isCommonFilesystem(partitionType); });
+}
+
+QString objectPathOf(const QVariant &value)
+{
+    const QString path = value.value<QDBusObjectPath>().path();
+    return path == QLatin1String("/") ? QString() : path;
+}
+
+// UDisks2 sends byte strings with their terminating NUL.
+QByteArray untilNul(QByteArray bytes)
+{
+    const qsizetype nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    return bytes;
+}
+
+QList<QByteArray> mountPointsOf(const InterfacesAndProperties &interfaces)
+{
+    const QVariant value = interfaces.value(filesystemInterface).value(QStringLiteral("MountPoints"));
+    QList<QByteArray> mountPoints;
+    if (value.canConvert<QDBusArgument>())
+        value.value<QDBusArgument>() >> mountPoints;
+    else
+        mountPoints = value.value<QList<QByteArray>>();
+    for (QByteArray &mountPoint : mountPoints)
+        mountPoint = untilNul(mountPoint);
+    return mountPoints;
+}
+
+bool holdsTheSystem(const InterfacesAndProperties &interfaces)
+{
+    if (interfaces.value(swapspaceInterface).value(QStringLiteral("Active")).toBool())
+        return true;
+    const QList<QByteArray> mountPoints = mountPointsOf(interfaces);
+    return std::any_of(mountPoints.cbegin(), mountPoints.cend(),
+                       [](const QByteArray &mountPoint) { return systemMountPoints.contains(mountPoint); });
+}
+
+// The drive objects that hold the running system. An encrypted filesystem
+// sits on a device without a drive; its backing device has one.
+QSet<QString> systemDrivesOf(const DBusIntrospection &objects)
+{
+    QSet<QString> drives;
+    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+        if (!it.value().contains(blockInterface) || !holdsTheSystem(it.value()))
+            continue;
+        QString path = it.key().path();
+        for (int hop = 0; hop < 8 && !path.isEmpty(); ++hop) {
+            const QVariantHash block = objects.value(QDBusObjectPath(path)).value(blockInterface);
+            const QString drive = objectPathOf(block.value(QStringLiteral("Drive")));
+            if (!drive.isEmpty()) {
+                drives.insert(drive);
+                break;
+            }
+            path = objectPathOf(block.value(QStringLiteral("CryptoBackingDevice")));
+        }
+    }
+    return drives;
+}
+
+// Whole disks only: partitions (sdb1, mmcblk0p1, mmcblk0p10), devices whose
+// names end in a digit (loop0, sr0, nvme0n1) and the boot and RPMB areas of
+// an eMMC (mmcblk0boot0, mmcblk0rpmb) are no targets.
+bool isWholeDiskPath(const QString &path)
+{
+    static const QRegularExpression mmcWholeDisk(QStringLiteral("^mmcblk[0-9]+$"));
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (name.isEmpty())
+        return false;
+    if (name.startsWith(QLatin1String("mmcblk")))
+        return mmcWholeDisk.match(name).hasMatch();
+    return !name.back().isDigit();
+}
+} // namespace
+
+LinuxDriveProvider::LinuxDriveProvider(DriveManager *parent)
+    : DriveProvider(parent)
+{
+    qCDebug(MessageHandler::category) << metaObject()->className() << "construction";
+    qDBusRegisterMetaType<InterfacesAndProperties>();
+    qDBusRegisterMetaType<DBusIntrospection>();
+    m_initialized = false;
+    // The manager connects to this provider only after the constructor returns.
+    QTimer::singleShot(0, this, &LinuxDriveProvider::delayedConstruct);
+}
+
+void LinuxDriveProvider::delayedConstruct()
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    // Subscribed before the first request, so that no change falls between
+    // the state the reply describes and the first signal heard.
+    bus.connect(udisksService, QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
+                QStringLiteral("PropertiesChanged"), this,
+                SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
+    bus.connect(udisksService, udisksRoot, objectManagerInterface, QStringLiteral("InterfacesAdded"), this,
+                SLOT(onInterfacesAdded(QDBusObjectPath, InterfacesAndProperties)));
+    bus.connect(udisksService, udisksRoot, objectManagerInterface, QStringLiteral("InterfacesRemoved"), this,
+                SLOT(onInterfacesRemoved(QDBusObjectPath, QStringList)));
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Calling GetManagedObjects over DBus";
+    requestManagedObjects();
+}
+
+void LinuxDriveProvider::requestManagedObjects()
+{
+    // Asynchronous: a stalled udisksd must not freeze the window.
+    const QDBusMessage call = QDBusMessage::createMethodCall(udisksService, udisksRoot, objectManagerInterface,
+                                                             QStringLiteral("GetManagedObjects"));
+    auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), this);
+    watcher->setProperty("serial", QVariant::fromValue<quint64>(++m_requestSerial));
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, &LinuxDriveProvider::init);
+}
+
+void LinuxDriveProvider::init(QDBusPendingCallWatcher *w)
+{
+    w->deleteLater();
+    if (w->property("serial").value<quint64>() != m_requestSerial) {
+        qCDebug(MessageHandler::category)
+            << metaObject()->className() << "Ignoring outdated reply to GetManagedObjects";
+        return;
+    }
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Got a reply to GetManagedObjects, parsing";
+
+    const QDBusPendingReply<DBusIntrospection> reply = *w;
+    if (reply.isError()) {
+        qCWarning(MessageHandler::category)
+            << "Could not read drives from UDisks:" << reply.error().name() << reply.error().message();
+        emit backendBroken(tr("UDisks2 seems to be unavailable or unaccessible on your system."));
+        return;
+    }
+    const DBusIntrospection objects = reply.value();
+    const QList<QDBusObjectPath> oldPaths = m_drives.keys();
+    QSet<QDBusObjectPath> newPaths;
+
+    QHash<QString, QStringList> partitionTypes;
+    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+        if (!it.value().contains(partitionInterface))
+            continue;
+        const QString table
+            = it.value().value(partitionInterface).value(QStringLiteral("Table")).value<QDBusObjectPath>().path();
+        partitionTypes[table].append(it.value().value(blockInterface).value(QStringLiteral("IdType")).toString());
+    }
+    const QSet<QString> systemDrives = systemDrivesOf(objects);
+
+    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+        if (!it.key().path().startsWith(blockDevicesPrefix))
+            continue;
+        const QString drivePath = objectPathOf(it.value().value(blockInterface).value(QStringLiteral("Drive")));
+        const QVariantHash driveProperties
+            = drivePath.isEmpty() ? QVariantHash() : objects.value(QDBusObjectPath(drivePath)).value(driveInterface);
+        const QDBusObjectPath listed
+            = handleObject(it.key(), it.value(), partitionTypes.value(it.key().path()), driveProperties, systemDrives);
+        if (!listed.path().isEmpty())
+            newPaths.insert(listed);
+    }
+
+    for (const QDBusObjectPath &path : oldPaths) {
+        if (newPaths.contains(path))
+            continue;
+        // A drive being written or restored goes only when UDisks2 drops its
+        // object: what the helper does to it shows up in the scans meanwhile.
+        if (m_drives.value(path)->isBusy() && objects.contains(path))
+            continue;
+        removeDrive(path);
+    }
+
+    m_initialized = true;
+    emit initializedChanged();
+}
+
+QDBusObjectPath LinuxDriveProvider::handleObject(const QDBusObjectPath &object_path,
+                                                 const InterfacesAndProperties &interfaces_and_properties,
+                                                 const QStringList &partitionTypes, const QVariantHash &driveProperties,
+                                                 const QSet<QString> &systemDrives)
+{
+    if (interfaces_and_properties.contains(partitionInterface) || !isWholeDiskPath(object_path.path()))
+        return {};
+    const QVariantHash block = interfaces_and_properties.value(blockInterface);
+    const QString drivePath = objectPathOf(block.value(QStringLiteral("Drive")));
+    // When in doubt, not listed: also when the reply lacks the drive object.
+    if (drivePath.isEmpty() || driveProperties.isEmpty())
+        return {};
+
+    const bool removable = driveProperties.value(QStringLiteral("Removable")).toBool();
+    const bool optical = driveProperties.value(QStringLiteral("Optical")).toBool();
+    const bool mediaAvailable = driveProperties.value(QStringLiteral("MediaAvailable")).toBool();
+    const QString connectionBus = driveProperties.value(QStringLiteral("ConnectionBus")).toString().toLower();
+    const QString vendor = driveProperties.value(QStringLiteral("Vendor")).toString();
+    const QString model = driveProperties.value(QStringLiteral("Model")).toString();
+    const quint64 size = driveProperties.value(QStringLiteral("Size")).toULongLong();
+    // UDisks2 calls every MMC device removable, a soldered-in eMMC too; only
+    // SD cards are cards a user plugs in.
+    const QStringList compatibility = driveProperties.value(QStringLiteral("MediaCompatibility")).toStringList();
+    const bool embedded = object_path.path().startsWith(blockDevicesPrefix + QStringLiteral("/mmcblk"))
+        && compatibility.contains(QStringLiteral("flash_mmc")) && !compatibility.contains(QStringLiteral("flash_sd"));
+    const bool system = systemDrives.contains(drivePath);
+
+    const bool acceptable
+        = mediaAvailable && !optical && (removable || connectionBus == QLatin1String("usb")) && !embedded && !system;
+    const bool containsLive = containsLiveLayout(interfaces_and_properties, partitionTypes);
+
+    QString name;
+    if (vendor.isEmpty() && model.isEmpty())
+        name = QString::fromUtf8(untilNul(block.value(QStringLiteral("Device")).toByteArray()));
+    else if (vendor.isEmpty())
+        name = model;
+    else if (model.isEmpty())
+        name = vendor;
+    else
+        name = QStringLiteral("%1 %2").arg(vendor, model);
+
+    if (MessageHandler::category().isDebugEnabled()) {
+        QDebug line = QMessageLogger().debug(MessageHandler::category());
+        line << metaObject()->className() << "New drive" << drivePath << "-" << name << "(" << size << "bytes;"
+             << (acceptable ? "removable;" : "nonremovable;") << connectionBus;
+        if (system)
+            line << "; holds the running system";
+        if (embedded)
+            line << "; embedded";
+        if (containsLive)
+            line << "; contains live";
+        line << ")";
+    }
+    if (!acceptable)
+        return {};
+
+    if (LinuxDrive *drive = m_drives.value(object_path)) {
+        drive->updateDrive(name, size, containsLive);
+        return object_path;
+    }
+    auto *drive = new LinuxDrive(this, object_path.path(), name, size, containsLive);
+    m_drives.insert(object_path, drive);
+    emit driveConnected(drive);
+    return object_path;
+}
+
+void LinuxDriveProvider::removeDrive(const QDBusObjectPath &path)
+{
+    LinuxDrive *drive = m_drives.take(path);
+    if (!drive)
+        return;
+    emit driveRemoved(drive);
+    drive->deleteLater();
+}
+
+void LinuxDriveProvider::onInterfacesAdded(const QDBusObjectPath &object_path,
+                                           const InterfacesAndProperties &interfaces_and_properties)
+{
+    Q_UNUSED(object_path)
+    if (interfaces_and_properties.contains(blockInterface))
+        requestManagedObjects();
+}
+
+void LinuxDriveProvider::onInterfacesRemoved(const QDBusObjectPath &object_path, const QStringList &interfaces)
+{
+    if (interfaces.contains(blockInterface)) {
+        if (!m_drives.contains(object_path))
+            return;
+        qCDebug(MessageHandler::category) << metaObject()->className() << "Drive at" << object_path.path() << "removed";
+        removeDrive(object_path);
+        requestManagedObjects();
+    } else if (interfaces.contains(partitionInterface)) {
+        requestManagedObjects();
+    }
+}
+
+void LinuxDriveProvider::onPropertiesChanged(const QString &interface_name, const QVariantMap &changed_properties,
+                                             const QStringList &invalidated_properties)
+{
+    Q_UNUSED(interface_name)
+    // What decides whether and how a drive is listed: its medium, its size,
+    // its layout, and whether the system runs from it.
+    static const QStringList relevant { QStringLiteral("MediaAvailable"), QStringLiteral("Size"),
+                                        QStringLiteral("IdType"), QStringLiteral("MountPoints"),
+                                        QStringLiteral("Active") };
+    for (const QString &property : relevant) {
+        if (changed_properties.contains(property) || invalidated_properties.contains(property)) {
+            requestManagedObjects();
+            return;
+        }
+    }
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "dbustypes.h"
+#include "driveprovider.h"
+
+#include <QDBusObjectPath>
+#include <QHash>
+#include <QSet>
+#include <QStringList>
+#include <QVariantHash>
+#include <QVariantMap>
+
+class LinuxDrive;
+class QDBusPendingCallWatcher;
+
+// Finds the removable drives a user may write to among the objects of the
+// UDisks2 service on the system bus. Every relevant change UDisks2 announces
+// leads to a full new scan; a serial number on each request makes sure only
+// the answer to the newest one counts.
+class LinuxDriveProvider : public DriveProvider
+{
+    Q_OBJECT
+
+public:
+    explicit LinuxDriveProvider(DriveManager *parent);
+
+    // The listed drives by the object path of their whole-disk block device.
+    [[nodiscard]] QHash<QDBusObjectPath, LinuxDrive *> drives() const { return m_drives; }
+
+private slots:
+    void delayedConstruct();
+    void init(QDBusPendingCallWatcher *w);
+    void onInterfacesAdded(const QDBusObjectPath &object_path,
+                           const InterfacesAndProperties &interfaces_and_properties);
+    void onInterfacesRemoved(const QDBusObjectPath &object_path, const QStringList &interfaces);
+    void onPropertiesChanged(const QString &interface_name, const QVariantMap &changed_properties,
+                             const QStringList &invalidated_properties);
+
+private:
+    void requestManagedObjects();
+    // The path of the drive that the object now stands for, or an empty path
+    // when it is not one a user may write to. `driveProperties` are those of
+    // its drive object, from the same reply; `systemDrives` the drive objects
+    // that hold the running system.
+    QDBusObjectPath handleObject(const QDBusObjectPath &object_path,
+                                 const InterfacesAndProperties &interfaces_and_properties,
+                                 const QStringList &partitionTypes, const QVariantHash &driveProperties,
+                                 const QSet<QString> &systemDrives);
+    void removeDrive(const QDBusObjectPath &path);
+
+    QHash<QDBusObjectPath, LinuxDrive *> m_drives;
+    quint64 m_requestSerial = 0;
+};

@@ -1,0 +1,393 @@
+// Drive discovery against the fake UDisks2 service on a private system bus:
+// which objects become drives, with which names and layouts, and how the list
+// follows what UDisks2 announces.
+#include "drivemanager.h"
+#include "fakeudisks2.h"
+#include "linuxdrive.h"
+#include "linuxdriveprovider.h"
+#include "privatebus.h"
+#include "udisksobjects.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using namespace UdisksObjects;
+
+namespace {
+const QString kUnavailable = QStringLiteral("UDisks2 seems to be unavailable or unaccessible on your system.");
+
+// "name (size)|live" or "|clean" for every listed drive, in list order.
+QStringList listing(const DriveManager &manager)
+{
+    QStringList result;
+    for (int row = 0; row < manager.rowCount(); ++row) {
+        auto *drive = manager.data(manager.index(row), DriveManager::DriveRole).value<Drive *>();
+        result.append(
+            drive->name()
+            + (drive->restoreStatus() == Drive::CONTAINS_LIVE ? QStringLiteral("|live") : QStringLiteral("|clean")));
+    }
+    return result;
+}
+
+// The program's drive list over UDisks2 discovery, with a model tester on it.
+struct Discovery
+{
+    DriveManager manager { [](DriveManager *m) { return new LinuxDriveProvider(m); } };
+    QAbstractItemModelTester tester { &manager, QAbstractItemModelTester::FailureReportingMode::QtTest };
+
+    [[nodiscard]] LinuxDriveProvider *provider() const { return static_cast<LinuxDriveProvider *>(manager.provider()); }
+    // Waits for the next processed scan.
+    bool scanned()
+    {
+        QSignalSpy spy(provider(), &DriveProvider::initializedChanged);
+        return spy.wait(10000);
+    }
+};
+} // namespace
+
+class TestLinuxDriveProvider : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void acceptance_data();
+    void acceptance();
+    void systemDisks_data();
+    void systemDisks();
+    void backendBroken_data();
+    void backendBroken();
+    void hotplugInAndOut();
+    void cardTakenOutAndBack();
+    void layoutChangeMakesCandidate();
+    void outdatedReplyIgnored();
+    void unknownRemovalDoesNotRescan();
+
+private:
+    bool startFake(const Layout &layout);
+
+    PrivateBus m_bus { PrivateBus::System };
+    std::unique_ptr<FakeUDisks2> m_fake;
+};
+
+void TestLinuxDriveProvider::initTestCase()
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QString why;
+    if (!FakeUDisks2::isAvailable(&why))
+        QSKIP(qPrintable(why));
+    if (!m_bus.start())
+        QSKIP(qPrintable(QStringLiteral("no private system bus: ") + m_bus.errorString()));
+    // Whatever a test here does, it must not reach the machine's UDisks2.
+    if (!PrivateBus::isSystemBusPrivate(&why))
+        QFAIL(qPrintable(QStringLiteral("refusing to run: ") + why));
+}
+
+void TestLinuxDriveProvider::cleanup()
+{
+    m_fake.reset();
+}
+
+bool TestLinuxDriveProvider::startFake(const Layout &layout)
+{
+    m_fake = std::make_unique<FakeUDisks2>();
+    if (!m_fake->start(layout.json())) {
+        qWarning("%s", qPrintable(m_fake->errorString()));
+        return false;
+    }
+    return true;
+}
+
+void TestLinuxDriveProvider::acceptance_data()
+{
+    QTest::addColumn<Layout>("layout");
+    QTest::addColumn<QStringList>("listed");
+
+    const DriveObject stick;
+    const QString cruzer = QStringLiteral("SanDisk Cruzer (16.0 GB)");
+    QTest::newRow("one vfat partition: clean")
+        << Layout().stick("sdb", stick, { "vfat" }) << QStringList { cruzer + "|clean" };
+    QTest::newRow("ext4 partition: live")
+        << Layout().stick("sdb", stick, { "vfat", "ext4" }) << QStringList { cruzer + "|live" };
+    QTest::newRow("unformatted partition: live")
+        << Layout().stick("sdb", stick, { "" }) << QStringList { cruzer + "|live" };
+    QTest::newRow("ISO on the whole disk: live")
+        << Layout().stick("sdb", stick, {}, "iso9660") << QStringList { cruzer + "|live" };
+    QTest::newRow("exFAT without table: clean")
+        << Layout().stick("sdb", stick, {}, "exfat") << QStringList { cruzer + "|clean" };
+    QTest::newRow("squashfs without table: live")
+        << Layout().stick("sdb", stick, {}, "squashfs") << QStringList { cruzer + "|live" };
+    QTest::newRow("blank disk: clean") << Layout().stick("sdb", stick) << QStringList { cruzer + "|clean" };
+    QTest::newRow("empty partition table: clean")
+        << Layout().add("d", stick).add("sdb", disk("d", QString(), true)) << QStringList { cruzer + "|clean" };
+
+    DriveObject fixedUsb = stick;
+    fixedUsb.removable = false;
+    QTest::newRow("fixed disk on USB: listed") << Layout().stick("sdb", fixedUsb) << QStringList { cruzer + "|clean" };
+    DriveObject removableAta = stick;
+    removableAta.bus = QStringLiteral("ata");
+    QTest::newRow("removable disk on another bus: listed")
+        << Layout().stick("sdb", removableAta) << QStringList { cruzer + "|clean" };
+    DriveObject sata = fixedUsb;
+    sata.bus = QStringLiteral("ata");
+    QTest::newRow("fixed SATA disk: not listed") << Layout().stick("sda", sata, { "ext4" }) << QStringList {};
+    DriveObject optical = stick;
+    optical.optical = true;
+    QTest::newRow("optical drive: not listed")
+        << Layout().stick("sr0", optical).stick("sdd", optical) << QStringList {};
+    DriveObject emptyReader = stick;
+    emptyReader.mediaAvailable = false;
+    QTest::newRow("card reader without card: not listed") << Layout().stick("sdc", emptyReader) << QStringList {};
+
+    DriveObject sdCard { QString(), QStringLiteral("SD32G"),       31914983424LL, QStringLiteral("sdio"), true, true,
+                         false,     { QStringLiteral("flash_sd") } };
+    QTest::newRow("SD card: listed") << Layout().stick("mmcblk0", sdCard, { "vfat" })
+                                     << QStringList { "SD32G (31.9 GB)|clean" };
+    DriveObject emmc = sdCard;
+    emmc.model = QStringLiteral("DA4064");
+    emmc.compatibility = QStringList { QStringLiteral("flash_mmc") };
+    QTest::newRow("internal eMMC: not listed") << Layout().stick("mmcblk0", emmc, { "vfat", "ext4" }) << QStringList {};
+    QTest::newRow("card boot and RPMB areas: not listed") << Layout()
+                                                                 .add("card", sdCard)
+                                                                 .add("mmcblk0boot0", disk("card"))
+                                                                 .add("mmcblk0boot1", disk("card"))
+                                                                 .add("mmcblk0rpmb", disk("card"))
+                                                          << QStringList {};
+    QTest::newRow("tenth partition without partition interface: not listed")
+        << Layout().add("card", sdCard).add("mmcblk0p10", disk("card", "vfat")) << QStringList {};
+    QTest::newRow("partition object alone: not listed")
+        << Layout().add("d", stick).add("sdb", partition("d", "sdz", "vfat")) << QStringList {};
+    QTest::newRow("loop and NVMe devices: not listed")
+        << Layout().stick("loop0", stick).stick("nvme0n1", fixedUsb) << QStringList {};
+    QTest::newRow("block without a drive: not listed")
+        << Layout().add("sdb", QJsonObject { { "idType", "vfat" } }) << QStringList {};
+    QTest::newRow("drive missing from the reply: not listed") << Layout().add("sdb", disk("nowhere")) << QStringList {};
+
+    DriveObject vendorOnly = stick;
+    vendorOnly.model.clear();
+    DriveObject modelOnly = stick;
+    modelOnly.vendor.clear();
+    DriveObject nameless = stick;
+    nameless.vendor.clear();
+    nameless.model.clear();
+    QTest::newRow("names: vendor only, model only, device file without its NUL")
+        << Layout().stick("sdb", vendorOnly).stick("sdc", modelOnly).stick("sdd", nameless)
+        << QStringList { "/dev/fake (16.0 GB)|clean", "Cruzer (16.0 GB)|clean", "SanDisk (16.0 GB)|clean" };
+    DriveObject small = stick;
+    small.size = 1000000000LL;
+    QTest::newRow("smallest first") << Layout().stick("sdb", stick).stick("sdc", small)
+                                    << QStringList { "SanDisk Cruzer (1.0 GB)|clean", cruzer + "|clean" };
+}
+
+void TestLinuxDriveProvider::acceptance()
+{
+    QFETCH(Layout, layout);
+    QFETCH(QStringList, listed);
+    QVERIFY(startFake(layout));
+
+    Discovery discovery;
+    QVERIFY(discovery.scanned());
+    QVERIFY(discovery.provider()->initialized());
+    QVERIFY(!discovery.manager.isBackendBroken());
+    // The names of a nameless drive sort by their device file, not by chance.
+    QStringList actual = listing(discovery.manager);
+    if (QTest::currentDataTag() == QByteArray("names: vendor only, model only, device file without its NUL"))
+        actual.sort();
+    QCOMPARE(actual, listed);
+    // Everything came with the one reply: no property was read on its own.
+    QVERIFY(m_fake->calls(QStringLiteral("Get")).isEmpty());
+    QVERIFY(m_fake->calls(QStringLiteral("GetAll")).isEmpty());
+}
+
+void TestLinuxDriveProvider::systemDisks_data()
+{
+    QTest::addColumn<QJsonObject>("partitionKeys");
+    QTest::addColumn<bool>("listed");
+
+    for (const char *mountPoint : { "/", "/boot", "/boot/efi", "/usr", "/var", "/home" })
+        QTest::addRow("mounted at %s", mountPoint) << QJsonObject {
+            { "mountPoints", QJsonArray { QStringLiteral("/media/x"), QString::fromLatin1(mountPoint) } }
+        } << false;
+    QTest::newRow("mounted elsewhere") << QJsonObject { { "mountPoints",
+                                                          QJsonArray { "/media/user/STICK", "/homework" } } }
+                                       << true;
+    QTest::newRow("active swap") << QJsonObject { { "swap", QJsonObject { { "active", true } } } } << false;
+    QTest::newRow("inactive swap") << QJsonObject { { "swap", QJsonObject { { "active", false } } } } << true;
+}
+
+// A USB disk the system runs from looks like any stick to UDisks2.
+void TestLinuxDriveProvider::systemDisks()
+{
+    QFETCH(QJsonObject, partitionKeys);
+    QFETCH(bool, listed);
+
+    DriveObject other = DriveObject();
+    other.model = QStringLiteral("Other");
+    other.size = 8000000000LL;
+    Layout layout;
+    layout.add("usbdisk", DriveObject()).add("sdb", disk("usbdisk", QString(), true));
+    layout.add("sdb1", partition("usbdisk", "sdb", "vfat"));
+    layout.add("sdb2", partition("usbdisk", "sdb", "ext4", partitionKeys));
+    layout.stick("sdc", other);
+    QVERIFY(startFake(layout));
+
+    Discovery discovery;
+    QVERIFY(discovery.scanned());
+    QStringList expected { "SanDisk Other (8.0 GB)|clean" };
+    if (listed)
+        expected.append("SanDisk Cruzer (16.0 GB)|live");
+    QCOMPARE(listing(discovery.manager), expected);
+}
+
+void TestLinuxDriveProvider::backendBroken_data()
+{
+    QTest::addColumn<bool>("serviceRuns");
+    QTest::newRow("no UDisks2 on the bus") << false;
+    QTest::newRow("GetManagedObjects refused") << true;
+}
+
+void TestLinuxDriveProvider::backendBroken()
+{
+    QFETCH(bool, serviceRuns);
+    if (serviceRuns) {
+        Layout layout;
+        layout.stick("sdb", DriveObject());
+        QJsonObject config = layout.json();
+        config.insert(
+            QStringLiteral("managedObjectsError"),
+            QJsonObject { { "name", "org.freedesktop.UDisks2.Error.NotAuthorized" }, { "message", "Not authorized" } });
+        m_fake = std::make_unique<FakeUDisks2>();
+        QVERIFY2(m_fake->start(config), qPrintable(m_fake->errorString()));
+    }
+
+    Discovery discovery;
+    QSignalSpy broken(&discovery.manager, &DriveManager::isBackendBrokenChanged);
+    QVERIFY(broken.isValid());
+    QVERIFY(broken.wait(30000));
+    QVERIFY(discovery.manager.isBackendBroken());
+    QCOMPARE(discovery.manager.errorString(), kUnavailable);
+    QCOMPARE(discovery.manager.length(), 0);
+    QVERIFY(!discovery.provider()->initialized());
+}
+
+void TestLinuxDriveProvider::hotplugInAndOut()
+{
+    DriveObject small = DriveObject();
+    small.size = 4000000000LL;
+    QVERIFY(startFake(Layout().stick("sdb", small).stick("sdd", DriveObject())));
+    Discovery discovery;
+    QVERIFY(discovery.scanned());
+    discovery.manager.setSelectedIndex(1);
+    QSignalSpy selected(&discovery.manager, &DriveManager::selectedChanged);
+    QVERIFY(selected.isValid());
+
+    // A stick between the two: its drive object comes first, then its block.
+    DriveObject plugged = DriveObject();
+    plugged.vendor = QStringLiteral("Kingston");
+    plugged.model = QStringLiteral("DataTraveler");
+    plugged.size = 8000000000LL;
+    QVERIFY2(m_fake->addObject(FakeUDisks2::drivePath("kingston"), plugged.json()), qPrintable(m_fake->errorString()));
+    QVERIFY2(m_fake->addObject(FakeUDisks2::blockPath("sdc"), disk("kingston", "iso9660")),
+             qPrintable(m_fake->errorString()));
+    QTRY_COMPARE(discovery.manager.length(), 3);
+    QCOMPARE(discovery.manager.selected()->name(), QStringLiteral("Kingston DataTraveler (8.0 GB)"));
+    QCOMPARE(discovery.manager.selectedIndex(), 1);
+    QCOMPARE(discovery.manager.lastRestoreable(), discovery.manager.selected());
+
+    // Pulled out again: the block object goes first.
+    QVERIFY(m_fake->removeObject(FakeUDisks2::blockPath("sdc")));
+    QVERIFY(m_fake->removeObject(FakeUDisks2::drivePath("kingston")));
+    QTRY_COMPARE(discovery.manager.length(), 2);
+    QCOMPARE(discovery.manager.selectedIndex(), 0);
+    QCOMPARE(discovery.manager.lastRestoreable(), nullptr);
+    QCOMPARE(listing(discovery.manager),
+             (QStringList { "SanDisk Cruzer (4.0 GB)|clean", "SanDisk Cruzer (16.0 GB)|clean" }));
+}
+
+void TestLinuxDriveProvider::cardTakenOutAndBack()
+{
+    QVERIFY(startFake(Layout().stick("sdc", DriveObject(), { "vfat" })));
+    Discovery discovery;
+    QVERIFY(discovery.scanned());
+    QCOMPARE(discovery.manager.length(), 1);
+
+    QVERIFY(m_fake->updateObject(FakeUDisks2::drivePath("drive_sdc"), { { "MediaAvailable", false } }));
+    QTRY_COMPARE(discovery.manager.length(), 0);
+    QCOMPARE(discovery.manager.selected(), nullptr);
+
+    DriveObject larger = DriveObject();
+    larger.size = 64000000000LL;
+    QJsonObject card = larger.json();
+    QVERIFY(m_fake->updateObject(FakeUDisks2::drivePath("drive_sdc"), card));
+    QTRY_COMPARE(discovery.manager.length(), 1);
+    QCOMPARE(discovery.manager.selected()->name(), QStringLiteral("SanDisk Cruzer (64.0 GB)"));
+}
+
+void TestLinuxDriveProvider::layoutChangeMakesCandidate()
+{
+    QVERIFY(startFake(Layout().stick("sdb", DriveObject(), {}, "exfat")));
+    Discovery discovery;
+    QVERIFY(discovery.scanned());
+    Drive *drive = discovery.manager.selected();
+    QVERIFY(drive);
+    QCOMPARE(drive->restoreStatus(), Drive::CLEAN);
+    QSignalSpy candidate(&discovery.manager, &DriveManager::restoreableDriveChanged);
+    QVERIFY(candidate.isValid());
+
+    QVERIFY(m_fake->updateObject(FakeUDisks2::blockPath("sdb"), { { "idType", "iso9660" } }));
+    QVERIFY(candidate.wait(10000));
+    QCOMPARE(drive->restoreStatus(), Drive::CONTAINS_LIVE);
+    QCOMPARE(discovery.manager.lastRestoreable(), drive);
+}
+
+// Two quick changes: the answer to the first request arrives after the one
+// to the second and must not undo it.
+void TestLinuxDriveProvider::outdatedReplyIgnored()
+{
+    QVERIFY(startFake(Layout().stick("sdc", DriveObject(), { "vfat" })));
+    Discovery discovery;
+    QVERIFY(discovery.scanned());
+
+    const QString card = FakeUDisks2::drivePath("drive_sdc");
+    Drive *listed = discovery.manager.selected();
+    QSignalSpy removed(discovery.provider(), &DriveProvider::driveRemoved);
+    QVERIFY(removed.isValid());
+    QVERIFY(m_fake->holdManagedObjects(true));
+    const qsizetype requests = m_fake->calls(QStringLiteral("GetManagedObjects")).size();
+    QVERIFY(m_fake->updateObject(card, { { "MediaAvailable", false } }));
+    QTRY_COMPARE(m_fake->calls(QStringLiteral("GetManagedObjects")).size(), requests + 1);
+    QVERIFY(m_fake->holdManagedObjects(false));
+    QVERIFY(m_fake->updateObject(card, { { "MediaAvailable", true }, { "Size", 32000000000LL } }));
+    QTRY_COMPARE(discovery.manager.length() == 1 ? discovery.manager.selected()->name() : QString(),
+                 QStringLiteral("SanDisk Cruzer (32.0 GB)"));
+
+    // The held answer (no card) goes out; one more change is answered after it.
+    QCOMPARE(m_fake->releaseManagedObjects(), 1);
+    QVERIFY(m_fake->updateObject(card, { { "Size", 64000000000LL } }));
+    QTRY_COMPARE(discovery.manager.selected() ? discovery.manager.selected()->name() : QString(),
+                 QStringLiteral("SanDisk Cruzer (64.0 GB)"));
+    QCOMPARE(removed.size(), 0);
+    QCOMPARE(discovery.manager.length(), 1);
+    QVERIFY(discovery.manager.selected() == listed);
+}
+
+void TestLinuxDriveProvider::unknownRemovalDoesNotRescan()
+{
+    QVERIFY(startFake(Layout().stick("sdb", DriveObject()).stick("loop0", DriveObject())));
+    Discovery discovery;
+    QVERIFY(discovery.scanned());
+    const qsizetype requests = m_fake->calls(QStringLiteral("GetManagedObjects")).size();
+
+    QVERIFY(m_fake->removeObject(FakeUDisks2::blockPath("loop0")));
+    // A change that does ask for a scan, to know the removal has been heard.
+    QVERIFY(m_fake->updateObject(FakeUDisks2::drivePath("drive_sdb"), { { "Size", 32000000000LL } }));
+    QTRY_COMPARE(discovery.manager.selected()->name(), QStringLiteral("SanDisk Cruzer (32.0 GB)"));
+    QCOMPARE(m_fake->calls(QStringLiteral("GetManagedObjects")).size(), requests + 1);
+}
+
+QTEST_GUILESS_MAIN(TestLinuxDriveProvider)
+#include "tst_linuxdriveprovider.moc"
