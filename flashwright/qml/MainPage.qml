@@ -12,6 +12,10 @@ Page {
     // so a catalogue that arrives quickly never flashes it.
     property bool noticeAllowed: false
     readonly property bool noticeShown: noticeAllowed && !releases.isReady
+    // The three choices are equally wide, and wider than usual when a
+    // translation needs it.
+    readonly property real choiceWidth: Math.max(234, downloadButton.implicitWidth, localFileButton.implicitWidth,
+                                                 restoreButton.implicitWidth)
 
     objectName: "mainPage"
     padding: 0
@@ -82,7 +86,7 @@ Page {
                     id: downloadButton
 
                     objectName: "downloadButton"
-                    width: 234
+                    width: page.choiceWidth
                     height: 30
                     text: qsTr("Download from the website")
                     iconSource: theme.downloadImage
@@ -94,8 +98,10 @@ Page {
                 }
 
                 StyledButton {
+                    id: localFileButton
+
                     objectName: "localFileButton"
-                    width: 234
+                    width: page.choiceWidth
                     height: 30
                     text: qsTr("Select from device")
                     iconSource: theme.chooseImageImage
@@ -108,8 +114,10 @@ Page {
                 }
 
                 StyledButton {
+                    id: restoreButton
+
                     objectName: "restoreButton"
-                    width: 234
+                    width: page.choiceWidth
                     height: 30
                     text: qsTr("Restore USB Flash")
                     iconSource: theme.restoreImageImage
@@ -123,12 +131,14 @@ Page {
         }
     }
 
+    // Wide enough for the text in two lines with common desktop fonts: a third
+    // line would push the box out of the window when the restore choice shows.
     Rectangle {
         objectName: "connectionNotice"
         anchors.top: column.bottom
         anchors.topMargin: 8
         anchors.horizontalCenter: parent.horizontalCenter
-        width: 512
+        width: 600
         height: Math.max(44, noticeText.implicitHeight + 16)
         visible: page.noticeShown
         color: theme.warningBackgroundColor

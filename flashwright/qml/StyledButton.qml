@@ -16,7 +16,9 @@ Item {
     // An optional 16 by 16 icon before the label.
     property string iconSource
     readonly property bool hovered: mouseArea.containsMouse
-    readonly property real contentPadding: 12
+    // The label keeps 7 pixels from either edge when centred (the implicit
+    // width leaves exactly that), and starts 12 pixels in otherwise.
+    readonly property real contentPadding: textCenterAlignment ? 7 : 12
 
     signal released
     signal clicked
@@ -30,7 +32,7 @@ Item {
         clicked();
     }
 
-    implicitWidth: label.implicitWidth + (icon.visible ? icon.width + content.spacing : 0) + 14
+    implicitWidth: label.implicitWidth + (icon.visible ? icon.width + content.spacing : 0) + 2 * contentPadding
     implicitHeight: 30
     activeFocusOnTab: true
 
