@@ -8,7 +8,8 @@ Window {
 
     readonly property int fixedWidth: Math.max(360, 20 * units.gridUnit)
     readonly property int fixedHeight: Math.max(180, 10 * units.gridUnit)
-    readonly property CurrentThemeColor theme: CurrentThemeColor {}
+    readonly property CurrentThemeColor theme: CurrentThemeColor {
+    }
 
     visible: false
     flags: Qt.Dialog
@@ -25,7 +26,7 @@ Window {
     y: mainWindow.y + Math.round((mainWindow.height - height) / 2)
 
     Shortcut {
-        sequence: StandardKey.Cancel
+        sequence: "Escape"
         onActivated: dialog.close()
     }
 }

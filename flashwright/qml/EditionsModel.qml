@@ -1,4 +1,5 @@
 import QtQuick
+import QtQml.Models
 
 // The four editions of the catalogue, in the order the pages list them.
 ListModel {

@@ -5,7 +5,6 @@ import QtQuick.Controls.Basic
 // 436 pixels wide, centred, 38 pixels below the top edge. Its first row holds
 // the back arrow and the page heading; whatever the page declares goes into the
 // column 24 pixels below that row.
-//
 // Keys: Enter acts on the page's default button unless a control with the
 // keyboard focus takes the key itself; Escape does what the back arrow does.
 Page {
@@ -14,8 +13,9 @@ Page {
     property string heading
     property bool backArrowVisible: true
     // The forward action Enter triggers; null when the page has none.
-    property Item defaultButton: null
-    readonly property CurrentThemeColor theme: CurrentThemeColor {}
+    property StyledButton defaultButton: null
+    readonly property CurrentThemeColor theme: CurrentThemeColor {
+    }
     readonly property int columnWidth: 436
 
     // The back arrow was used; the page decides where that leads.
@@ -72,7 +72,8 @@ Page {
                     anchors.fill: parent
                     anchors.margins: 4
                     source: page.theme.goBackButtonImage
-                    sourceSize: Qt.size(16, 16)
+                    sourceSize.width: 16
+                    sourceSize.height: 16
                     opacity: backMouse.containsMouse ? 0.8 : 1
                 }
 

@@ -14,8 +14,7 @@ Page {
     readonly property bool noticeShown: noticeAllowed && !releases.isReady
     // The three choices are equally wide, and wider than usual when a
     // translation needs it.
-    readonly property real choiceWidth: Math.max(234, downloadButton.implicitWidth, localFileButton.implicitWidth,
-                                                 restoreButton.implicitWidth)
+    readonly property real choiceWidth: Math.max(234, downloadButton.implicitWidth, localFileButton.implicitWidth, restoreButton.implicitWidth)
 
     objectName: "mainPage"
     padding: 0
@@ -61,7 +60,8 @@ Page {
             width: 218
             height: 218
             source: theme.mainPageImage
-            sourceSize: Qt.size(218, 218)
+            sourceSize.width: 218
+            sourceSize.height: 218
             fillMode: Image.PreserveAspectFit
         }
 
@@ -155,12 +155,14 @@ Page {
             width: 16
             height: 17
             source: theme.warningImage
-            sourceSize: Qt.size(16, 17)
+            sourceSize.width: 16
+            sourceSize.height: 17
         }
 
         Text {
             id: noticeText
 
+            objectName: "noticeText"
             anchors.left: noticeIcon.right
             anchors.leftMargin: 10
             anchors.right: parent.right

@@ -72,7 +72,8 @@ Item {
             height: 16
             visible: button.iconSource !== ""
             source: button.iconSource
-            sourceSize: Qt.size(16, 16)
+            sourceSize.width: 16
+            sourceSize.height: 16
             fillMode: Image.PreserveAspectFit
         }
 

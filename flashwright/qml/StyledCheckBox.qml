@@ -60,7 +60,8 @@ Item {
                 anchors.margins: 4
                 visible: checkBox.checked
                 source: theme.checkboxImage
-                sourceSize: Qt.size(10, 10)
+                sourceSize.width: 10
+                sourceSize.height: 10
                 fillMode: Image.PreserveAspectFit
             }
 

@@ -23,6 +23,10 @@ Item {
     // Set while the list is worked with the keyboard, so that its current row
     // shows as the hovered one does.
     property bool keyboardNavigation: false
+    // Kept by the rows of the open list: the row of the chosen value, and the
+    // value of the row that Enter would choose.
+    property int chosenRow: -1
+    property int highlightedValue: -1
 
     function open() {
         if (!enabled)
@@ -33,6 +37,11 @@ Item {
     function choose(value) {
         currentIndex = value;
         popup.close();
+    }
+
+    function chooseHighlighted() {
+        if (list.currentIndex >= 0)
+            choose(highlightedValue);
     }
 
     enabled: displayText !== ""
@@ -93,7 +102,8 @@ Item {
         width: 16
         height: 16
         source: theme.goDownButtonImage
-        sourceSize: Qt.size(16, 16)
+        sourceSize.width: 16
+        sourceSize.height: 16
     }
 
     Rectangle {
@@ -123,17 +133,24 @@ Item {
 
         property bool hadFocus: false
 
+        objectName: "popup"
         y: combo.height + 4
         width: combo.width
         height: Math.min(list.count, combo.popupElementMaxView) * combo.rowHeight + topPadding + bottomPadding
         padding: 0
         focus: true
 
-        onAboutToShow: hadFocus = combo.activeFocus
+        // Before the list gets its model, so that the rows made for it can say
+        // which of them is the chosen one.
+        onAboutToShow: {
+            hadFocus = combo.activeFocus;
+            combo.chosenRow = -1;
+            combo.highlightedValue = -1;
+        }
         onOpened: {
             list.forceLayout();
-            list.currentIndex = list.rowOfValue(combo.currentIndex);
-            list.positionViewAtIndex(Math.max(list.currentIndex, 0), ListView.Contain);
+            list.currentIndex = combo.chosenRow;
+            list.positionViewAtIndex(Math.max(combo.chosenRow, 0), ListView.Contain);
             list.forceActiveFocus();
         }
         // Closing the list hands the keyboard back to the box it came from.
@@ -149,30 +166,17 @@ Item {
             border.color: theme.comboBoxPopupBorder
         }
 
-        contentItem: ListView {
+        ListView {
             id: list
 
-            function rowOfValue(value) {
-                for (let row = 0; row < count; ++row) {
-                    const item = itemAtIndex(row);
-                    if (item && item.value === value)
-                        return row;
-                }
-                return -1;
-            }
-
-            function chooseCurrent() {
-                const item = itemAtIndex(currentIndex);
-                if (item)
-                    combo.choose(item.value);
-            }
-
+            anchors.fill: parent
             clip: true
             model: popup.visible ? combo.model : null
             boundsBehavior: Flickable.StopAtBounds
             keyNavigationEnabled: true
             highlightFollowsCurrentItem: false
-            ScrollIndicator.vertical: ScrollIndicator {}
+            ScrollIndicator.vertical: ScrollIndicator {
+            }
 
             Keys.onUpPressed: {
                 combo.keyboardNavigation = true;
@@ -182,9 +186,9 @@ Item {
                 combo.keyboardNavigation = true;
                 incrementCurrentIndex();
             }
-            Keys.onReturnPressed: chooseCurrent()
-            Keys.onEnterPressed: chooseCurrent()
-            Keys.onSpacePressed: chooseCurrent()
+            Keys.onReturnPressed: combo.chooseHighlighted()
+            Keys.onEnterPressed: combo.chooseHighlighted()
+            Keys.onSpacePressed: combo.chooseHighlighted()
 
             delegate: Rectangle {
                 id: row
@@ -195,8 +199,10 @@ Item {
                     const raw = model[combo.valueRole];
                     return raw === undefined ? index : parseInt(raw);
                 }
-                readonly property bool highlighted: rowMouse.containsMouse || (combo.keyboardNavigation && ListView.isCurrentItem)
+                readonly property bool current: ListView.isCurrentItem
+                readonly property bool highlighted: rowMouse.containsMouse || (combo.keyboardNavigation && current)
 
+                objectName: "row" + index
                 width: ListView.view.width
                 height: combo.rowHeight
                 color: highlighted ? theme.comboBoxPopupItemHighlighted : theme.comboBoxPopupItem
@@ -205,9 +211,20 @@ Item {
                 Accessible.name: rowText.text
                 Accessible.selected: value === combo.currentIndex
 
+                // The list opens on the chosen row.
+                Component.onCompleted: {
+                    if (value === combo.currentIndex)
+                        combo.chosenRow = index;
+                }
+                onCurrentChanged: {
+                    if (current)
+                        combo.highlightedValue = value;
+                }
+
                 Text {
                     id: rowText
 
+                    objectName: "rowText"
                     anchors.fill: parent
                     anchors.leftMargin: 8
                     anchors.rightMargin: 8

@@ -48,7 +48,16 @@ FramedPage {
         edition = editions.getEditionByType(mainWindow.selectedEdition);
         educational = mainWindow.selectedEdition === Units.Education;
         releases.filterEditionAndSource(mainWindow.selectedEdition, Units.ZV80);
-        Qt.callLater(chooseImage);
+        imageRule.restart();
+    }
+
+    // Runs the image choice once the current event has been handled, however
+    // many changes of the list that event brought.
+    Timer {
+        id: imageRule
+
+        interval: 0
+        onTriggered: page.chooseImage()
     }
 
     EditionsModel {
@@ -57,15 +66,15 @@ FramedPage {
 
     Connections {
         function onRowsInserted() {
-            Qt.callLater(page.chooseImage);
+            imageRule.restart();
         }
 
         function onRowsRemoved() {
-            Qt.callLater(page.chooseImage);
+            imageRule.restart();
         }
 
         function onModelReset() {
-            Qt.callLater(page.chooseImage);
+            imageRule.restart();
         }
 
         target: releases
@@ -147,7 +156,7 @@ FramedPage {
                     // Checked exactly while the catalogue filters on this
                     // architecture: the catalogue may switch it back itself.
                     delegate: StyledRadioButton {
-                        required property QtObject modelData
+                        required property var modelData
 
                         objectName: "architecture" + modelData.id
                         text: modelData.description

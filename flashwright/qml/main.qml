@@ -65,6 +65,8 @@ ApplicationWindow {
 
     Units {
         id: units
+
+        objectName: "units"
     }
 
     CurrentThemeColor {
