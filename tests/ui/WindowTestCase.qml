@@ -10,12 +10,20 @@ TestCase {
 
     property var window: null
 
-    function openWindow(feed) {
+    // The main window with a catalogue fed from the named test feed, as it is
+    // before the event loop has run once.
+    function createWindow(feed) {
         harness.newCatalogue(feed === undefined ? "catalogue.json" : feed);
         const component = Qt.createComponent("qrc:/qml/main.qml");
         verify(component.status === Component.Ready, component.errorString());
         window = createTemporaryObject(component, testCase);
         verify(window, "no main window");
+        return window;
+    }
+
+    // The same, shown and holding the keyboard.
+    function openWindow(feed) {
+        createWindow(feed);
         window.requestActivate();
         tryVerify(() => window.active, 5000, "the main window did not become active");
         return window;

@@ -9,15 +9,17 @@ WindowTestCase {
 
     function test_catalogueNotReady() {
         // A feed that is not there yet: the catalogue stays unready.
-        openWindow("late.json");
-        const main = waitForPage("mainPage");
+        createWindow("late.json");
+        const main = currentPage();
         const download = child(main, "downloadButton");
         const notice = child(main, "connectionNotice");
+        // The notice waits a second, so that a quick catalogue never flashes it.
+        verify(!notice.visible);
+        window.requestActivate();
+        tryVerify(() => window.active, 5000);
         verify(!releases.isReady);
         verify(!download.enabled);
         compare(download.opacity, 0.7);
-        // The notice waits a second, so that a quick catalogue never flashes it.
-        verify(!notice.visible);
         tryVerify(() => notice.visible, 3000);
 
         // Neither Enter nor the mouse leads anywhere while it is dimmed.

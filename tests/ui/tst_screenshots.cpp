@@ -37,7 +37,8 @@ void TestScreenshots::initTestCase()
     environment.insert(QStringLiteral("FLASHWRIGHT_BUILD"), QStringLiteral(FLASHWRIGHT_BUILD_DIR));
     script.setProcessEnvironment(environment);
     script.setProcessChannelMode(QProcess::MergedChannels);
-    script.start(QStringLiteral("bash"), { QStringLiteral(FLASHWRIGHT_SOURCE_DIR "/scripts/screenshots.sh"), m_out.path() });
+    script.start(QStringLiteral("bash"),
+                 { QStringLiteral(FLASHWRIGHT_SOURCE_DIR "/scripts/screenshots.sh"), m_out.path() });
     QVERIFY(script.waitForStarted());
     QVERIFY2(script.waitForFinished(400000), "the screenshots script did not end");
     const QByteArray output = script.readAll();
@@ -96,8 +97,10 @@ void TestScreenshots::pictures()
     for (int count : std::as_const(counts))
         most = qMax(most, count);
     QVERIFY2(counts.size() >= 16, qPrintable(QStringLiteral("%1 colours").arg(counts.size())));
-    QVERIFY2(most < picture.width() * picture.height() * 98 / 100,
-             qPrintable(QStringLiteral("one colour covers %1 of %2 pixels").arg(most).arg(picture.width() * picture.height())));
+    QVERIFY2(
+        most < picture.width() * picture.height() * 98 / 100,
+        qPrintable(
+            QStringLiteral("one colour covers %1 of %2 pixels").arg(most).arg(picture.width() * picture.height())));
 }
 
 QTEST_GUILESS_MAIN(TestScreenshots)

@@ -10,8 +10,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
-#include <QFont>
 #include <QFileInfo>
+#include <QFont>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -73,8 +73,7 @@ QString UiHarness::feedText(const QString &feed) const
         return QString();
     // The images of the feed are served here too, so a download stays on this machine.
     QString text = QString::fromUtf8(file.readAll());
-    text.replace(QStringLiteral("https://images.zelvan.example/"),
-                 m_server.url(QStringLiteral("/images/")).toString());
+    text.replace(QStringLiteral("https://images.zelvan.example/"), m_server.url(QStringLiteral("/images/")).toString());
     return text;
 }
 
