@@ -20,6 +20,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -325,6 +326,7 @@ void ReleaseVariant::takeExistingFile(const QString &path)
 
     setIso(QString());
     if (sizeDiffers) {
+        m_checkGeneration = m_statusGeneration;
         onExistingFileChecked(path, 0);
         return;
     }
@@ -548,8 +550,10 @@ void ReleaseVariant::showCheckProgress()
     if (!m_checkThread)
         return;
     const long long total = m_checkTotal.load(std::memory_order_relaxed);
+    // The reader ends with the image's size, which may pass the checked length.
+    const long long offset = std::min(m_checkOffset.load(std::memory_order_relaxed), total);
     if (m_progress && total > 0)
-        m_progress->setValue(double(m_checkOffset.load(std::memory_order_relaxed)), double(total));
+        m_progress->setValue(double(offset), double(total));
 }
 
 void ReleaseVariant::abortCheck()
