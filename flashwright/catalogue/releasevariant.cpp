@@ -516,7 +516,12 @@ void ReleaseVariant::runCheck(const std::function<int()> &job, const std::functi
         showCheckProgress();
         delete m_checkThread;
         m_checkThread = nullptr;
+        const bool ownsStatus = checkOwnsStatus();
         done(*result);
+        // The status was reset meanwhile and stays as it is; whoever waits
+        // for this image to be idle (a version on its way out) hears of it.
+        if (!ownsStatus)
+            emit statusChanged();
     });
     // A check must not outlive the program's objects.
     if (QCoreApplication *application = QCoreApplication::instance())
