@@ -79,19 +79,29 @@ ReleaseVariant::~ReleaseVariant()
 
 void ReleaseVariant::initStatusTexts()
 {
-    m_statusTexts = {
-        tr("Preparing"),
-        tr("Downloading"),
-        tr("Checking the download"),
-        tr("Ready to write"),
-        tr("Image file was saved to your downloads folder. Writing is not possible"),
-        tr("Writing"),
-        tr("Checking the written data"),
-        tr("Finished!"),
-        tr("The written data is corrupted"),
-        tr("Download failed"),
-        tr("Error"),
-    };
+    // Every image shows the same eleven texts: build them once per language
+    // rather than once per image, which shows in a large catalogue. Images
+    // are made on the main thread only.
+    static QString language;
+    static QStringList texts;
+    const QString probe = tr("Preparing");
+    if (texts.isEmpty() || probe != language) {
+        language = probe;
+        texts = {
+            probe,
+            tr("Downloading"),
+            tr("Checking the download"),
+            tr("Ready to write"),
+            tr("Image file was saved to your downloads folder. Writing is not possible"),
+            tr("Writing"),
+            tr("Checking the written data"),
+            tr("Finished!"),
+            tr("The written data is corrupted"),
+            tr("Download failed"),
+            tr("Error"),
+        };
+    }
+    m_statusTexts = texts;
 }
 
 ReleaseVersion *ReleaseVariant::releaseVersion() const
