@@ -21,6 +21,67 @@
     </message>
 </context>
 <context>
+    <name>Drive</name>
+    <message>
+        <source>This drive is not large enough.</source>
+        <translation>Этот накопитель слишком мал.</translation>
+    </message>
+</context>
+<context>
+    <name>LinuxDrive</name>
+    <message>
+        <source>The drive was removed while it was written to.</source>
+        <translation>Накопитель был извлечён во время записи.</translation>
+    </message>
+    <message>
+        <source>There is no image file to write.</source>
+        <translation>Нет файла образа для записи.</translation>
+    </message>
+    <message>
+        <source>The image file name ends in &quot;.part&quot;, which marks an unfinished download. Rename the file if it is complete, and choose it again.</source>
+        <translation>Имя файла образа оканчивается на «.part», что означает незавершённую загрузку. Если файл загружен полностью, переименуйте его и выберите снова.</translation>
+    </message>
+    <message>
+        <source>Could not find the helper binary. Check your installation.</source>
+        <translation>Не удалось найти вспомогательную программу. Проверьте установку.</translation>
+    </message>
+    <message>
+        <source>Finished!</source>
+        <translation>Готово!</translation>
+    </message>
+    <message>
+        <source>Writing %1 was successful</source>
+        <translation>Запись %1 успешно завершена</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>Writing %1 failed</source>
+        <translation>Не удалось записать %1</translation>
+    </message>
+    <message>
+        <source>The helper program ended with status %1.</source>
+        <translation>Вспомогательная программа завершилась с кодом %1.</translation>
+    </message>
+    <message>
+        <source>The helper program ended without confirming that the image was written.</source>
+        <translation>Вспомогательная программа завершилась, не подтвердив, что образ записан.</translation>
+    </message>
+    <message>
+        <source>Stopped before writing has finished.</source>
+        <translation>Остановлено до завершения записи.</translation>
+    </message>
+</context>
+<context>
+    <name>LinuxDriveProvider</name>
+    <message>
+        <source>UDisks2 seems to be unavailable or unaccessible on your system.</source>
+        <translation>Похоже, служба UDisks2 недоступна в вашей системе.</translation>
+    </message>
+</context>
+<context>
     <name>PortalFileDialog</name>
     <message>
         <source>Image files</source>

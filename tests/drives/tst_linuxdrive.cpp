@@ -25,6 +25,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 
 #include <memory>
 #include <signal.h>
@@ -102,6 +103,7 @@ private slots:
     void unpluggedOnlyWhenUdisksSaysSo();
     void realHelperEndToEnd_data();
     void realHelperEndToEnd();
+    void russianTexts();
 
 private:
     [[nodiscard]] QString helperCandidate() const { return m_appDir + QStringLiteral("/helper"); }
@@ -641,6 +643,31 @@ void TestLinuxDrive::realHelperEndToEnd()
     QCOMPARE(m_fake->callObjects(QStringLiteral("OpenDevice")), QStringList { kDevice });
     if (m_notifications)
         QCOMPARE(notifications().value(0).value(0), QStringLiteral("Finished!"));
+}
+
+int qInitResources_translations();
+
+// The messages a Russian user meets come from the embedded catalogue.
+void TestLinuxDrive::russianTexts()
+{
+    qInitResources_translations();
+    QTranslator translator;
+    QVERIFY(translator.load(QLocale(QStringLiteral("ru_RU")), QString(), QString(), QStringLiteral(":/translations")));
+    QVERIFY(QCoreApplication::installTranslator(&translator));
+    restartDiscovery();
+    QSignalSpy broken(m_manager.get(), &DriveManager::isBackendBrokenChanged);
+    QVERIFY(broken.isValid());
+    QVERIFY(broken.wait(30000));
+    QCOMPARE(m_manager->errorString(), QStringLiteral("Похоже, служба UDisks2 недоступна в вашей системе."));
+
+    LinuxDrive *small = newDrive(10000);
+    auto image = newImage(20000);
+    QVERIFY(!small->write(image.get()));
+    QCOMPARE(image->errorString(), QStringLiteral("Этот накопитель слишком мал."));
+    LinuxDrive *drive = newDrive();
+    QVERIFY(!drive->write(image.get()));
+    QCOMPARE(image->errorString(), QStringLiteral("Не удалось найти вспомогательную программу. Проверьте установку."));
+    QCoreApplication::removeTranslator(&translator);
 }
 
 QTEST_GUILESS_MAIN(TestLinuxDrive)
