@@ -43,7 +43,7 @@
     <name>Drive</name>
     <message>
         <source>This drive is not large enough.</source>
-        <translation>Объём этого накопителя недостаточен.</translation>
+        <translation>Этот накопитель слишком мал.</translation>
     </message>
 </context>
 <context>
@@ -117,7 +117,7 @@
     <name>LinuxDrive</name>
     <message>
         <source>The drive was removed while it was written to.</source>
-        <translation>Накопитель был отключён во время записи.</translation>
+        <translation>Накопитель был извлечён во время записи.</translation>
     </message>
     <message>
         <source>There is no image file to write.</source>
@@ -125,11 +125,11 @@
     </message>
     <message>
         <source>The image file name ends in &quot;.part&quot;, which marks an unfinished download. Rename the file if it is complete, and choose it again.</source>
-        <translation>Имя файла образа оканчивается на «.part», так обозначается незавершённая загрузка. Если файл загружен полностью, переименуйте его и выберите снова.</translation>
+        <translation>Имя файла образа оканчивается на «.part», что означает незавершённую загрузку. Если файл загружен полностью, переименуйте его и выберите снова.</translation>
     </message>
     <message>
         <source>Could not find the helper binary. Check your installation.</source>
-        <translation>Не найдена вспомогательная программа. Проверьте установку.</translation>
+        <translation>Не удалось найти вспомогательную программу. Проверьте установку.</translation>
     </message>
     <message>
         <source>Finished!</source>
@@ -153,7 +153,7 @@
     </message>
     <message>
         <source>The helper program ended without confirming that the image was written.</source>
-        <translation>Вспомогательная программа завершилась, не подтвердив запись образа.</translation>
+        <translation>Вспомогательная программа завершилась, не подтвердив, что образ записан.</translation>
     </message>
     <message>
         <source>Stopped before writing has finished.</source>
@@ -164,7 +164,7 @@
     <name>LinuxDriveProvider</name>
     <message>
         <source>UDisks2 seems to be unavailable or unaccessible on your system.</source>
-        <translation>Служба UDisks2 недоступна в вашей системе.</translation>
+        <translation>Похоже, служба UDisks2 недоступна в вашей системе.</translation>
     </message>
 </context>
 <context>

@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-#include <cmath>
 #include <utility>
 
 LinuxDrive::LinuxDrive(LinuxDriveProvider *parent, QString device, QString name, quint64 size, bool containsLive)
@@ -26,12 +25,7 @@ LinuxDrive::~LinuxDrive()
         data->setErrorString(tr("The drive was removed while it was written to."));
         data->setStatus(ReleaseVariant::FAILED);
     }
-    if (m_process) {
-        // Nothing it reports may reach this half-destroyed drive; as a child
-        // it is then killed and deleted with it.
-        m_process->disconnect(this);
-        m_process->kill();
-    }
+    releaseProcess();
 }
 
 QString LinuxDrive::helperPath()
@@ -144,8 +138,7 @@ void LinuxDrive::readOutput(bool atEnd)
         m_process->readAll();
         return;
     }
-    progress()->setTo(data->size());
-    progress()->setValue(std::nan(""));
+    progress()->setTo(double(data->size()));
     if (data->status() != ReleaseVariant::WRITING && data->status() != ReleaseVariant::WRITE_VERIFYING)
         data->setStatus(ReleaseVariant::WRITING);
 
@@ -329,8 +322,19 @@ void LinuxDrive::releaseProcess()
         return;
     QProcess *process = std::exchange(m_process, nullptr);
     process->disconnect(this);
-    if (process->state() != QProcess::NotRunning)
+    if (process->state() == QProcess::NotRunning) {
+        process->deleteLater();
+    } else {
+        // It goes once it has ended, which after the kill is at once, unless
+        // it is stuck in the kernel on a slow stick: deleting it now would
+        // wait for that, and the window with it. It may outlive the drive.
+        process->setParent(nullptr);
+        connect(process, &QProcess::finished, process, &QObject::deleteLater);
+        connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError e) {
+            if (e == QProcess::FailedToStart)
+                process->deleteLater();
+        });
         process->kill();
-    process->deleteLater();
+    }
     setBusy(false);
 }
