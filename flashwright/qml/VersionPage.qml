@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls.Basic
 
 // Recording parameters of a catalogue image: version line, architecture, the
 // image itself, whether to delete the download after writing, and the drive.
@@ -12,6 +13,10 @@ FramedPage {
     // on its way back to the first page, this page is already leaving.
     property var edition: null
     property bool educational: false
+    // Only the page on top chooses images: on the way back to the first page
+    // the window resets the catalogue's filters before it pops this page, and
+    // the choice must not move the catalogue's selection then.
+    readonly property bool onTop: StackView.status === StackView.Active || StackView.status === StackView.Activating
 
     // The catalogue row shown in a row of the filtered list.
     function catalogueRow(row) {
@@ -21,6 +26,8 @@ FramedPage {
     // Keeps the chosen image while the filtered list still shows it, and
     // otherwise takes its first entry (or none when it is empty).
     function chooseImage() {
+        if (!onTop)
+            return;
         const rows = releases.rowCount();
         if (rows === 0) {
             imageList.currentIndex = -1;

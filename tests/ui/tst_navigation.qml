@@ -98,8 +98,12 @@ WindowTestCase {
         mouseClick(child(version, "continueButton"));
         waitForPage("downloadPage");
         compare(window.pageStack.depth, 4);
+        const chosen = releases.selectedIndex;
         window.selectedPage = Units.MainPage;
         waitForPage("mainPage");
+        // The version page, on its way out, leaves the catalogue's selection alone.
+        wait(100);
+        compare(releases.selectedIndex, chosen);
         compare(window.pageStack.depth, 1);
         compare(window.selectedEdition, Units.None);
         compare(window.selectedOption, Units.Download);
