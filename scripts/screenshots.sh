@@ -130,8 +130,10 @@ shot() {
 # list, the check box, the drive list. A page that comes back to the top of
 # the stack gives the keyboard to the control that had it.
 walk() {
+    # With the notice and, two seconds after start, the restore choice: the
+    # fullest the first page gets.
     start "$unreachable"
-    sleep 1.5
+    sleep 2.5
     shot 01-main-connecting
     stop
 
@@ -151,12 +153,17 @@ walk() {
     shot 05-version-image-list
     keys Escape
 
-    # Back on the editions page with the first card focused: the last card.
-    keys Escape Tab Tab Tab Return
-    shot 06-version-education
+    # Back on the editions page with the first card focused: the home
+    # edition, its 7.3 line and the ARM image, whose details run longest.
+    keys Escape Tab Tab Return
+    keys Tab Tab Tab space Tab Tab space
+    shot 06-version-home-arm
+
+    keys Escape Tab Return
+    shot 07-version-education
 
     keys Escape shift+Tab shift+Tab Return
-    shot 07-cert
+    shot 08-cert
     stop
 }
 
