@@ -77,13 +77,9 @@ Page {
                     opacity: backMouse.containsMouse ? 0.8 : 1
                 }
 
-                Rectangle {
-                    anchors.fill: parent
-                    radius: 4
-                    color: "transparent"
-                    border.width: 2
-                    border.color: page.theme.focusRing
-                    visible: backArrow.activeFocus
+                FocusRing {
+                    innerRadius: 2
+                    shown: backArrow.activeFocus
                 }
 
                 MouseArea {

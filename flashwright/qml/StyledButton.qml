@@ -89,15 +89,9 @@ Item {
         }
     }
 
-    // Keyboard focus: a ring just outside the button.
-    Rectangle {
-        anchors.fill: parent
-        anchors.margins: -3
-        radius: button.radius + 3
-        color: "transparent"
-        border.width: 2
-        border.color: theme.focusRing
-        visible: button.activeFocus
+    FocusRing {
+        innerRadius: button.radius
+        shown: button.activeFocus
     }
 
     MouseArea {

@@ -65,14 +65,9 @@ Item {
                 fillMode: Image.PreserveAspectFit
             }
 
-            Rectangle {
-                anchors.fill: parent
-                anchors.margins: -3
-                radius: checkBox.radius + 3
-                color: "transparent"
-                border.width: 2
-                border.color: theme.focusRing
-                visible: checkBox.activeFocus
+            FocusRing {
+                innerRadius: checkBox.radius
+                shown: checkBox.activeFocus
             }
         }
 

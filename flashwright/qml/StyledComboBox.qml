@@ -106,14 +106,9 @@ Item {
         sourceSize.height: 16
     }
 
-    Rectangle {
-        anchors.fill: parent
-        anchors.margins: -3
-        radius: 7
-        color: "transparent"
-        border.width: 2
-        border.color: theme.focusRing
-        visible: combo.activeFocus
+    FocusRing {
+        innerRadius: 4
+        shown: combo.activeFocus
     }
 
     MouseArea {

@@ -29,14 +29,9 @@ RadioButton {
             visible: radio.checked
         }
 
-        Rectangle {
-            anchors.fill: parent
-            anchors.margins: -3
-            radius: width / 2
-            color: "transparent"
-            border.width: 2
-            border.color: theme.focusRing
-            visible: radio.visualFocus
+        FocusRing {
+            innerRadius: 8
+            shown: radio.visualFocus
         }
     }
 
