@@ -34,6 +34,11 @@ Item {
         popup.open();
     }
 
+    function openByKeyboard() {
+        keyboardNavigation = true;
+        open();
+    }
+
     function choose(value) {
         currentIndex = value;
         popup.close();
@@ -53,22 +58,10 @@ Item {
     Accessible.name: displayText !== "" ? displayText : placeholderText
     Accessible.description: displayText
     Accessible.onPressAction: open()
-    Keys.onSpacePressed: {
-        keyboardNavigation = true;
-        open();
-    }
-    Keys.onReturnPressed: {
-        keyboardNavigation = true;
-        open();
-    }
-    Keys.onEnterPressed: {
-        keyboardNavigation = true;
-        open();
-    }
-    Keys.onDownPressed: {
-        keyboardNavigation = true;
-        open();
-    }
+    Keys.onSpacePressed: openByKeyboard()
+    Keys.onReturnPressed: openByKeyboard()
+    Keys.onEnterPressed: openByKeyboard()
+    Keys.onDownPressed: openByKeyboard()
 
     CurrentThemeColor {
         id: theme
