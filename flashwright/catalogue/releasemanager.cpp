@@ -60,10 +60,26 @@ qint64 sizeFromFeed(const QJsonValue &value)
     return ok ? size : 0;
 }
 
-// A calendar date: at UTC midnight, so that no time-zone gap can make it invalid.
+// A calendar date "yyyy-MM-dd" at UTC midnight, so that no time-zone gap can
+// make it invalid. Read by hand: QDate::fromString parses its format anew for
+// every entry, which shows in a large feed.
 QDateTime dateFromFeed(const QJsonValue &value)
 {
-    const QDate date = QDate::fromString(value.toString(), QStringLiteral("yyyy-MM-dd"));
+    const QString text = value.toString();
+    if (text.size() != 10 || text.at(4) != QLatin1Char('-') || text.at(7) != QLatin1Char('-'))
+        return QDateTime();
+    int fields[3] = {};
+    const int starts[3] = { 0, 5, 8 };
+    const int lengths[3] = { 4, 2, 2 };
+    for (int f = 0; f < 3; ++f) {
+        for (int i = starts[f]; i < starts[f] + lengths[f]; ++i) {
+            const QChar c = text.at(i);
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return QDateTime();
+            fields[f] = fields[f] * 10 + (c.unicode() - '0');
+        }
+    }
+    const QDate date(fields[0], fields[1], fields[2]);
     return date.isValid() ? QDateTime(date, QTime(0, 0), Qt::UTC) : QDateTime();
 }
 

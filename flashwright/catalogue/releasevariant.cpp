@@ -20,6 +20,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -78,19 +79,29 @@ ReleaseVariant::~ReleaseVariant()
 
 void ReleaseVariant::initStatusTexts()
 {
-    m_statusTexts = {
-        tr("Preparing"),
-        tr("Downloading"),
-        tr("Checking the download"),
-        tr("Ready to write"),
-        tr("Image file was saved to your downloads folder. Writing is not possible"),
-        tr("Writing"),
-        tr("Checking the written data"),
-        tr("Finished!"),
-        tr("The written data is corrupted"),
-        tr("Download failed"),
-        tr("Error"),
-    };
+    // Every image shows the same eleven texts: build them once per language
+    // rather than once per image, which shows in a large catalogue. Images
+    // are made on the main thread only.
+    static QString language;
+    static QStringList texts;
+    const QString probe = tr("Preparing");
+    if (texts.isEmpty() || probe != language) {
+        language = probe;
+        texts = {
+            probe,
+            tr("Downloading"),
+            tr("Checking the download"),
+            tr("Ready to write"),
+            tr("Image file was saved to your downloads folder. Writing is not possible"),
+            tr("Writing"),
+            tr("Checking the written data"),
+            tr("Finished!"),
+            tr("The written data is corrupted"),
+            tr("Download failed"),
+            tr("Error"),
+        };
+    }
+    m_statusTexts = texts;
 }
 
 ReleaseVersion *ReleaseVariant::releaseVersion() const
@@ -325,6 +336,7 @@ void ReleaseVariant::takeExistingFile(const QString &path)
 
     setIso(QString());
     if (sizeDiffers) {
+        m_checkGeneration = m_statusGeneration;
         onExistingFileChecked(path, 0);
         return;
     }
@@ -514,7 +526,12 @@ void ReleaseVariant::runCheck(const std::function<int()> &job, const std::functi
         showCheckProgress();
         delete m_checkThread;
         m_checkThread = nullptr;
+        const bool ownsStatus = checkOwnsStatus();
         done(*result);
+        // The status was reset meanwhile and stays as it is; whoever waits
+        // for this image to be idle (a version on its way out) hears of it.
+        if (!ownsStatus)
+            emit statusChanged();
     });
     // A check must not outlive the program's objects.
     if (QCoreApplication *application = QCoreApplication::instance())
@@ -548,8 +565,10 @@ void ReleaseVariant::showCheckProgress()
     if (!m_checkThread)
         return;
     const long long total = m_checkTotal.load(std::memory_order_relaxed);
+    // The reader ends with the image's size, which may pass the checked length.
+    const long long offset = std::min(m_checkOffset.load(std::memory_order_relaxed), total);
     if (m_progress && total > 0)
-        m_progress->setValue(double(m_checkOffset.load(std::memory_order_relaxed)), double(total));
+        m_progress->setValue(double(offset), double(total));
 }
 
 void ReleaseVariant::abortCheck()

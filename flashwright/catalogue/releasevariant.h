@@ -26,7 +26,9 @@ Q_MOC_INCLUDE("releaseversion.h")
 // One image of the catalogue (one architecture and image type of a version),
 // or the user's own file. It carries the image's whole life: download, the
 // checks of the downloaded file, and the statuses the drives set while they
-// write it.
+// write it. An image goes with its version (a newer catalogue, another own
+// file), though never while it is downloaded, checked or written: whoever
+// keeps a pointer to one holds it in a QPointer.
 class ReleaseVariant : public QObject, public DownloadReceiver
 {
     Q_OBJECT

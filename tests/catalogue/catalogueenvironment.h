@@ -64,6 +64,12 @@ inline bool write(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
+inline QByteArray read(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 inline void deleteLaterNow()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

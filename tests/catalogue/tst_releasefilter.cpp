@@ -10,6 +10,7 @@
 #include "releaseversion.h"
 
 #include <QAbstractItemModelTester>
+#include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQmlExpression>
@@ -402,6 +403,20 @@ void TestReleaseFilter::pagesReadTheManager()
     QCOMPARE(evaluate("releases.variant.progress.to"), QStringLiteral("0"));
     QCOMPARE(evaluate("releases.localFile.statusString"), QStringLiteral("Preparing"));
     QCOMPARE(evaluate("releases.isReady"), QStringLiteral("true"));
+
+    // The enumerations by name, from the module the manager registers; the
+    // types themselves cannot be made by a page.
+    QQmlComponent component(&engine);
+    component.setData("import QtQuick\nimport Flashwright 1.0\nQtObject {\n"
+                      "property var values: [Variant.WRITING_NOT_POSSIBLE, Release.ZV73, Release.EDUCATION,\n"
+                      "Version.BETA, Architecture.ARM, Variant.ATOMIC]\n}",
+                      QUrl());
+    QScopedPointer<QObject> object(component.create());
+    QVERIFY2(object, qPrintable(component.errorString()));
+    QCOMPARE(object->property("values").toList(), (QVariantList { 4, 1, 3, 2, 3, 3 }));
+    QQmlComponent variant(&engine);
+    variant.setData("import Flashwright 1.0\nVariant {}", QUrl());
+    QVERIFY(variant.isError());
 }
 
 QTEST_GUILESS_MAIN(TestReleaseFilter)
