@@ -91,6 +91,8 @@ private slots:
     void cleanup();
     void outcomes_data();
     void outcomes();
+    void helperCrash_data();
+    void helperCrash();
     void cancelWhileWriting();
     void cancelWhileVerifying();
     void removedDuringWrite_data();
@@ -312,6 +314,32 @@ void TestLinuxDrive::outcomes()
         ? QStringList { "Finished!", QStringLiteral("Writing %1 was successful").arg(image->fullName()) }
         : QStringList { "Error", QStringLiteral("Writing %1 failed").arg(image->fullName()) };
     QCOMPARE(notifications(), QList<QStringList> { expected });
+}
+
+void TestLinuxDrive::helperCrash_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<ReleaseVariant::Status>("status");
+    QTest::newRow("while writing") << "echo 4096; kill -SEGV $$" << ReleaseVariant::FAILED;
+    QTest::newRow("while verifying") << "echo CHECK; kill -KILL $$" << ReleaseVariant::FAILED;
+    // Verified is verified, however untidily the helper ends afterwards.
+    QTest::newRow("after DONE") << "echo CHECK; echo DONE; kill -SEGV $$" << ReleaseVariant::FINISHED;
+}
+
+void TestLinuxDrive::helperCrash()
+{
+    QFETCH(QString, script);
+    QFETCH(ReleaseVariant::Status, status);
+    QVERIFY(installStandIn(script));
+    LinuxDrive *drive = newDrive();
+    auto image = newImage();
+    QVERIFY(drive->write(image.get()));
+    QVERIFY(waitForEnd(drive));
+    QCOMPARE(image->status(), status);
+    if (status == ReleaseVariant::FAILED)
+        QVERIFY(!image->errorString().isEmpty());
+    else
+        QCOMPARE(image->errorString(), QString());
 }
 
 void TestLinuxDrive::cancelWhileWriting()
