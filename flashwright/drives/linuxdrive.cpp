@@ -71,6 +71,11 @@ bool LinuxDrive::write(ReleaseVariant *data)
     if (!Drive::write(data))
         return false;
 
+    if (data->status() == ReleaseVariant::WRITING_NOT_POSSIBLE) {
+        // The image says so itself: no drive can be trusted to be listed right.
+        qCWarning(MessageHandler::category) << metaObject()->className() << "Not writing: the back end is broken";
+        return false;
+    }
     // A finished image is written from its file; one still downloading from
     // its part file, which the helper watches until the download is done.
     const bool takesOver = isWritable(data->status());

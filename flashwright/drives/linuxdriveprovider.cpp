@@ -6,10 +6,11 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -24,6 +25,11 @@ const QString partitionTableInterface = QStringLiteral("org.freedesktop.UDisks2.
 const QString driveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
 const QString filesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
 const QString swapspaceInterface = QStringLiteral("org.freedesktop.UDisks2.Swapspace");
+
+// A scan gives the window back after this long and goes on with the next
+// pass of the event loop: a reply listing hundreds of objects takes longer
+// than a frame to decode and sort out.
+constexpr qint64 scanSliceNs = 4000000;
 
 // Where the running system lives: a drive with any of these mounted, or with
 // active swap, is never offered, whatever bus it hangs on.
@@ -169,51 +175,104 @@ void LinuxDriveProvider::init(QDBusPendingCallWatcher *w)
     }
     qCDebug(MessageHandler::category) << metaObject()->className() << "Got a reply to GetManagedObjects, parsing";
 
-    const QDBusPendingReply<DBusIntrospection> reply = *w;
-    if (reply.isError()) {
-        qCWarning(MessageHandler::category)
-            << "Could not read drives from UDisks:" << reply.error().name() << reply.error().message();
+    const QDBusMessage reply = w->reply();
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("a{oa{sa{sv}}}")) {
+        const QDBusError error = reply.type() == QDBusMessage::ErrorMessage
+            ? QDBusError(reply)
+            : QDBusError(QDBusError::InvalidSignature,
+                         QStringLiteral("Unexpected reply signature \"%1\"").arg(reply.signature()));
+        qCWarning(MessageHandler::category) << "Could not read drives from UDisks:" << error.name() << error.message();
         emit backendBroken(tr("UDisks2 seems to be unavailable or unaccessible on your system."));
         return;
     }
-    const DBusIntrospection objects = reply.value();
-    const QList<QDBusObjectPath> oldPaths = m_drives.keys();
-    QSet<QDBusObjectPath> newPaths;
+    m_scan = std::make_unique<Scan>();
+    m_scan->serial = m_requestSerial;
+    m_scan->reply = reply;
+    m_scan->cursor = reply.arguments().constFirst().value<QDBusArgument>();
+    std::as_const(m_scan->cursor).beginMap();
+    continueScan();
+}
 
-    QHash<QString, QStringList> partitionTypes;
-    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+void LinuxDriveProvider::continueScan()
+{
+    Scan *scan = m_scan.get();
+    if (!scan)
+        return;
+    if (scan->serial != m_requestSerial) {
+        // A newer request is on its way, and its reply makes a full scan.
+        m_scan.reset();
+        return;
+    }
+    QElapsedTimer slice;
+    slice.start();
+    const auto sliceIsOver = [&slice] { return slice.nsecsElapsed() >= scanSliceNs; };
+
+    // Read through a const reference: the others are the writing overloads.
+    const QDBusArgument &cursor = scan->cursor;
+    while (!scan->decoded) {
+        if (cursor.atEnd()) {
+            cursor.endMap();
+            scan->decoded = true;
+            classify(*scan);
+            break;
+        }
+        QDBusObjectPath path;
+        InterfacesAndProperties interfaces;
+        cursor.beginMapEntry();
+        cursor >> path >> interfaces;
+        cursor.endMapEntry();
+        scan->objects.insert(path, interfaces);
+        if (sliceIsOver()) {
+            QTimer::singleShot(0, this, &LinuxDriveProvider::continueScan);
+            return;
+        }
+    }
+
+    while (scan->next < scan->blocks.size()) {
+        const QDBusObjectPath &path = scan->blocks.at(scan->next++);
+        const InterfacesAndProperties interfaces = scan->objects.value(path);
+        const QString drivePath = objectPathOf(interfaces.value(blockInterface).value(QStringLiteral("Drive")));
+        const QVariantHash driveProperties = drivePath.isEmpty()
+            ? QVariantHash()
+            : scan->objects.value(QDBusObjectPath(drivePath)).value(driveInterface);
+        const QDBusObjectPath listed = handleObject(path, interfaces, scan->partitionTypes.value(path.path()),
+                                                    driveProperties, scan->systemDrives);
+        if (!listed.path().isEmpty())
+            scan->listed.insert(listed);
+        if (scan->next < scan->blocks.size() && sliceIsOver()) {
+            QTimer::singleShot(0, this, &LinuxDriveProvider::continueScan);
+            return;
+        }
+    }
+
+    const QList<QDBusObjectPath> oldPaths = m_drives.keys();
+    for (const QDBusObjectPath &path : oldPaths) {
+        if (scan->listed.contains(path))
+            continue;
+        // A drive being written or restored goes only when UDisks2 drops its
+        // object: what the helper does to it shows up in the scans meanwhile.
+        if (m_drives.value(path)->isBusy() && scan->objects.contains(path))
+            continue;
+        removeDrive(path);
+    }
+    m_scan.reset();
+
+    m_initialized = true;
+    emit initializedChanged();
+}
+
+void LinuxDriveProvider::classify(Scan &scan)
+{
+    for (auto it = scan.objects.cbegin(); it != scan.objects.cend(); ++it) {
+        if (it.key().path().startsWith(blockDevicesPrefix))
+            scan.blocks.append(it.key());
         if (!it.value().contains(partitionInterface))
             continue;
         const QString table
             = it.value().value(partitionInterface).value(QStringLiteral("Table")).value<QDBusObjectPath>().path();
-        partitionTypes[table].append(it.value().value(blockInterface).value(QStringLiteral("IdType")).toString());
+        scan.partitionTypes[table].append(it.value().value(blockInterface).value(QStringLiteral("IdType")).toString());
     }
-    const QSet<QString> systemDrives = systemDrivesOf(objects);
-
-    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
-        if (!it.key().path().startsWith(blockDevicesPrefix))
-            continue;
-        const QString drivePath = objectPathOf(it.value().value(blockInterface).value(QStringLiteral("Drive")));
-        const QVariantHash driveProperties
-            = drivePath.isEmpty() ? QVariantHash() : objects.value(QDBusObjectPath(drivePath)).value(driveInterface);
-        const QDBusObjectPath listed
-            = handleObject(it.key(), it.value(), partitionTypes.value(it.key().path()), driveProperties, systemDrives);
-        if (!listed.path().isEmpty())
-            newPaths.insert(listed);
-    }
-
-    for (const QDBusObjectPath &path : oldPaths) {
-        if (newPaths.contains(path))
-            continue;
-        // A drive being written or restored goes only when UDisks2 drops its
-        // object: what the helper does to it shows up in the scans meanwhile.
-        if (m_drives.value(path)->isBusy() && objects.contains(path))
-            continue;
-        removeDrive(path);
-    }
-
-    m_initialized = true;
-    emit initializedChanged();
+    scan.systemDrives = systemDrivesOf(scan.objects);
 }
 
 QDBusObjectPath LinuxDriveProvider::handleObject(const QDBusObjectPath &object_path,

@@ -3,12 +3,16 @@
 #include "dbustypes.h"
 #include "driveprovider.h"
 
+#include <QDBusArgument>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QHash>
 #include <QSet>
 #include <QStringList>
 #include <QVariantHash>
 #include <QVariantMap>
+
+#include <memory>
 
 class LinuxDrive;
 class QDBusPendingCallWatcher;
@@ -37,7 +41,27 @@ private slots:
                              const QStringList &invalidated_properties);
 
 private:
+    // The reply being worked through, a slice per pass of the event loop:
+    // first decoded object by object, then its block objects handled.
+    struct Scan
+    {
+        quint64 serial = 0;
+        QDBusMessage reply;
+        QDBusArgument cursor;
+        bool decoded = false;
+        DBusIntrospection objects;
+        QList<QDBusObjectPath> blocks;
+        QHash<QString, QStringList> partitionTypes;
+        QSet<QString> systemDrives;
+        qsizetype next = 0;
+        QSet<QDBusObjectPath> listed;
+    };
+
     void requestManagedObjects();
+    void continueScan();
+    // What the handling needs from the whole reply: the block objects, the
+    // filesystem types of each disk's partitions, the drives the system is on.
+    static void classify(Scan &scan);
     // The path of the drive that the object now stands for, or an empty path
     // when it is not one a user may write to. `driveProperties` are those of
     // its drive object, from the same reply; `systemDrives` the drive objects
@@ -50,4 +74,5 @@ private:
 
     QHash<QDBusObjectPath, LinuxDrive *> m_drives;
     quint64 m_requestSerial = 0;
+    std::unique_ptr<Scan> m_scan;
 };

@@ -1,8 +1,13 @@
 // The drive list: order, selection, the restore candidate and the back-end
 // state, driven through the provider boundary; and the Drive base class.
+#include "progress.h"
 #include "scripteddrives.h"
 
 #include <QAbstractItemModelTester>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQmlExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -34,6 +39,7 @@ private slots:
     void modelRolesAndHeaders();
     void sizeChangeKeepsOrderAndSelection();
     void backendBroken();
+    void pagesSeeTheList();
     void readableSize_data();
     void readableSize();
     void updateDriveKeepsRestoreOutcomes_data();
@@ -270,6 +276,52 @@ void TestDriveManager::backendBroken()
     QCOMPARE(manager.errorString(), QStringLiteral("UDisks2 is gone"));
     // Drives already listed stay.
     QCOMPARE(manager.length(), 1);
+}
+
+// The names the pages use, evaluated as the pages evaluate them.
+void TestDriveManager::pagesSeeTheList()
+{
+    ScriptedManager scripted;
+    DriveManager &manager = scripted.manager;
+    scripted.provider->finishScan();
+    scripted.provider->plug(QStringLiteral("Stick"), 8000000000ULL);
+    StubDrive *live = scripted.provider->plug(QStringLiteral("Live"), 16000000000ULL, true);
+    live->progress()->setValue(0.25);
+
+    QQmlEngine engine;
+    engine.rootContext()->setContextProperty(QStringLiteral("drives"), &manager);
+    const auto evaluate = [&engine](const char *expression) {
+        QQmlExpression qml(engine.rootContext(), nullptr, QString::fromLatin1(expression));
+        const QVariant value = qml.evaluate();
+        return qml.hasError() ? QStringLiteral("error: ") + qml.error().toString() : value.toString();
+    };
+    QCOMPARE(evaluate("drives.length"), QStringLiteral("2"));
+    QCOMPARE(evaluate("drives.selected.name"), QStringLiteral("Live (16.0 GB)"));
+    QCOMPARE(evaluate("drives.selected.readableSize"), QStringLiteral("16.0 GB"));
+    QCOMPARE(evaluate("drives.selected.size === 16000000000"), QStringLiteral("true"));
+    QCOMPARE(evaluate("drives.selected.progress.ratio"), QStringLiteral("0.25"));
+    QCOMPARE(evaluate("drives.lastRestoreable.restoreStatus"), QStringLiteral("1"));
+    QCOMPARE(evaluate("drives.isBroken"), QStringLiteral("false"));
+    QCOMPARE(evaluate("drives.contains(drives.selected)"), QStringLiteral("true"));
+    // The pages write the selection and the restore candidate.
+    evaluate("drives.selectedIndex = 0");
+    QCOMPARE(manager.selectedIndex(), 0);
+    evaluate("drives.lastRestoreable = null");
+    QCOMPARE(manager.lastRestoreable(), nullptr);
+    evaluate("drives.selected.setRestoreStatus(1)");
+    QCOMPARE(manager.selected()->restoreStatus(), Drive::CONTAINS_LIVE);
+
+    QQmlComponent component(&engine);
+    component.setData("import QtQml\nimport Flashwright 1.0\nQtObject {\n"
+                      "property var values: [Drive.CLEAN, Drive.CONTAINS_LIVE, Drive.RESTORING, Drive.RESTORE_ERROR,\n"
+                      "Drive.RESTORED]\n}",
+                      QUrl());
+    QScopedPointer<QObject> object(component.create());
+    QVERIFY2(object, qPrintable(component.errorString()));
+    QCOMPARE(object->property("values").toList(), (QVariantList { 0, 1, 2, 3, 4 }));
+    QQmlComponent drive(&engine);
+    drive.setData("import Flashwright 1.0\nDrive {}", QUrl());
+    QVERIFY(drive.isError());
 }
 
 void TestDriveManager::readableSize_data()

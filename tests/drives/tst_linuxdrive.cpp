@@ -12,8 +12,10 @@
 #include "isoimage.h"
 #include "linuxdrive.h"
 #include "linuxdriveprovider.h"
+#include "options.h"
 #include "privatebus.h"
 #include "progress.h"
+#include "releasemanager.h"
 #include "releasevariant.h"
 #include "udisksobjects.h"
 
@@ -23,9 +25,11 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
+#include <QUrl>
 
 #include <memory>
 #include <signal.h>
@@ -87,6 +91,8 @@ private slots:
     void cleanup();
     void outcomes_data();
     void outcomes();
+    void helperCrash_data();
+    void helperCrash();
     void cancelWhileWriting();
     void cancelWhileVerifying();
     void removedDuringWrite_data();
@@ -104,6 +110,7 @@ private slots:
     void realHelperEndToEnd_data();
     void realHelperEndToEnd();
     void russianTexts();
+    void brokenBackEndBlocksWriting();
 
 private:
     [[nodiscard]] QString helperCandidate() const { return m_appDir + QStringLiteral("/helper"); }
@@ -307,6 +314,32 @@ void TestLinuxDrive::outcomes()
         ? QStringList { "Finished!", QStringLiteral("Writing %1 was successful").arg(image->fullName()) }
         : QStringList { "Error", QStringLiteral("Writing %1 failed").arg(image->fullName()) };
     QCOMPARE(notifications(), QList<QStringList> { expected });
+}
+
+void TestLinuxDrive::helperCrash_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<ReleaseVariant::Status>("status");
+    QTest::newRow("while writing") << "echo 4096; kill -SEGV $$" << ReleaseVariant::FAILED;
+    QTest::newRow("while verifying") << "echo CHECK; kill -KILL $$" << ReleaseVariant::FAILED;
+    // Verified is verified, however untidily the helper ends afterwards.
+    QTest::newRow("after DONE") << "echo CHECK; echo DONE; kill -SEGV $$" << ReleaseVariant::FINISHED;
+}
+
+void TestLinuxDrive::helperCrash()
+{
+    QFETCH(QString, script);
+    QFETCH(ReleaseVariant::Status, status);
+    QVERIFY(installStandIn(script));
+    LinuxDrive *drive = newDrive();
+    auto image = newImage();
+    QVERIFY(drive->write(image.get()));
+    QVERIFY(waitForEnd(drive));
+    QCOMPARE(image->status(), status);
+    if (status == ReleaseVariant::FAILED)
+        QVERIFY(!image->errorString().isEmpty());
+    else
+        QCOMPARE(image->errorString(), QString());
 }
 
 void TestLinuxDrive::cancelWhileWriting()
@@ -668,6 +701,43 @@ void TestLinuxDrive::russianTexts()
     QVERIFY(!drive->write(image.get()));
     QCOMPARE(image->errorString(), QStringLiteral("Не удалось найти вспомогательную программу. Проверьте установку."));
     QCoreApplication::removeTranslator(&translator);
+}
+
+// The catalogue asks the drive list whether writing is possible at all, as
+// the program wires them: a ready image reports WRITING_NOT_POSSIBLE while
+// UDisks2 cannot be reached, and no write starts.
+void TestLinuxDrive::brokenBackEndBlocksWriting()
+{
+    QTcpServer nobody;
+    QVERIFY(nobody.listen(QHostAddress::LocalHost));
+    options.releasesUrl = QStringLiteral("http://127.0.0.1:%1/feed.json").arg(nobody.serverPort());
+    nobody.close();
+    // Like the program's, it lives until the process ends.
+    auto *releases = new ReleaseManager();
+    const QString file = m_scratch.filePath(QStringLiteral("local.iso"));
+    QVERIFY(writeFile(file, QByteArray(4096, 'i')));
+    releases->selectLocalFile(QUrl::fromLocalFile(file).toString());
+    ReleaseVariant *image = releases->localFile();
+    QVERIFY(image);
+    QCOMPARE(image->status(), ReleaseVariant::READY);
+
+    restartDiscovery();
+    releases->setDriveBackend(m_manager.get());
+    connect(m_manager.get(), &DriveManager::isBackendBrokenChanged, releases, &ReleaseManager::onDriveBackendChanged);
+    QSignalSpy statusChanged(image, &ReleaseVariant::statusChanged);
+    QVERIFY(statusChanged.isValid());
+    QVERIFY(statusChanged.wait(30000));
+    QVERIFY(m_manager->isBackendBroken());
+    QCOMPARE(image->status(), ReleaseVariant::WRITING_NOT_POSSIBLE);
+
+    QVERIFY(installStandIn(QStringLiteral("echo DONE")));
+    LinuxDrive *drive = newDrive();
+    QVERIFY(!drive->write(image));
+    QCOMPARE(image->status(), ReleaseVariant::WRITING_NOT_POSSIBLE);
+    QCOMPARE(image->errorString(), QString());
+    QTest::qWait(100);
+    QVERIFY2(recordedArguments().isEmpty(), "the helper was started");
+    releases->setDriveBackend(nullptr);
 }
 
 QTEST_GUILESS_MAIN(TestLinuxDrive)
