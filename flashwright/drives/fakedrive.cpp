@@ -6,12 +6,7 @@
 #include "releasevariant.h"
 
 namespace {
-constexpr int stepMs = 100;
 constexpr double stepBytes = 123456789.0;
-constexpr int restoreMs = 5000;
-constexpr int removeAfterRestoreMs = 5000;
-constexpr int newRestoreableMs = 2000;
-constexpr int newGetsDisconnectedMs = 5000;
 } // namespace
 
 FakeDrive::FakeDrive(FakeDriveProvider *parent, const QString &name, quint64 size, bool containsLive)
@@ -43,7 +38,7 @@ bool FakeDrive::write(ReleaseVariant *data)
     progress()->setValue(0);
     data->setStatus(ReleaseVariant::WRITING);
     setBusy(true);
-    m_writeTimer.start(stepMs);
+    m_writeTimer.start(provider()->writeStepInterval());
     return true;
 }
 
@@ -75,13 +70,13 @@ void FakeDrive::writingAdvanced()
         finishWrite();
         FakeDriveProvider *owner = provider();
         emit owner->driveRemoved(this);
-        QTimer::singleShot(newGetsDisconnectedMs, owner, &FakeDriveProvider::createNewGetsDisconnected);
+        QTimer::singleShot(owner->reconnectDelay(), owner, &FakeDriveProvider::createNewGetsDisconnected);
         deleteLater();
         data->setStatus(ReleaseVariant::FAILED);
         data->setErrorString(QStringLiteral("Drive %1 got disconnected.").arg(name()));
         Notifications::notify(QStringLiteral("Failed"), QStringLiteral("FAILED"));
     } else {
-        m_writeTimer.start(stepMs);
+        m_writeTimer.start(provider()->writeStepInterval());
     }
 }
 
@@ -105,20 +100,20 @@ void FakeDrive::restore()
         return;
     setBusy(true);
     announceRestoreStatus(RESTORING);
-    m_restoreTimer.start(restoreMs);
+    m_restoreTimer.start(provider()->restoreDuration());
 }
 
 void FakeDrive::restoringFinished()
 {
     setBusy(false);
     announceRestoreStatus(byteSize() % 2 == 1 ? RESTORE_ERROR : RESTORED);
-    m_removeTimer.start(removeAfterRestoreMs);
+    m_removeTimer.start(provider()->removeAfterRestoreDelay());
 }
 
 void FakeDrive::selfdestruct()
 {
     FakeDriveProvider *owner = provider();
     emit owner->driveRemoved(this);
-    QTimer::singleShot(newRestoreableMs, owner, &FakeDriveProvider::createNewRestoreable);
+    QTimer::singleShot(owner->newRestoreableDelay(), owner, &FakeDriveProvider::createNewRestoreable);
     deleteLater();
 }

@@ -6,9 +6,10 @@
 
 class FakeDriveProvider;
 
-// A simulated drive: writing advances 123456789 bytes every 100 ms and ends
-// as its name says ("Okay", "Fails", "Gets Disconnected"); restoring takes
-// 5 s and ends by the parity of its size. No device is ever touched.
+// A simulated drive: writing advances 123456789 bytes every step (100 ms unless
+// the provider says otherwise) and ends as its name says ("Okay", "Fails",
+// "Gets Disconnected"); restoring takes 5 s and ends by the parity of its size.
+// No device is ever touched.
 class FakeDrive : public Drive
 {
     Q_OBJECT

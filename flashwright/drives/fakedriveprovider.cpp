@@ -14,6 +14,31 @@ FakeDriveProvider::FakeDriveProvider(DriveManager *parent)
     QTimer::singleShot(0, this, &FakeDriveProvider::connectDrives);
 }
 
+void FakeDriveProvider::setWriteStepInterval(int milliseconds)
+{
+    m_writeStepInterval = milliseconds;
+}
+
+void FakeDriveProvider::setRestoreDuration(int milliseconds)
+{
+    m_restoreDuration = milliseconds;
+}
+
+void FakeDriveProvider::setRemoveAfterRestoreDelay(int milliseconds)
+{
+    m_removeAfterRestoreDelay = milliseconds;
+}
+
+void FakeDriveProvider::setNewRestoreableDelay(int milliseconds)
+{
+    m_newRestoreableDelay = milliseconds;
+}
+
+void FakeDriveProvider::setReconnectDelay(int milliseconds)
+{
+    m_reconnectDelay = milliseconds;
+}
+
 void FakeDriveProvider::connectDrives()
 {
     const struct
@@ -26,7 +51,7 @@ void FakeDriveProvider::connectDrives()
                  { "Gets Disconnected", 10000000000ULL } };
     for (const auto &drive : drives)
         emit driveConnected(new FakeDrive(this, QString::fromLatin1(drive.name), drive.size, false));
-    QTimer::singleShot(2000, this, &FakeDriveProvider::createNewRestoreable);
+    QTimer::singleShot(m_newRestoreableDelay, this, &FakeDriveProvider::createNewRestoreable);
 }
 
 void FakeDriveProvider::createNewRestoreable()
