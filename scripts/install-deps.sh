@@ -12,7 +12,7 @@ packages=(
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-dialogs qml6-module-qtquick-window qml6-module-qt-labs-platform
     qml6-module-qtqml-workerscript qml6-module-qtquick-templates qml6-module-qtqml
-    qml6-module-qtquick-shapes qml6-module-qtqml-models
+    qml6-module-qtquick-shapes qml6-module-qtqml-models qml6-module-qt-labs-folderlistmodel
     # tests: buses, disks, images, servers, display
     dbus udisks2 udev exfatprogs fdisk e2fsprogs util-linux xz-utils
     isomd5sum xorriso nginx-light openssl curl python3 python3-dbusmock
