@@ -2,6 +2,41 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru_RU">
 <context>
+    <name>CancelDialog</name>
+    <message>
+        <source>Cancel Download?</source>
+        <translation>Отменить загрузку?</translation>
+    </message>
+    <message>
+        <source>Cancel Writing?</source>
+        <translation>Отменить запись?</translation>
+    </message>
+    <message>
+        <source>Cancel Verification?</source>
+        <translation>Отменить проверку?</translation>
+    </message>
+    <message>
+        <source>Download and media writing will be aborted. This process can be resumed any time later.</source>
+        <translation>Загрузка и запись на носитель будут прерваны. Загрузку можно будет продолжить в любое время.</translation>
+    </message>
+    <message>
+        <source>Writing process will be aborted and your drive will have to be restored afterwards.</source>
+        <translation>Запись будет прервана, и после этого накопитель придётся восстановить.</translation>
+    </message>
+    <message>
+        <source>This operation is safe to be cancelled.</source>
+        <translation>Эту операцию можно безопасно отменить.</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Назад</translation>
+    </message>
+    <message>
+        <source>Abort</source>
+        <translation>Прервать</translation>
+    </message>
+</context>
+<context>
     <name>CertPage</name>
     <message>
         <source>Recording Parameter</source>
@@ -21,6 +56,41 @@
     </message>
 </context>
 <context>
+    <name>DeviceWarningDialog</name>
+    <message>
+        <source>%1 GB</source>
+        <translation>%1 ГБ</translation>
+    </message>
+    <message>
+        <source>%1 MB</source>
+        <translation>%1 МБ</translation>
+    </message>
+    <message>
+        <source>%1 KB</source>
+        <translation>%1 КБ</translation>
+    </message>
+    <message>
+        <source>%1 Bytes</source>
+        <translation>%1 байт</translation>
+    </message>
+    <message>
+        <source>Erase confirmation</source>
+        <translation>Подтверждение удаления данных</translation>
+    </message>
+    <message>
+        <source>Attention! All data on the device (including %1) will be permanently deleted. The selected image will be recorded in their place. Continue?</source>
+        <translation>Внимание! Все данные на устройстве (всего %1) будут безвозвратно удалены. Вместо них будет записан выбранный образ. Продолжить?</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>Write</source>
+        <translation>Записать</translation>
+    </message>
+</context>
+<context>
     <name>Download</name>
     <message>
         <source>Unable to fetch the requested image.</source>
@@ -37,6 +107,101 @@
     <message>
         <source>Connection timed out</source>
         <translation>Время ожидания соединения истекло</translation>
+    </message>
+</context>
+<context>
+    <name>DownloadPage</name>
+    <message>
+        <source>%1 Successfully Written</source>
+        <translation>Образ %1 успешно записан</translation>
+    </message>
+    <message>
+        <source>Writing %1</source>
+        <translation>Запись %1</translation>
+    </message>
+    <message>
+        <source>Downloading %1</source>
+        <translation>Загрузка %1</translation>
+    </message>
+    <message>
+        <source>Preparing %1</source>
+        <translation>Подготовка %1</translation>
+    </message>
+    <message>
+        <source>Ready to write %1</source>
+        <translation>Образ %1 готов к записи</translation>
+    </message>
+    <message>
+        <source>Failed to download %1</source>
+        <translation>Не удалось загрузить %1</translation>
+    </message>
+    <message>
+        <source>Your drive was unplugged during the process</source>
+        <translation>Накопитель был отключён во время работы</translation>
+    </message>
+    <message>
+        <source>The USB drive has been found, and it is possible to continue recording the image to the device.</source>
+        <translation>USB-накопитель найден, можно продолжить запись образа на устройство.</translation>
+    </message>
+    <message>
+        <source>To continue recording the image to the device, insert the USB drive.</source>
+        <translation>Чтобы продолжить запись образа на устройство, вставьте USB-накопитель.</translation>
+    </message>
+    <message>
+        <source>(%1 B left)</source>
+        <translation>(осталось %1 Б)</translation>
+    </message>
+    <message>
+        <source>(%1 KB left)</source>
+        <translation>(осталось %1 КБ)</translation>
+    </message>
+    <message>
+        <source>(%1 MB left)</source>
+        <translation>(осталось %1 МБ)</translation>
+    </message>
+    <message>
+        <source>(%1 GB left)</source>
+        <translation>(осталось %1 ГБ)</translation>
+    </message>
+    <message>
+        <source>Downloads are saved to the downloads folder.</source>
+        <translation>Загруженные образы сохраняются в папку «Загрузки».</translation>
+    </message>
+    <message>
+        <source>By writing, you will lose all of the data on %1.</source>
+        <translation>При записи все данные на %1 будут потеряны.</translation>
+    </message>
+    <message>
+        <source>Your drive will be resized to a smaller capacity. You may resize it back to normal by using Zelvan Flashwright. This will remove installation media from your drive.</source>
+        <translation>Объём накопителя уменьшится. Вернуть прежний объём можно с помощью Zelvan Flashwright, при этом установочный носитель будет удалён с накопителя.</translation>
+    </message>
+    <message>
+        <source>The selected drive&apos;s size is %1. It&apos;s possible you have selected an external drive by accident!</source>
+        <translation>Объём выбранного накопителя — %1. Возможно, вы по ошибке выбрали внешний диск!</translation>
+    </message>
+    <message>
+        <source>Restart and boot from %1 to start using %2.</source>
+        <translation>Перезагрузите компьютер и загрузитесь с %1, чтобы начать работу с %2.</translation>
+    </message>
+    <message>
+        <source>Show in folder</source>
+        <translation>Показать в папке</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>Write</source>
+        <translation>Записать</translation>
+    </message>
+    <message>
+        <source>Finish</source>
+        <translation>Готово</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Повторить</translation>
     </message>
 </context>
 <context>
@@ -62,6 +227,30 @@
     <message>
         <source>Recording Parameter</source>
         <translation>Параметры записи</translation>
+    </message>
+    <message>
+        <source>Image files</source>
+        <translation>Файлы образов</translation>
+    </message>
+    <message>
+        <source>All files (*)</source>
+        <translation>Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>Selected file</source>
+        <translation>Выбранный файл</translation>
+    </message>
+    <message>
+        <source>Not selected</source>
+        <translation>Не выбран</translation>
+    </message>
+    <message>
+        <source>Select...</source>
+        <translation>Выбрать...</translation>
+    </message>
+    <message>
+        <source>Continue</source>
+        <translation>Продолжить</translation>
     </message>
 </context>
 <context>
@@ -396,6 +585,38 @@
     <message>
         <source>Restore %1</source>
         <translation>Восстановление %1</translation>
+    </message>
+    <message>
+        <source>Restoring finished</source>
+        <translation>Восстановление успешно выполнено!</translation>
+    </message>
+    <message>
+        <source>Do you want to restore the factory settings?</source>
+        <translation>Восстановить заводские настройки?</translation>
+    </message>
+    <message>
+        <source>In order to return all available space on the device, you need to restore the factory settings of the USB Flash drive. The live system and all saved data will be deleted.</source>
+        <translation>Чтобы вернуть весь доступный объём устройства, нужно восстановить заводские настройки USB-накопителя. Live-система и все сохранённые данные будут удалены.</translation>
+    </message>
+    <message>
+        <source>You don&apos;t need to restore the device if you want to burn another live system to it.</source>
+        <translation>Восстанавливать устройство не нужно, если вы хотите записать на него другую live-систему.</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Восстановить</translation>
+    </message>
+    <message>
+        <source>Unfortunately, an error occurred during the process. Please try restoring the drive using your system tools.</source>
+        <translation>К сожалению, во время работы произошла ошибка. Попробуйте восстановить накопитель средствами системы.</translation>
+    </message>
+    <message>
+        <source>Wait for Zelvan Flashwright to restore your device</source>
+        <translation>Подождите, пока Zelvan Flashwright восстановит устройство</translation>
+    </message>
+    <message>
+        <source>Finish</source>
+        <translation>Готово</translation>
     </message>
 </context>
 <context>

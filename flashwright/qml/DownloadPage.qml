@@ -1,8 +1,319 @@
 import QtQuick
+import QtQuick.Layouts
 
-// Download, verification and writing of the chosen image, and what to do next.
+// One page for the whole life of an image: preparing, download, its check,
+// ready to write, writing, verification, and the end (written or failed). The
+// image's status alone drives it. The drive being written is the window's
+// writingDrive; drives.selected is only where the next write would go.
 FramedPage {
+    id: page
+
+    readonly property int currentStatus: releases.variant ? releases.variant.status : Units.Preparing
+    readonly property bool localFile: mainWindow.selectedOption === Units.Write
+    readonly property string file: {
+        if (localFile)
+            return releases.localFile ? releases.localFile.iso.split("/").pop() : "";
+        return releases.selected ? releases.selected.name : "";
+    }
+    // Decided when the page opens: the window resets the edition on its way
+    // back to the first page.
+    property string editionText: ""
+    readonly property string subject: editionText !== "" ? file + " " + editionText : file
+    readonly property bool drivePresent: drives.length > 0
+    readonly property var selectedDrive: drives.selected
+    readonly property var writingDrive: mainWindow.writingDrive
+    readonly property real leftSize: releases.variant ? releases.variant.progress.to - releases.variant.progress.value : 0
+    readonly property bool failed: currentStatus === Units.Failed || currentStatus === Units.Failed_Verification
+    readonly property bool writing: currentStatus === Units.Writing || currentStatus === Units.Write_Verifying
+    readonly property bool downloading: currentStatus === Units.Downloading || currentStatus === Units.Download_Verifying
+    // Set once writingDrive has begun to be written: leaving a failed write
+    // then offers the drive for restoring, as aborting it does.
+    property bool writeStarted: false
+    readonly property string headingText: {
+        switch (currentStatus) {
+        case Units.Finished:
+            return qsTr("%1 Successfully Written").arg(file);
+        case Units.Writing:
+            return qsTr("Writing %1").arg(subject);
+        case Units.Downloading:
+            return qsTr("Downloading %1").arg(subject);
+        case Units.Preparing:
+            return qsTr("Preparing %1").arg(subject);
+        case Units.Ready:
+            return qsTr("Ready to write %1").arg(subject);
+        case Units.Failed_Download:
+            return qsTr("Failed to download %1").arg(subject);
+        default:
+            return releases.variant ? releases.variant.statusString : "";
+        }
+    }
+    readonly property string statusLine: {
+        const statusString = releases.variant ? releases.variant.statusString : "";
+        if (failed && !drivePresent)
+            return qsTr("Your drive was unplugged during the process");
+        if (currentStatus === Units.Ready)
+            return drivePresent ? qsTr("The USB drive has been found, and it is possible to continue recording the image to the device.") : qsTr("To continue recording the image to the device, insert the USB drive.");
+        if (currentStatus === Units.Downloading) {
+            const left = remainingText(leftSize);
+            return left !== "" ? statusString + " " + left : statusString;
+        }
+        return statusString;
+    }
+    readonly property real fillValue: {
+        if (downloading)
+            return releases.variant.progress.ratio;
+        if (writing)
+            return writingDrive ? writingDrive.progress.ratio : 0;
+        if (currentStatus === Units.Finished || currentStatus === Units.Ready)
+            return 1;
+        return 0;
+    }
+
+    // What is left of the download; the unit is chosen before the number is
+    // rounded, so 1048575 bytes read 1024.0 KB.
+    function remainingText(bytes) {
+        if (!(bytes > 0))
+            return "";
+        const KiB = 1024;
+        if (bytes < KiB)
+            return qsTr("(%1 B left)").arg(bytes);
+        if (bytes < KiB * KiB)
+            return qsTr("(%1 KB left)").arg((bytes / KiB).toFixed(1));
+        if (bytes < KiB * KiB * KiB)
+            return qsTr("(%1 MB left)").arg((bytes / (KiB * KiB)).toFixed(1));
+        return qsTr("(%1 GB left)").arg((bytes / (KiB * KiB * KiB)).toFixed(1));
+    }
+
+    // The drive that was written is offered for restoring: it holds an image
+    // now, whole or in part.
+    function offerForRestore() {
+        const drive = writingDrive;
+        if (!drive || !drives.contains(drive))
+            return;
+        drives.lastRestoreable = drive;
+        drive.setRestoreStatus(Units.Contains_Live);
+    }
+
+    function leave() {
+        if (releases.variant)
+            releases.variant.resetStatus();
+        downloadManager.cancel();
+        mainWindow.selectedPage = Units.MainPage;
+    }
+
+    function leftAction() {
+        if (currentStatus === Units.Ready) {
+            const version = releases.selected ? releases.selected.version : null;
+            if (version && version.variant)
+                downloadManager.openDownloadFolder(version.variant.iso);
+        } else if (writing || downloading) {
+            cancelDialog.show();
+        } else {
+            if (failed && writeStarted)
+                offerForRestore();
+            leave();
+        }
+    }
+
+    function rightAction() {
+        if (currentStatus === Units.Finished) {
+            offerForRestore();
+            leave();
+            return;
+        }
+        if (!(currentStatus === Units.Ready || (failed && drivePresent)))
+            return;
+        const image = releases.variant;
+        if (!localFile)
+            image.download();
+        else if (failed)
+            // The user's file is still there to write: another attempt
+            // starts from ready.
+            image.resetStatus();
+        if (image.status === Units.Ready)
+            deviceWarningDialog.ask();
+    }
+
+    function enterFinished() {
+        cancelDialog.close();
+        if (mainWindow.eraseVariant && releases.variant)
+            releases.variant.erase();
+    }
+
     objectName: "downloadPage"
-    heading: releases.variant ? releases.variant.statusString : ""
-    onBack: mainWindow.selectedPage = Units.MainPage
+    headerShown: false
+    backArrowVisible: false
+    defaultButton: rightButton.visible ? rightButton : null
+    // Escape does what "Cancel" does, while there is one.
+    onEscaped: {
+        if (leftButton.visible && currentStatus !== Units.Ready)
+            leftButton.activate();
+    }
+    onCurrentStatusChanged: {
+        if (writing && writingDrive)
+            writeStarted = true;
+        if (currentStatus === Units.Finished)
+            enterFinished();
+    }
+    Component.onCompleted: {
+        const edition = editions.getEditionByType(mainWindow.selectedEdition);
+        editionText = edition ? "(" + edition.name + ")" : "";
+    }
+
+    EditionsModel {
+        id: editions
+    }
+
+    Connections {
+        // A write to another drive starts from scratch.
+        function onWritingDriveChanged() {
+            page.writeStarted = false;
+        }
+
+        target: mainWindow
+    }
+
+    ColumnLayout {
+        width: parent.width
+        height: 520
+        spacing: 24
+
+        // Gives way to the texts when a long translation needs the room.
+        Image {
+            objectName: "illustration"
+            Layout.alignment: Qt.AlignHCenter
+            Layout.fillHeight: true
+            Layout.minimumHeight: 96
+            Layout.maximumHeight: 218
+            Layout.preferredHeight: 218
+            Layout.preferredWidth: 218
+            source: page.theme.mainPageImage
+            sourceSize.width: 218
+            sourceSize.height: 218
+            fillMode: Image.PreserveAspectFit
+        }
+
+        Text {
+            objectName: "statusHeading"
+            Layout.fillWidth: true
+            Layout.preferredHeight: Math.max(54, implicitHeight)
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+            text: page.headingText
+            color: page.theme.text
+            font.pixelSize: 18
+            font.weight: 600
+            wrapMode: Text.Wrap
+        }
+
+        ColumnLayout {
+            Layout.fillWidth: true
+            spacing: 16
+
+            ProgressTrack {
+                objectName: "progressBar"
+                Layout.fillWidth: true
+                Layout.preferredHeight: 16
+                value: page.fillValue
+                Accessible.name: page.headingText
+            }
+
+            Text {
+                objectName: "statusLine"
+                Layout.fillWidth: true
+                visible: text !== page.headingText
+                horizontalAlignment: Text.AlignHCenter
+                text: page.statusLine
+                color: page.theme.text
+                font.pixelSize: 18
+                wrapMode: Text.Wrap
+            }
+        }
+
+        ColumnLayout {
+            objectName: "information"
+            Layout.fillWidth: true
+            visible: page.currentStatus !== Units.Ready
+            spacing: 8
+
+            InformationText {
+                objectName: "downloadsFolderNote"
+                shown: page.downloading
+                text: qsTr("Downloads are saved to the downloads folder.")
+            }
+
+            InformationText {
+                objectName: "loseDataNote"
+                shown: page.drivePresent && page.failed
+                text: qsTr("By writing, you will lose all of the data on %1.").arg(page.selectedDrive ? page.selectedDrive.name : "")
+            }
+
+            InformationText {
+                objectName: "resizeNote"
+                shown: page.writing
+                text: qsTr("Your drive will be resized to a smaller capacity. You may resize it back to normal by using Zelvan Flashwright. This will remove installation media from your drive.")
+            }
+
+            InformationText {
+                objectName: "sizeWarning"
+                shown: !page.writing && page.currentStatus !== Units.Finished && page.selectedDrive !== null && page.selectedDrive.size > 160 * 1024 * 1024 * 1024
+                text: qsTr("The selected drive's size is %1. It's possible you have selected an external drive by accident!").arg(page.selectedDrive ? page.selectedDrive.readableSize : "")
+            }
+
+            InformationText {
+                objectName: "restartNote"
+                shown: page.currentStatus === Units.Finished
+                text: qsTr("Restart and boot from %1 to start using %2.").arg(page.writingDrive ? page.writingDrive.name : "N/A").arg(page.file)
+            }
+
+            InformationText {
+                objectName: "errorText"
+                shown: text !== ""
+                text: releases.variant ? releases.variant.errorString : ""
+            }
+        }
+
+        Item {
+            Layout.fillHeight: true
+        }
+
+        DriveList {
+            objectName: "driveList"
+            Layout.fillWidth: true
+            Layout.preferredHeight: implicitHeight
+            visible: page.currentStatus === Units.Ready
+            labelShown: false
+        }
+
+        Item {
+            Layout.fillWidth: true
+            Layout.preferredHeight: 30
+
+            StyledButton {
+                id: leftButton
+
+                objectName: "leftButton"
+                anchors.left: parent.left
+                width: implicitWidth + 16
+                height: 30
+                visible: page.currentStatus !== Units.Finished
+                text: page.currentStatus === Units.Ready ? qsTr("Show in folder") : qsTr("Cancel")
+                onReleased: page.leftAction()
+            }
+
+            StyledButton {
+                id: rightButton
+
+                objectName: "rightButton"
+                anchors.right: parent.right
+                width: implicitWidth + 16
+                height: 30
+                visible: page.currentStatus === Units.Finished || page.currentStatus === Units.Ready || page.failed
+                enabled: page.drivePresent || page.currentStatus === Units.Finished
+                text: page.currentStatus === Units.Ready ? qsTr("Write") : page.currentStatus === Units.Finished ? qsTr("Finish") : qsTr("Retry")
+                thisColor: page.theme.buttonLighter
+                onReleased: page.rightAction()
+            }
+        }
+    }
 }

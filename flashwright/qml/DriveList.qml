@@ -7,10 +7,13 @@ Item {
     id: block
 
     readonly property alias comboBox: combo
+    // Without its label the block is just the list, 34 pixels high.
+    property bool labelShown: true
 
-    implicitHeight: 62
+    implicitHeight: labelShown ? 62 : 34
 
     SectionLabel {
+        visible: block.labelShown
         text: qsTr("Device")
     }
 

@@ -1,8 +1,114 @@
 import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Dialogs
 
 // Writing a file of the user's own: the file and the drive to write it to.
+// The file comes from the desktop's file chooser (the portal) where there is
+// one, otherwise from Qt's own file dialog.
 FramedPage {
+    id: page
+
+    readonly property string fileName: {
+        const path = releases.localFile ? releases.localFile.iso : "";
+        return path.split("/").pop();
+    }
+    // Only while this page is on top: the portal's chooser is not modal, and
+    // an answer that comes after the user went on to write the image must not
+    // replace that image.
+    readonly property bool onTop: StackView.status === StackView.Active && mainWindow.selectedPage === Units.DrivePage
+
+    function chooseFile() {
+        if (portalFileDialog.isAvailable)
+            portalFileDialog.open();
+        else
+            fileDialog.open();
+    }
+
+    function takeFile(url) {
+        if (onTop)
+            releases.selectLocalFile(url.toString());
+    }
+
     objectName: "drivePage"
     heading: qsTr("Recording Parameter")
+    defaultButton: continueButton
     onBack: mainWindow.selectedPage = Units.MainPage
+
+    Connections {
+        function onFileSelected(url) {
+            page.takeFile(url);
+        }
+
+        target: portalFileDialog
+    }
+
+    FileDialog {
+        id: fileDialog
+
+        objectName: "fileDialog"
+        fileMode: FileDialog.OpenFile
+        // The patterns are the same in every language.
+        nameFilters: [qsTr("Image files") + " (*.iso *.raw *.xz *.img)", qsTr("All files (*)")]
+        onAccepted: page.takeFile(selectedFile)
+    }
+
+    Column {
+        width: parent.width
+        spacing: 20
+
+        Column {
+            width: parent.width
+            spacing: 8
+
+            SectionLabel {
+                text: qsTr("Selected file")
+            }
+
+            Row {
+                width: parent.width
+                height: 30
+                spacing: 8
+
+                StyledTextField {
+                    objectName: "fileField"
+                    width: parent.width - selectButton.width - parent.spacing
+                    height: parent.height
+                    enabled: false
+                    readOnly: true
+                    text: page.fileName
+                    placeholderText: qsTr("Not selected")
+                    Accessible.name: qsTr("Selected file")
+                }
+
+                StyledButton {
+                    id: selectButton
+
+                    objectName: "selectButton"
+                    width: Math.max(82, implicitWidth)
+                    height: parent.height
+                    text: qsTr("Select...")
+                    onClicked: page.chooseFile()
+                }
+            }
+        }
+
+        DriveList {
+            objectName: "driveList"
+            width: parent.width
+        }
+    }
+
+    StyledButton {
+        id: continueButton
+
+        objectName: "continueButton"
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        width: implicitWidth + 16
+        height: 30
+        text: qsTr("Continue")
+        thisColor: page.theme.buttonLighter
+        enabled: drives.selected !== null && page.fileName !== ""
+        onReleased: deviceWarningDialog.ask()
+    }
 }

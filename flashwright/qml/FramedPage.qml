@@ -6,12 +6,16 @@ import QtQuick.Controls.Basic
 // the back arrow and the page heading; whatever the page declares goes into the
 // column 24 pixels below that row.
 // Keys: Enter acts on the page's default button unless a control with the
-// keyboard focus takes the key itself; Escape does what the back arrow does.
+// keyboard focus takes the key itself; Escape does what the back arrow does,
+// and on a page without one it is left to the page (escaped).
 Page {
     id: page
 
     property string heading
     property bool backArrowVisible: true
+    // Without the first row the page's own content starts 38 pixels below
+    // the top edge.
+    property bool headerShown: true
     // The forward action Enter triggers; null when the page has none.
     property StyledButton defaultButton: null
     readonly property CurrentThemeColor theme: CurrentThemeColor {
@@ -20,6 +24,8 @@ Page {
 
     // The back arrow was used; the page decides where that leads.
     signal back
+    // Escape on a page that shows no back arrow.
+    signal escaped
 
     function activateDefault() {
         if (defaultButton)
@@ -35,6 +41,8 @@ Page {
     Keys.onEscapePressed: {
         if (backArrowVisible)
             back();
+        else
+            escaped();
     }
 
     background: Rectangle {
@@ -42,7 +50,7 @@ Page {
     }
 
     header: Item {
-        implicitHeight: 38 + headerRow.height + 24
+        implicitHeight: page.headerShown ? 38 + headerRow.height + 24 : 38
 
         Item {
             id: headerRow
@@ -51,6 +59,7 @@ Page {
             y: 38
             width: page.columnWidth
             height: 24
+            visible: page.headerShown
 
             Item {
                 id: backArrow

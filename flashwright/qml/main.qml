@@ -15,9 +15,16 @@ ApplicationWindow {
     property QtObject lastRestoreable: null
     // Erase the downloaded image once it has been written.
     property bool eraseVariant: false
+    // The drive that the image was last handed to for writing. The progress
+    // page, Abort and the restore offer act on this drive, never on
+    // drives.selected, which a plugged or unplugged drive may move meanwhile.
+    // Null once the drive is gone.
+    property QtObject writingDrive: null
     readonly property int fixedWidth: Math.max(800, 32 * units.gridUnit)
     readonly property int fixedHeight: Math.max(600, 25 * units.gridUnit)
     readonly property alias pageStack: stack
+    readonly property alias cancelDialogWindow: cancelDialog
+    readonly property alias deviceWarningDialogWindow: deviceWarningDialog
 
     function variantStatusText() {
         return releases.variant ? releases.variant.statusString : "";
@@ -45,6 +52,20 @@ ApplicationWindow {
             stack.pop();
         else
             stack.push("VersionPage.qml");
+    }
+
+    // Writes the chosen image to the drive the user confirmed, provided that
+    // drive is still listed. Shows the progress page first, so that a write
+    // refused at once shows its reason there.
+    function writeImage(drive) {
+        const image = releases.variant;
+        if (!drive || !drives.contains(drive) || !image)
+            return false;
+        writingDrive = drive;
+        selectedPage = Units.DownloadPage;
+        drive.setImage(image);
+        drive.write(image);
+        return true;
     }
 
     function enterDrivePage() {

@@ -1,0 +1,18 @@
+import QtQuick
+import QtQuick.Layouts
+
+// One message of the progress page's information column: centred, wrapped,
+// in the muted colour, shown only while its condition holds.
+Text {
+    property bool shown: true
+    readonly property CurrentThemeColor theme: CurrentThemeColor {
+    }
+
+    Layout.fillWidth: true
+    visible: shown
+    horizontalAlignment: Text.AlignHCenter
+    color: theme.placeholderText
+    font.pixelSize: 14
+    font.letterSpacing: -0.4
+    wrapMode: Text.Wrap
+}
