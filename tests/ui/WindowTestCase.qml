@@ -49,5 +49,71 @@ TestCase {
         return item;
     }
 
+    // The listed drive whose name (without the size) is rawName, or null.
+    function driveNamed(rawName) {
+        for (let row = 0; row < drives.length; ++row) {
+            const drive = drives.data(drives.index(row, 0), Qt.UserRole + 1);
+            if (drive.name.startsWith(rawName + " ("))
+                return drive;
+        }
+        return null;
+    }
+
+    function selectDrive(rawName) {
+        const drive = driveNamed(rawName);
+        verify(drive, "no drive " + rawName);
+        for (let row = 0; row < drives.length; ++row) {
+            if (drives.data(drives.index(row, 0), Qt.UserRole + 1) === drive)
+                drives.selectedIndex = row;
+        }
+        compare(drives.selected, drive);
+        return drive;
+    }
+
+    // From the first page to the drive page, with a file of the user's own
+    // (made at path, below a folder of the harness) chosen when a path is given.
+    function openDrivePage(path) {
+        mouseClick(child(waitForPage("mainPage"), "localFileButton"));
+        const page = waitForPage("drivePage");
+        if (path !== undefined)
+            chooseLocalFile(page, path);
+        return page;
+    }
+
+    function chooseLocalFile(page, path) {
+        const url = harness.makeLocalFile(path, 65536);
+        verify(url !== "");
+        // Without a desktop portal the page uses Qt's own file dialog.
+        verify(!portalFileDialog.isAvailable);
+        // The dialog opens on the file, and the user takes it.
+        const dialog = child(page, "fileDialog");
+        dialog.selectedFile = url;
+        mouseClick(child(page, "selectButton"));
+        tryVerify(() => dialog.visible);
+        dialog.accept();
+        tryCompare(releases.localFile, "iso", url.replace("file://", ""));
+    }
+
+    // The erase confirmation, once it has come up and holds the keyboard.
+    function waitForConfirmation() {
+        const dialog = window.deviceWarningDialogWindow;
+        tryVerify(() => dialog.visible && dialog.activeFocusItem !== null, 5000, "no erase confirmation");
+        return dialog;
+    }
+
+    // Confirms the write to the drive named rawName, from the drive page or
+    // the progress page, and waits for the progress page.
+    function writeTo(rawName, continueButton) {
+        const drive = selectDrive(rawName);
+        mouseClick(continueButton);
+        const dialog = waitForConfirmation();
+        compare(dialog.drive, drive);
+        mouseClick(child(dialog.contentItem, "dialogActionButton"));
+        tryVerify(() => !dialog.visible);
+        const page = waitForPage("downloadPage");
+        compare(window.writingDrive, drive);
+        return page;
+    }
+
     when: windowShown
 }

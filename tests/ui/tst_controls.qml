@@ -50,6 +50,14 @@ TestCase {
     }
 
     Component {
+        id: trackComponent
+
+        ProgressTrack {
+            width: 200
+        }
+    }
+
+    Component {
         id: themeComponent
 
         CurrentThemeColor {
@@ -220,6 +228,41 @@ TestCase {
         const list = findChild(combo, "popup").contentItem;
         compare(findChild(findChild(list, "row2"), "rowText").font.weight, Font.DemiBold);
         compare(findChild(findChild(list, "row0"), "rowText").font.weight, Font.Normal);
+    }
+
+    // An unknown size gives NaN, and an xz image checked against its
+    // compressed size runs past the end: the fill stays inside the bar.
+    function test_progressTrack_data() {
+        return [{
+                "tag": "half",
+                "value": 0.5,
+                "width": 100
+            }, {
+                "tag": "unknown",
+                "value": NaN,
+                "width": 0
+            }, {
+                "tag": "past the end",
+                "value": 1.7,
+                "width": 200
+            }, {
+                "tag": "below zero",
+                "value": -0.2,
+                "width": 0
+            }];
+    }
+
+    function test_progressTrack(data) {
+        const track = createTemporaryObject(trackComponent, testCase, {
+                "value": data.value
+            });
+        compare(track.Accessible.role, Accessible.ProgressBar);
+        const fill = findChild(track, "fill");
+        compare(fill.width, data.width);
+        verify(fill.visible);
+        track.sweeping = true;
+        verify(!fill.visible);
+        verify(findChild(track, "sweep").visible);
     }
 
     function test_theme_data() {

@@ -3,12 +3,16 @@
 #include "appinfo.h"
 #include "downloadmanager.h"
 #include "drivemanager.h"
+#include "fakedrive.h"
+#include "fakedriveprovider.h"
 #include "options.h"
 #include "portalfiledialog.h"
 #include "releasemanager.h"
+#include "releasevariant.h"
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
@@ -22,6 +26,13 @@
 #include <QQmlEngine>
 #include <QStandardPaths>
 #include <QTest>
+
+namespace {
+FakeDriveProvider *simulatedDrives()
+{
+    return qobject_cast<FakeDriveProvider *>(DriveManager::instance()->provider());
+}
+} // namespace
 
 UiHarness::UiHarness() = default;
 
@@ -42,7 +53,7 @@ void UiHarness::applicationAvailable()
     if (!m_server.start())
         qFatal("UiHarness: no nginx to serve the catalogue: %s", qPrintable(m_server.errorString()));
     QDir(m_server.root()).mkpath(QStringLiteral("feeds"));
-    QDir(m_server.root()).mkpath(QStringLiteral("images"));
+    QDir(m_server.root()).mkpath(QStringLiteral("slow/images"));
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
     m_palette = QGuiApplication::palette();
     m_font = QGuiApplication::font();
@@ -55,6 +66,9 @@ void UiHarness::qmlEngineAvailable(QQmlEngine *engine)
     // The order of the program's start-up; the drive list is the process's one.
     context->setContextProperty(QStringLiteral("downloadManager"), DownloadManager::instance());
     context->setContextProperty(QStringLiteral("drives"), DriveManager::instance());
+    const FakeDriveProvider *provider = simulatedDrives();
+    m_driveTimings = { provider->writeStepInterval(), provider->restoreDuration(), provider->removeAfterRestoreDelay(),
+                       provider->newRestoreableDelay() };
     context->setContextProperty(QStringLiteral("portalFileDialog"), new PortalFileDialog(engine, 0));
     context->setContextProperty(QStringLiteral("flashwrightVersion"), AppInfo::version);
     context->setContextProperty(QStringLiteral("harness"), this);
@@ -71,9 +85,11 @@ QString UiHarness::feedText(const QString &feed) const
     QFile file(QStringLiteral(FLASHWRIGHT_TEST_SUPPORT_DIR "/feeds/") + feed);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
-    // The images of the feed are served here too, so a download stays on this machine.
+    // The images of the feed are served here too, so a download stays on this
+    // machine, and slowly, so that a large one can be watched and stopped.
     QString text = QString::fromUtf8(file.readAll());
-    text.replace(QStringLiteral("https://images.zelvan.example/"), m_server.url(QStringLiteral("/images/")).toString());
+    text.replace(QStringLiteral("https://images.zelvan.example/"),
+                 m_server.url(QStringLiteral("/slow/images/")).toString());
     return text;
 }
 
@@ -83,18 +99,18 @@ bool UiHarness::serveFeed(const QString &feed, const QString &as)
     QFile file(m_server.root() + QStringLiteral("/feeds/") + as);
     if (text.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) <= 0)
         return false;
-    // Every image of the feed is there to download: a small file without an
+    // Every image of the feed is there to download: a file without an
     // implanted checksum, which the catalogue accepts as it is.
-    const QString images = m_server.url(QStringLiteral("/images/")).toString();
+    const QString images = m_server.url(QStringLiteral("/slow/images/")).toString();
     const QJsonArray entries = QJsonDocument::fromJson(text.toUtf8()).array();
     for (const QJsonValue &entry : entries) {
         const QString link = entry.toObject().value(QStringLiteral("LINK")).toString();
         if (!link.startsWith(images))
             continue;
-        const QString path = m_server.root() + QStringLiteral("/images/") + link.mid(images.size());
+        const QString path = m_server.root() + QStringLiteral("/slow/images/") + link.mid(images.size());
         QDir().mkpath(QFileInfo(path).path());
         QFile image(path);
-        if (!image.exists() && (!image.open(QIODevice::WriteOnly) || image.write(QByteArray(65536, 'z')) != 65536))
+        if (!image.exists() && (!image.open(QIODevice::WriteOnly) || !image.resize(m_imageSize)))
             return false;
     }
     return true;
@@ -164,4 +180,69 @@ void UiHarness::openUrl(const QUrl &url)
 QString UiHarness::downloadsFolder() const
 {
     return DownloadManager::dir();
+}
+
+bool UiHarness::clearDownloads()
+{
+    QDir folder(DownloadManager::dir());
+    bool cleared = true;
+    const QStringList files = folder.entryList(QDir::Files | QDir::Hidden);
+    for (const QString &file : files)
+        cleared = folder.remove(file) && cleared;
+    return cleared;
+}
+
+bool UiHarness::setImageSize(qint64 bytes)
+{
+    m_imageSize = bytes;
+    bool resized = true;
+    QDirIterator images(m_server.root() + QStringLiteral("/slow/images"), QDir::Files, QDirIterator::Subdirectories);
+    while (images.hasNext())
+        resized = QFile::resize(images.next(), bytes) && resized;
+    return resized;
+}
+
+QString UiHarness::makeLocalFile(const QString &path, qint64 bytes)
+{
+    const QString file = m_localFiles.filePath(path);
+    QDir().mkpath(QFileInfo(file).path());
+    QFile image(file);
+    if (!image.open(QIODevice::WriteOnly) || !image.resize(bytes))
+        return QString();
+    return QUrl::fromLocalFile(file).toString();
+}
+
+void UiHarness::setDriveTimings(int writeStep, int restore, int removeAfterRestore, int newRestoreable)
+{
+    FakeDriveProvider *provider = simulatedDrives();
+    provider->setWriteStepInterval(writeStep);
+    provider->setRestoreDuration(restore);
+    provider->setRemoveAfterRestoreDelay(removeAfterRestore);
+    provider->setNewRestoreableDelay(newRestoreable);
+}
+
+void UiHarness::restoreDriveTimings()
+{
+    setDriveTimings(m_driveTimings[0], m_driveTimings[1], m_driveTimings[2], m_driveTimings[3]);
+}
+
+void UiHarness::unplugDrive(QObject *drive)
+{
+    auto *gone = qobject_cast<Drive *>(drive);
+    if (!gone)
+        return;
+    emit simulatedDrives()->driveRemoved(gone);
+    gone->deleteLater();
+}
+
+void UiHarness::plugDrive(const QString &name, qint64 bytes, bool containsLive)
+{
+    FakeDriveProvider *provider = simulatedDrives();
+    emit provider->driveConnected(new FakeDrive(provider, name, quint64(bytes), containsLive));
+}
+
+void UiHarness::setImageStatus(QObject *image, int status)
+{
+    if (auto *variant = qobject_cast<ReleaseVariant *>(image))
+        variant->setStatus(ReleaseVariant::Status(status));
 }
