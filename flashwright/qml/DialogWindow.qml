@@ -27,10 +27,13 @@ Window {
     // The action was chosen; the dialog has closed itself already.
     signal accepted
 
-    // Each time the dialog opens, the keyboard starts on Cancel.
+    // Each time the dialog opens, the keyboard starts on Cancel; once it is
+    // closed the keyboard goes back to the main window.
     function takeKeyboard() {
-        if (!visible)
+        if (!visible) {
+            mainWindow.requestActivate();
             return;
+        }
         cancelButton.focus = true;
         requestActivate();
     }
