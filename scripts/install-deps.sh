@@ -18,7 +18,7 @@ packages=(
     isomd5sum xorriso nginx-light openssl curl python3 python3-dbusmock
     qml6-module-qttest xvfb xauth
     # pages in pictures: keyboard driving, fonts with Cyrillic, the two locales
-    xdotool fonts-dejavu-core locales
+    xdotool x11-utils fonts-dejavu-core locales
 )
 
 # The pages are checked in English and in Russian.

@@ -230,7 +230,7 @@
     </message>
     <message>
         <source>Image files</source>
-        <translation>Файлы образов</translation>
+        <translation>Образы</translation>
     </message>
     <message>
         <source>All files (*)</source>

@@ -15,13 +15,17 @@ DialogWindow {
         const drive = mainWindow.writingDrive;
         const listed = drive !== null && drives.contains(drive);
         const writing = status === Units.Writing || status === Units.Write_Verifying;
+        const page = mainWindow.pageStack.currentItem;
+        const onProgressPage = mainWindow.selectedPage === Units.DownloadPage && page !== null;
+        // The write may have failed while the dialog was up.
+        const failedWrite = onProgressPage && page.failed && page.writeStarted;
         // Only a write is stopped: cancelling a drive also clears its restore
         // offer, which must survive an aborted download.
         if (writing && listed)
             drive.cancel();
         // Half an image is on the drive now, and only a restore makes it
         // whole again.
-        if (mainWindow.selectedPage === Units.DownloadPage && listed && (writing || status === Units.Writing_Not_Possible)) {
+        if (onProgressPage && listed && (writing || failedWrite || status === Units.Writing_Not_Possible)) {
             drives.lastRestoreable = drive;
             drive.setRestoreStatus(Units.Contains_Live);
         }

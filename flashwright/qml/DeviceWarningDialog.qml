@@ -28,7 +28,7 @@ DialogWindow {
     // Asks about the selected drive.
     function ask() {
         drive = drives.selected;
-        show();
+        open();
     }
 
     function dropIfGone() {

@@ -4,8 +4,9 @@ import QtQuick
 // that grows with the desktop's font, centred over the main window, with an
 // empty title and the pages' background. It shows a heading, an optional line
 // that names what the dialog is about, a wrapped body and, bottom right, the
-// cancel button and the dialog's action. Cancel, Escape and closing the window only close it. The keyboard
-// starts on the cancel button, so Enter never confirms by accident.
+// cancel button and the dialog's action. Cancel, Escape and closing the window
+// only close it. Shown with open(); the keyboard starts on the cancel button,
+// so Enter never confirms by accident.
 Window {
     id: dialog
 
@@ -19,16 +20,24 @@ Window {
     // Narrower than the content when a dialog wants it.
     property real bodyWidth: content.width
     readonly property int fixedWidth: Math.max(360, 20 * units.gridUnit)
-    // Taller than usual only when a translation needs the room: nothing is cut off.
-    readonly property int fixedHeight: Math.max(180, 10 * units.gridUnit, Math.ceil(content.implicitHeight) + 40)
+    readonly property int usualHeight: Math.max(180, 10 * units.gridUnit)
+    // Taller than usual only when a translation needs the room, so that
+    // nothing is cut off. Decided as the dialog opens and kept while it is
+    // shown, so that the window never changes its size in front of the user.
+    property int fixedHeight: usualHeight
     readonly property CurrentThemeColor theme: CurrentThemeColor {
     }
 
     // The action was chosen; the dialog has closed itself already.
     signal accepted
 
-    // Each time the dialog opens, the keyboard starts on Cancel; once it is
-    // closed the keyboard goes back to the main window.
+    function open() {
+        fixedHeight = Math.max(usualHeight, Math.ceil(content.implicitHeight) + 40);
+        show();
+    }
+
+    // Opened, the dialog takes the keyboard, starting on Cancel; closed, it
+    // hands the keyboard back to the main window.
     function takeKeyboard() {
         if (!visible) {
             mainWindow.requestActivate();
@@ -58,9 +67,21 @@ Window {
     y: mainWindow.y + Math.round((mainWindow.height - height) / 2)
     onVisibleChanged: takeKeyboard()
 
+    // Not on the repeats of an Escape held down since before the dialog
+    // opened.
     Shortcut {
         sequence: "Escape"
+        autoRepeat: false
         onActivated: dialog.close()
+    }
+
+    // Where the desktop draws no frame around a dialog, this line still
+    // tells it from the window behind.
+    Rectangle {
+        anchors.fill: parent
+        color: "transparent"
+        border.width: 1
+        border.color: dialog.theme.buttonBorder
     }
 
     Item {
@@ -69,8 +90,12 @@ Window {
         Accessible.role: Accessible.Dialog
         Accessible.name: dialog.heading
         Accessible.description: dialog.body
-        anchors.fill: parent
-        anchors.margins: 20
+        // Laid out for the fixed width even before the window is shown, so
+        // that open() knows the height the texts need.
+        x: 20
+        y: 20
+        width: dialog.fixedWidth - 40
+        height: dialog.height - 40
         implicitHeight: lines.implicitHeight + 8 + buttons.height
 
         Column {

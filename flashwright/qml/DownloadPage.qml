@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Layouts
 
 // One page for the whole life of an image: preparing, download, its check,
 // ready to write, writing, verification, and the end (written or failed). The
@@ -107,7 +106,7 @@ FramedPage {
             if (version && version.variant)
                 downloadManager.openDownloadFolder(version.variant.iso);
         } else if (writing || downloading) {
-            cancelDialog.show();
+            cancelDialog.open();
         } else {
             if (failed && writeStarted)
                 offerForRestore();
@@ -173,146 +172,164 @@ FramedPage {
         target: mainWindow
     }
 
-    ColumnLayout {
+    // The upper part (illustration, heading, progress, information) and,
+    // at the bottom, the drive list and the two buttons.
+    Item {
+        id: area
+
+        readonly property real textsHeight: heading.height + 24 + progressBlock.height + (information.visible ? 24 + information.height : 0)
+        readonly property real bottomHeight: buttons.height + (driveList.visible ? driveList.height + 16 : 0)
+
         width: parent.width
         height: 520
-        spacing: 24
 
-        // Gives way to the texts when a long translation needs the room.
-        Image {
-            objectName: "illustration"
-            Layout.alignment: Qt.AlignHCenter
-            Layout.fillHeight: true
-            Layout.minimumHeight: 96
-            Layout.maximumHeight: 218
-            Layout.preferredHeight: 218
-            Layout.preferredWidth: 218
-            source: page.theme.mainPageImage
-            sourceSize.width: 218
-            sourceSize.height: 218
-            fillMode: Image.PreserveAspectFit
-        }
+        Column {
+            width: parent.width
+            spacing: 24
 
-        Text {
-            objectName: "statusHeading"
-            Layout.fillWidth: true
-            Layout.preferredHeight: Math.max(54, implicitHeight)
-            horizontalAlignment: Text.AlignHCenter
-            verticalAlignment: Text.AlignVCenter
-            text: page.headingText
-            color: page.theme.text
-            font.pixelSize: 18
-            font.weight: 600
-            wrapMode: Text.Wrap
-        }
-
-        ColumnLayout {
-            Layout.fillWidth: true
-            spacing: 16
-
-            ProgressTrack {
-                objectName: "progressBar"
-                Layout.fillWidth: true
-                Layout.preferredHeight: 16
-                value: page.fillValue
-                Accessible.name: page.headingText
+            // Gives way to the texts when a long translation needs the room.
+            Image {
+                objectName: "illustration"
+                anchors.horizontalCenter: parent.horizontalCenter
+                height: Math.max(96, Math.min(218, area.height - area.bottomHeight - 24 - 24 - area.textsHeight))
+                width: height
+                source: page.theme.mainPageImage
+                sourceSize.width: 218
+                sourceSize.height: 218
+                fillMode: Image.PreserveAspectFit
             }
 
             Text {
-                objectName: "statusLine"
-                Layout.fillWidth: true
-                visible: text !== page.headingText
+                id: heading
+
+                objectName: "statusHeading"
+                width: parent.width
+                height: Math.max(54, implicitHeight)
                 horizontalAlignment: Text.AlignHCenter
-                text: page.statusLine
+                verticalAlignment: Text.AlignVCenter
+                text: page.headingText
                 color: page.theme.text
                 font.pixelSize: 18
+                font.weight: 600
                 wrapMode: Text.Wrap
             }
+
+            Column {
+                id: progressBlock
+
+                width: parent.width
+                spacing: 16
+
+                ProgressTrack {
+                    objectName: "progressBar"
+                    width: parent.width
+                    value: page.fillValue
+                    Accessible.name: page.headingText
+                }
+
+                Text {
+                    objectName: "statusLine"
+                    width: parent.width
+                    visible: text !== page.headingText
+                    horizontalAlignment: Text.AlignHCenter
+                    text: page.statusLine
+                    color: page.theme.text
+                    font.pixelSize: 18
+                    wrapMode: Text.Wrap
+                }
+            }
+
+            Column {
+                id: information
+
+                objectName: "information"
+                width: parent.width
+                visible: page.currentStatus !== Units.Ready
+                spacing: 8
+
+                InformationText {
+                    objectName: "downloadsFolderNote"
+                    shown: page.downloading
+                    text: qsTr("Downloads are saved to the downloads folder.")
+                }
+
+                InformationText {
+                    objectName: "loseDataNote"
+                    shown: page.drivePresent && page.failed
+                    text: qsTr("By writing, you will lose all of the data on %1.").arg(page.selectedDrive ? page.selectedDrive.name : "")
+                }
+
+                InformationText {
+                    objectName: "resizeNote"
+                    shown: page.writing
+                    text: qsTr("Your drive will be resized to a smaller capacity. You may resize it back to normal by using Zelvan Flashwright. This will remove installation media from your drive.")
+                }
+
+                InformationText {
+                    objectName: "sizeWarning"
+                    shown: !page.writing && page.currentStatus !== Units.Finished && page.selectedDrive !== null && page.selectedDrive.size > 160 * 1024 * 1024 * 1024
+                    text: qsTr("The selected drive's size is %1. It's possible you have selected an external drive by accident!").arg(page.selectedDrive ? page.selectedDrive.readableSize : "")
+                }
+
+                InformationText {
+                    objectName: "restartNote"
+                    shown: page.currentStatus === Units.Finished
+                    text: qsTr("Restart and boot from %1 to start using %2.").arg(page.writingDrive ? page.writingDrive.name : "N/A").arg(page.file)
+                }
+
+                InformationText {
+                    objectName: "errorText"
+                    shown: text !== ""
+                    text: releases.variant ? releases.variant.errorString : ""
+                }
+            }
         }
 
-        ColumnLayout {
-            objectName: "information"
-            Layout.fillWidth: true
-            visible: page.currentStatus !== Units.Ready
-            spacing: 8
+        Column {
+            anchors.bottom: parent.bottom
+            width: parent.width
+            spacing: 16
 
-            InformationText {
-                objectName: "downloadsFolderNote"
-                shown: page.downloading
-                text: qsTr("Downloads are saved to the downloads folder.")
+            DriveList {
+                id: driveList
+
+                objectName: "driveList"
+                width: parent.width
+                visible: page.currentStatus === Units.Ready
+                labelShown: false
             }
 
-            InformationText {
-                objectName: "loseDataNote"
-                shown: page.drivePresent && page.failed
-                text: qsTr("By writing, you will lose all of the data on %1.").arg(page.selectedDrive ? page.selectedDrive.name : "")
-            }
+            Item {
+                id: buttons
 
-            InformationText {
-                objectName: "resizeNote"
-                shown: page.writing
-                text: qsTr("Your drive will be resized to a smaller capacity. You may resize it back to normal by using Zelvan Flashwright. This will remove installation media from your drive.")
-            }
-
-            InformationText {
-                objectName: "sizeWarning"
-                shown: !page.writing && page.currentStatus !== Units.Finished && page.selectedDrive !== null && page.selectedDrive.size > 160 * 1024 * 1024 * 1024
-                text: qsTr("The selected drive's size is %1. It's possible you have selected an external drive by accident!").arg(page.selectedDrive ? page.selectedDrive.readableSize : "")
-            }
-
-            InformationText {
-                objectName: "restartNote"
-                shown: page.currentStatus === Units.Finished
-                text: qsTr("Restart and boot from %1 to start using %2.").arg(page.writingDrive ? page.writingDrive.name : "N/A").arg(page.file)
-            }
-
-            InformationText {
-                objectName: "errorText"
-                shown: text !== ""
-                text: releases.variant ? releases.variant.errorString : ""
-            }
-        }
-
-        Item {
-            Layout.fillHeight: true
-        }
-
-        DriveList {
-            objectName: "driveList"
-            Layout.fillWidth: true
-            Layout.preferredHeight: implicitHeight
-            visible: page.currentStatus === Units.Ready
-            labelShown: false
-        }
-
-        Item {
-            Layout.fillWidth: true
-            Layout.preferredHeight: 30
-
-            StyledButton {
-                id: leftButton
-
-                objectName: "leftButton"
-                anchors.left: parent.left
-                width: implicitWidth + 16
+                width: parent.width
                 height: 30
-                visible: page.currentStatus !== Units.Finished
-                text: page.currentStatus === Units.Ready ? qsTr("Show in folder") : qsTr("Cancel")
-                onReleased: page.leftAction()
-            }
 
-            StyledButton {
-                id: rightButton
+                StyledButton {
+                    id: leftButton
 
-                objectName: "rightButton"
-                anchors.right: parent.right
-                width: implicitWidth + 16
-                height: 30
-                visible: page.currentStatus === Units.Finished || page.currentStatus === Units.Ready || page.failed
-                enabled: page.drivePresent || page.currentStatus === Units.Finished
-                text: page.currentStatus === Units.Ready ? qsTr("Write") : page.currentStatus === Units.Finished ? qsTr("Finish") : qsTr("Retry")
-                thisColor: page.theme.buttonLighter
-                onReleased: page.rightAction()
+                    objectName: "leftButton"
+                    anchors.left: parent.left
+                    width: implicitWidth + 16
+                    height: 30
+                    visible: page.currentStatus !== Units.Finished
+                    text: page.currentStatus === Units.Ready ? qsTr("Show in folder") : qsTr("Cancel")
+                    onReleased: page.leftAction()
+                }
+
+                StyledButton {
+                    id: rightButton
+
+                    objectName: "rightButton"
+                    anchors.right: parent.right
+                    width: implicitWidth + 16
+                    height: 30
+                    visible: page.currentStatus === Units.Finished || page.currentStatus === Units.Ready || page.failed
+                    enabled: page.drivePresent || page.currentStatus === Units.Finished
+                    text: page.currentStatus === Units.Ready ? qsTr("Write") : page.currentStatus === Units.Finished ? qsTr("Finish") : qsTr("Retry")
+                    thisColor: page.theme.buttonLighter
+                    onReleased: page.rightAction()
+                }
             }
         }
     }

@@ -36,9 +36,19 @@ Page {
     bottomPadding: 24
     leftPadding: Math.round((width - columnWidth) / 2)
     rightPadding: width - columnWidth - leftPadding
-    Keys.onReturnPressed: activateDefault()
-    Keys.onEnterPressed: activateDefault()
-    Keys.onEscapePressed: {
+    // A key held down acts once: its repeats would reach the dialog or the
+    // page that the first press brought up.
+    Keys.onReturnPressed: event => {
+        if (!event.isAutoRepeat)
+            activateDefault();
+    }
+    Keys.onEnterPressed: event => {
+        if (!event.isAutoRepeat)
+            activateDefault();
+    }
+    Keys.onEscapePressed: event => {
+        if (event.isAutoRepeat)
+            return;
         if (backArrowVisible)
             back();
         else

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Layouts
 
 // One message of the progress page's information column: centred, wrapped,
 // in the muted colour, shown only while its condition holds.
@@ -8,7 +7,7 @@ Text {
     readonly property CurrentThemeColor theme: CurrentThemeColor {
     }
 
-    Layout.fillWidth: true
+    width: parent ? parent.width : 0
     visible: shown
     horizontalAlignment: Text.AlignHCenter
     color: theme.placeholderText

@@ -2,7 +2,9 @@ import QtQuick
 
 // A flat push button in the pages' palette. The mouse acts on it, and so do
 // Enter, Return and Space once Tab has given it the keyboard focus; pages react
-// to clicked or released, which both follow every activation.
+// to clicked or released, which both follow every activation. A key acts when
+// it is let go, and only on the button that saw it pressed: a button that opens
+// a dialog must not have the same key press the dialog's own button.
 Item {
     id: button
 
@@ -20,8 +22,15 @@ Item {
     // width leaves exactly that), and starts 12 pixels in otherwise.
     readonly property real contentPadding: textCenterAlignment ? 7 : 12
 
+    // A key that activates the button is down on it.
+    property bool keyDown: false
+
     signal released
     signal clicked
+
+    function isActivationKey(key) {
+        return key === Qt.Key_Return || key === Qt.Key_Enter || key === Qt.Key_Space;
+    }
 
     // Mouse and keyboard end here: released first, then clicked, as a mouse
     // click reports them.
@@ -39,9 +48,23 @@ Item {
     Accessible.role: Accessible.Button
     Accessible.name: text
     Accessible.onPressAction: activate()
-    Keys.onReturnPressed: activate()
-    Keys.onEnterPressed: activate()
-    Keys.onSpacePressed: activate()
+    Keys.onPressed: event => {
+        if (!isActivationKey(event.key))
+            return;
+        event.accepted = true;
+        if (!event.isAutoRepeat)
+            keyDown = true;
+    }
+    Keys.onReleased: event => {
+        if (!isActivationKey(event.key) || event.isAutoRepeat)
+            return;
+        event.accepted = true;
+        if (keyDown) {
+            keyDown = false;
+            activate();
+        }
+    }
+    onActiveFocusChanged: keyDown = false
 
     CurrentThemeColor {
         id: theme

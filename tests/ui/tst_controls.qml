@@ -132,6 +132,27 @@ TestCase {
         compare(clickedSpy.count, 1);
     }
 
+    // A key acts when it is let go, on the button that saw it pressed: the
+    // button that opens a dialog must not have the dialog's own button
+    // take the same key press.
+    function test_buttonKeyMovesOn() {
+        const first = createTemporaryObject(buttonComponent, testCase);
+        const second = createTemporaryObject(buttonComponent, testCase, {
+                "y": 40
+            });
+        clickedSpy.target = second;
+        releasedSpy.target = first;
+        first.forceActiveFocus();
+        keyPress(Qt.Key_Space);
+        compare(releasedSpy.count, 0);
+        second.forceActiveFocus();
+        keyRelease(Qt.Key_Space);
+        compare(releasedSpy.count, 0);
+        compare(clickedSpy.count, 0);
+        keyClick(Qt.Key_Return);
+        compare(clickedSpy.count, 1);
+    }
+
     function test_buttonMouse() {
         const button = createTemporaryObject(buttonComponent, testCase);
         clickedSpy.target = button;

@@ -96,6 +96,14 @@ WindowTestCase {
         verify(/^Downloading \(6\d\.\d MB left\)$/.test(text(page, "statusLine")), text(page, "statusLine"));
         verify(shown(page, "downloadsFolderNote"));
         verify(!shown(page, "rightButton"));
+        // A drive larger than 160 GiB is taken for an external disk.
+        verify(!shown(page, "sizeWarning"));
+        harness.plugDrive("Big Disk", 200000000000, false);
+        selectDrive("Big Disk");
+        verify(shown(page, "sizeWarning"));
+        compare(text(page, "sizeWarning"), "The selected drive's size is 200.0 GB. It's possible you have selected an external drive by accident!");
+        harness.unplugDrive(driveNamed("Big Disk"));
+        selectDrive("Contains Live");
         const bar = child(page, "progressBar");
         verify(bar.shownValue >= 0 && bar.shownValue <= 1);
 
@@ -164,6 +172,24 @@ WindowTestCase {
         compare(drives.lastRestoreable, okay);
         compare(other.restoreStatus, Units.Clean);
         compare(releases.variant.status, Units.Ready);
+    }
+
+    // The write fails while the user is asked whether to abort it: Abort
+    // still offers the half-written drive for restoring.
+    function test_failsWhileAsked() {
+        harness.setDriveTimings(40, 300, 400, 200);
+        const page = openDrivePage("asked.img");
+        const progress = writeTo("Fails", child(page, "continueButton"));
+        mouseClick(child(progress, "leftButton"));
+        const dialog = window.cancelDialogWindow;
+        tryVerify(() => dialog.visible);
+        tryCompare(releases.variant, "status", Units.Failed, 10000);
+        verify(dialog.visible);
+        mouseClick(child(dialog.contentItem, "dialogActionButton"));
+        waitForPage("mainPage");
+        const fails = driveNamed("Fails");
+        compare(fails.restoreStatus, Units.Contains_Live);
+        compare(drives.lastRestoreable, fails);
     }
 
     // A failed write: the reason, Retry that asks again, and a way out that
