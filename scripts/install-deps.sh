@@ -12,18 +12,52 @@ packages=(
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-dialogs qml6-module-qtquick-window qml6-module-qt-labs-platform
     qml6-module-qtqml-workerscript qml6-module-qtquick-templates qml6-module-qtqml
-    qml6-module-qtquick-shapes
+    qml6-module-qtquick-shapes qml6-module-qtqml-models
     # tests: buses, disks, images, servers, display
     dbus udisks2 udev exfatprogs fdisk e2fsprogs util-linux xz-utils
     isomd5sum xorriso nginx-light openssl curl python3 python3-dbusmock
     qml6-module-qttest xvfb xauth
+    # pages in pictures: keyboard driving, fonts with Cyrillic, the two locales
+    xdotool fonts-dejavu-core locales
 )
+
+# The pages are checked in English and in Russian.
+locales=(en_US.UTF-8 ru_RU.UTF-8)
+
+missing_locales() {
+    local available
+    available=$(locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]' | sed 's/utf-8/utf8/')
+    for l in "${locales[@]}"; do
+        local name
+        name=$(echo "$l" | tr '[:upper:]' '[:lower:]' | sed 's/utf-8/utf8/')
+        grep -qx "$name" <<<"$available" || echo "$l"
+    done
+}
+
+generate_locales() {
+    local wanted
+    wanted=$(missing_locales)
+    [ -n "$wanted" ] || return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "install-deps: locales not generated: $wanted (run as root to generate them)" >&2
+        return 0
+    fi
+    for l in $wanted; do
+        if grep -q "^# *$l UTF-8" /etc/locale.gen; then
+            sed -i "s/^# *\($l UTF-8\)/\1/" /etc/locale.gen
+        elif ! grep -q "^$l UTF-8" /etc/locale.gen; then
+            echo "$l UTF-8" >>/etc/locale.gen
+        fi
+    done
+    locale-gen >/dev/null
+}
 
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
+    generate_locales
     exit 0
 fi
 
@@ -34,3 +68,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+generate_locales

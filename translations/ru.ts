@@ -2,6 +2,25 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru_RU">
 <context>
+    <name>CertPage</name>
+    <message>
+        <source>Recording Parameter</source>
+        <translation>Параметры записи</translation>
+    </message>
+    <message>
+        <source>Certified edition</source>
+        <translation>Сертифицированная редакция</translation>
+    </message>
+    <message>
+        <source>Available on request after discussing this issue with the manager. All information on the purchase of a certified edition is available on the website.</source>
+        <translation>Предоставляется по запросу после согласования с менеджером. Вся информация о приобретении сертифицированной редакции есть на сайте.</translation>
+    </message>
+    <message>
+        <source>Open on the website</source>
+        <translation>Открыть на сайте</translation>
+    </message>
+</context>
+<context>
     <name>Download</name>
     <message>
         <source>Unable to fetch the requested image.</source>
@@ -25,6 +44,73 @@
     <message>
         <source>This drive is not large enough.</source>
         <translation>Этот накопитель слишком мал.</translation>
+    </message>
+</context>
+<context>
+    <name>DriveList</name>
+    <message>
+        <source>Device</source>
+        <translation>Устройство</translation>
+    </message>
+    <message>
+        <source>There are no portable drives connected</source>
+        <translation>Съёмные накопители не подключены</translation>
+    </message>
+</context>
+<context>
+    <name>DrivePage</name>
+    <message>
+        <source>Recording Parameter</source>
+        <translation>Параметры записи</translation>
+    </message>
+</context>
+<context>
+    <name>EditionsModel</name>
+    <message>
+        <source>Standard edition</source>
+        <translation>Стандартная редакция</translation>
+    </message>
+    <message>
+        <source>The distribution package contains everything necessary for the work of users and the organization of the server infrastructure.</source>
+        <translation>Дистрибутив содержит всё необходимое для работы пользователей и организации серверной инфраструктуры.</translation>
+    </message>
+    <message>
+        <source>Certified edition</source>
+        <translation>Сертифицированная редакция</translation>
+    </message>
+    <message>
+        <source>The security features built into the OS comply with the security requirements established by the FSTEC of Russia.</source>
+        <translation>Встроенные средства защиты ОС соответствуют требованиям безопасности, установленным ФСТЭК России.</translation>
+    </message>
+    <message>
+        <source>Home edition</source>
+        <translation>Домашняя редакция</translation>
+    </message>
+    <message>
+        <source>The distribution kit for home use contains everything necessary for regular user work.</source>
+        <translation>Дистрибутив для домашнего использования содержит всё необходимое для повседневной работы.</translation>
+    </message>
+    <message>
+        <source>Educational edition</source>
+        <translation>Образовательная редакция</translation>
+    </message>
+    <message>
+        <source>It is designed to organize the educational process and includes all the necessary tools for this.</source>
+        <translation>Предназначена для организации учебного процесса и содержит все необходимые для этого инструменты.</translation>
+    </message>
+</context>
+<context>
+    <name>EditionsPage</name>
+    <message>
+        <source>Editions&apos; choice</source>
+        <translation>Выбор редакции</translation>
+    </message>
+</context>
+<context>
+    <name>FramedPage</name>
+    <message>
+        <source>Back</source>
+        <translation>Назад</translation>
     </message>
 </context>
 <context>
@@ -79,6 +165,33 @@
     <message>
         <source>UDisks2 seems to be unavailable or unaccessible on your system.</source>
         <translation>Похоже, служба UDisks2 недоступна в вашей системе.</translation>
+    </message>
+</context>
+<context>
+    <name>MainPage</name>
+    <message>
+        <source>Writing images to USB Flash</source>
+        <translation>Запись образов на USB-накопитель</translation>
+    </message>
+    <message>
+        <source>Selecting an image source</source>
+        <translation>Выбор источника образа</translation>
+    </message>
+    <message>
+        <source>Download from the website</source>
+        <translation>Загрузить с сайта</translation>
+    </message>
+    <message>
+        <source>Select from device</source>
+        <translation>Выбрать файл с устройства</translation>
+    </message>
+    <message>
+        <source>Restore USB Flash</source>
+        <translation>Восстановить USB-накопитель</translation>
+    </message>
+    <message>
+        <source>A connection to the server is being established, and downloading from the site is not possible. Please wait or start downloading from your device.</source>
+        <translation>Идёт подключение к серверу, загрузка с сайта пока невозможна. Подождите или выберите файл образа на устройстве.</translation>
     </message>
 </context>
 <context>
@@ -234,6 +347,152 @@
     <message>
         <source>The file %1 in your downloads folder is not the expected image. Move or rename it, then try again.</source>
         <translation>Файл %1 в папке загрузок не является ожидаемым образом. Переместите или переименуйте его и повторите попытку.</translation>
+    </message>
+</context>
+<context>
+    <name>ReleaseVersion</name>
+    <message>
+        <source>%1 Release Candidate</source>
+        <translation>%1, релиз-кандидат</translation>
+    </message>
+    <message>
+        <source>%1 Beta</source>
+        <translation>%1, бета-версия</translation>
+    </message>
+    <message>
+        <source>%1 Alpha</source>
+        <translation>%1, альфа-версия</translation>
+    </message>
+</context>
+<context>
+    <name>RestoreJob</name>
+    <message>
+        <source>Failed to open device for writing</source>
+        <translation>Не удалось открыть устройство для записи</translation>
+    </message>
+    <message>
+        <source>Destination drive is not writable</source>
+        <translation>Запись на целевой накопитель невозможна</translation>
+    </message>
+    <message>
+        <source>Failed to get file size</source>
+        <translation>Не удалось определить размер файла</translation>
+    </message>
+    <message>
+        <source>File size is smaller than 128 blocks</source>
+        <translation>Размер файла меньше 128 блоков</translation>
+    </message>
+    <message>
+        <source>Failed to move file pointer to the end region</source>
+        <translation>Не удалось перейти к конечной области устройства</translation>
+    </message>
+    <message>
+        <source>Failed to sync data to disk</source>
+        <translation>Не удалось сбросить данные на диск</translation>
+    </message>
+</context>
+<context>
+    <name>RestorePage</name>
+    <message>
+        <source>Restore %1</source>
+        <translation>Восстановление %1</translation>
+    </message>
+</context>
+<context>
+    <name>VersionPage</name>
+    <message>
+        <source>Recording Parameter</source>
+        <translation>Параметры записи</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Версия</translation>
+    </message>
+    <message>
+        <source>Zelvan 8.0</source>
+        <translation>Zelvan 8.0</translation>
+    </message>
+    <message>
+        <source>Zelvan 7.3</source>
+        <translation>Zelvan 7.3</translation>
+    </message>
+    <message>
+        <source>Architecture</source>
+        <translation>Архитектура</translation>
+    </message>
+    <message>
+        <source>Image</source>
+        <translation>Образ</translation>
+    </message>
+    <message>
+        <source>Delete download after writing</source>
+        <translation>Удалить загруженный образ после записи</translation>
+    </message>
+    <message>
+        <source>Continue</source>
+        <translation>Продолжить</translation>
+    </message>
+</context>
+<context>
+    <name>WriteJob</name>
+    <message>
+        <source>Source image is not readable</source>
+        <translation>Не удаётся прочитать исходный образ</translation>
+    </message>
+    <message>
+        <source>Destination drive is not writable</source>
+        <translation>Запись на целевой накопитель невозможна</translation>
+    </message>
+    <message>
+        <source>Failed to start decompressing.</source>
+        <translation>Не удалось начать распаковку.</translation>
+    </message>
+    <message>
+        <source>There is not enough memory to decompress the file.</source>
+        <translation>Недостаточно памяти для распаковки файла.</translation>
+    </message>
+    <message>
+        <source>The downloaded compressed file is corrupted.</source>
+        <translation>Загруженный сжатый файл повреждён.</translation>
+    </message>
+    <message>
+        <source>Unsupported compression options.</source>
+        <translation>Неподдерживаемые параметры сжатия.</translation>
+    </message>
+    <message>
+        <source>Unknown decompression error.</source>
+        <translation>Неизвестная ошибка распаковки.</translation>
+    </message>
+    <message>
+        <source>Your drive is probably damaged.</source>
+        <translation>Вероятно, накопитель повреждён.</translation>
+    </message>
+    <message>
+        <source>Unexpected error occurred during media check.</source>
+        <translation>При проверке носителя произошла непредвиденная ошибка.</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Zelvan Flashwright</source>
+        <translation>Zelvan Flashwright</translation>
+    </message>
+    <message>
+        <source>Select Zelvan Version</source>
+        <translation>Выбор версии Zelvan</translation>
+    </message>
+    <message>
+        <source>Select Drive</source>
+        <translation>Выбор накопителя</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Восстановление</translation>
+    </message>
+    <message>
+        <source>Certified edition</source>
+        <translation>Сертифицированная редакция</translation>
     </message>
 </context>
 </TS>

@@ -1,6 +1,8 @@
 #include <QFile>
 #include <QImage>
 #include <QLocale>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QStandardPaths>
 #include <QSvgRenderer>
 #include <QTest>
@@ -24,6 +26,8 @@ private Q_SLOTS:
     void images();
     void catalogue_data();
     void catalogue();
+    void documents_data();
+    void documents();
 };
 
 void TestResources::initTestCase()
@@ -40,6 +44,7 @@ void TestResources::bundles()
     QVERIFY(qInitResources_translations());
     QVERIFY(qInitResources_linuxicon());
     QVERIFY(QFile::exists(QStringLiteral(":/qml/main.qml")));
+    QVERIFY(QFile::exists(QStringLiteral(":/qml/MainPage.qml")));
     QVERIFY(QFile::exists(QStringLiteral(":/translations/ru.qm")));
 }
 
@@ -107,6 +112,27 @@ void TestResources::catalogue()
     QCOMPARE(translator.translate("PortalFileDialog", "Open File"), QStringLiteral("Открыть файл"));
     QCOMPARE(translator.translate("Download", "Connection timed out"),
              QStringLiteral("Время ожидания соединения истекло"));
+    QCOMPARE(translator.translate("MainPage", "Select from device"), QStringLiteral("Выбрать файл с устройства"));
+}
+
+void TestResources::documents_data()
+{
+    QTest::addColumn<QString>("document");
+    const QStringList documents = QStringLiteral(FLASHWRIGHT_QML_DOCUMENTS).split(QLatin1Char(','));
+    QVERIFY(documents.contains(QStringLiteral("main.qml")));
+    for (const QString &document : documents)
+        QTest::newRow(qPrintable(document)) << document;
+}
+
+// Every document in the bundle compiles, with every type it names found:
+// the program loads them by these paths.
+void TestResources::documents()
+{
+    QFETCH(QString, document);
+
+    QQmlEngine engine;
+    QQmlComponent component(&engine, QUrl(QStringLiteral("qrc:/qml/") + document));
+    QVERIFY2(component.isReady(), qPrintable(component.errorString()));
 }
 
 QTEST_MAIN(TestResources)

@@ -1,0 +1,6 @@
+import QtQuick
+
+// Asks before a running download, write or verification is aborted.
+DialogWindow {
+    objectName: "cancelDialog"
+}

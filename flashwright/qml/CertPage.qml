@@ -1,0 +1,55 @@
+import QtQuick
+
+// The certified edition is not offered for download: this page says how to get
+// it and opens the maker's page about it in the web browser.
+FramedPage {
+    id: page
+
+    objectName: "certPage"
+    heading: qsTr("Recording Parameter")
+    defaultButton: websiteButton
+    onBack: mainWindow.selectedPage = Units.EditionsPage
+
+    Column {
+        width: parent.width
+        spacing: 8
+
+        Text {
+            objectName: "certTitle"
+            width: parent.width
+            height: 22
+            verticalAlignment: Text.AlignVCenter
+            text: qsTr("Certified edition")
+            color: page.theme.text
+            font.pixelSize: 16
+            font.bold: true
+        }
+
+        Text {
+            width: parent.width
+            text: qsTr("Available on request after discussing this issue with the manager. All information on the purchase of a certified edition is available on the website.")
+            color: page.theme.placeholderText
+            font.pixelSize: 14
+            font.letterSpacing: -0.4
+            wrapMode: Text.Wrap
+        }
+
+        Item {
+            width: parent.width
+            height: 30 + 16
+
+            StyledButton {
+                id: websiteButton
+
+                objectName: "websiteButton"
+                anchors.left: parent.left
+                anchors.bottom: parent.bottom
+                width: implicitWidth + 8
+                height: 30
+                text: qsTr("Open on the website")
+                thisColor: page.theme.buttonLighter
+                onReleased: Qt.openUrlExternally("https://www.zelvan.example/product/edition-sertificate/")
+            }
+        }
+    }
+}

@@ -1,0 +1,113 @@
+import QtQuick
+import QtQuick.Controls.Basic
+
+// The frame of every page but the first: the window's background and a column
+// 436 pixels wide, centred, 38 pixels below the top edge. Its first row holds
+// the back arrow and the page heading; whatever the page declares goes into the
+// column 24 pixels below that row.
+// Keys: Enter acts on the page's default button unless a control with the
+// keyboard focus takes the key itself; Escape does what the back arrow does.
+Page {
+    id: page
+
+    property string heading
+    property bool backArrowVisible: true
+    // The forward action Enter triggers; null when the page has none.
+    property StyledButton defaultButton: null
+    readonly property CurrentThemeColor theme: CurrentThemeColor {
+    }
+    readonly property int columnWidth: 436
+
+    // The back arrow was used; the page decides where that leads.
+    signal back
+
+    function activateDefault() {
+        if (defaultButton)
+            defaultButton.activate();
+    }
+
+    topPadding: 0
+    bottomPadding: 24
+    leftPadding: Math.round((width - columnWidth) / 2)
+    rightPadding: width - columnWidth - leftPadding
+    Keys.onReturnPressed: activateDefault()
+    Keys.onEnterPressed: activateDefault()
+    Keys.onEscapePressed: {
+        if (backArrowVisible)
+            back();
+    }
+
+    background: Rectangle {
+        color: page.theme.window
+    }
+
+    header: Item {
+        implicitHeight: 38 + headerRow.height + 24
+
+        Item {
+            id: headerRow
+
+            x: page.leftPadding
+            y: 38
+            width: page.columnWidth
+            height: 24
+
+            Item {
+                id: backArrow
+
+                objectName: "backArrow"
+                width: 24
+                height: 24
+                visible: page.backArrowVisible
+                activeFocusOnTab: visible
+
+                Accessible.role: Accessible.Button
+                Accessible.name: qsTr("Back")
+                Accessible.onPressAction: page.back()
+                Keys.onReturnPressed: page.back()
+                Keys.onEnterPressed: page.back()
+                Keys.onSpacePressed: page.back()
+
+                Image {
+                    anchors.fill: parent
+                    anchors.margins: 4
+                    source: page.theme.goBackButtonImage
+                    sourceSize.width: 16
+                    sourceSize.height: 16
+                    opacity: backMouse.containsMouse ? 0.8 : 1
+                }
+
+                FocusRing {
+                    innerRadius: 2
+                    shown: backArrow.activeFocus
+                }
+
+                MouseArea {
+                    id: backMouse
+
+                    anchors.fill: parent
+                    hoverEnabled: true
+                    cursorShape: Qt.PointingHandCursor
+                    onReleased: mouse => {
+                        if (containsMouse)
+                            page.back();
+                    }
+                }
+            }
+
+            Text {
+                objectName: "heading"
+                anchors.fill: parent
+                // Clear of the back arrow on both sides, so that it stays centred.
+                anchors.leftMargin: backArrow.width + 4
+                anchors.rightMargin: backArrow.width + 4
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+                text: page.heading
+                color: page.theme.text
+                font.pixelSize: 18
+                elide: Text.ElideRight
+            }
+        }
+    }
+}

@@ -1,0 +1,10 @@
+import QtQuick
+
+// The label above a group of controls on a page.
+Text {
+    readonly property CurrentThemeColor theme: CurrentThemeColor {
+    }
+
+    color: theme.text
+    font.pixelSize: 14
+}

@@ -1,0 +1,278 @@
+import QtQuick
+import QtTest
+import "qrc:/qml"
+
+// The shared controls and definitions on their own: keyboard, names for
+// screen readers, the combo box's list, the palette choice and the window's
+// size with large fonts.
+TestCase {
+    id: testCase
+
+    name: "Controls"
+    // A test case is hidden by default, and so would be the controls in it.
+    visible: true
+    when: windowShown
+    width: 600
+    height: 400
+
+    Component {
+        id: buttonComponent
+
+        StyledButton {
+            text: "Write"
+        }
+    }
+
+    Component {
+        id: checkBoxComponent
+
+        StyledCheckBox {
+            text: "Erase"
+        }
+    }
+
+    Component {
+        id: comboComponent
+
+        StyledComboBox {
+            width: 300
+            valueRole: ""
+            textRole: "name"
+            placeholderText: "Nothing here"
+        }
+    }
+
+    Component {
+        id: listComponent
+
+        ListModel {
+        }
+    }
+
+    Component {
+        id: themeComponent
+
+        CurrentThemeColor {
+        }
+    }
+
+    SignalSpy {
+        id: clickedSpy
+
+        signalName: "clicked"
+    }
+
+    SignalSpy {
+        id: releasedSpy
+
+        signalName: "released"
+    }
+
+    SignalSpy {
+        id: toggledSpy
+
+        signalName: "toggled"
+    }
+
+    function rows(count) {
+        const model = createTemporaryObject(listComponent, testCase);
+        for (let i = 0; i < count; ++i)
+            model.append({
+                    "name": "Row " + i
+                });
+        return model;
+    }
+
+    function init() {
+        clickedSpy.clear();
+        releasedSpy.clear();
+        toggledSpy.clear();
+    }
+
+    function cleanup() {
+        harness.restoreDesktop();
+    }
+
+    function test_button_data() {
+        return [{
+                "tag": "Return",
+                "key": Qt.Key_Return
+            }, {
+                "tag": "Enter",
+                "key": Qt.Key_Enter
+            }, {
+                "tag": "Space",
+                "key": Qt.Key_Space
+            }];
+    }
+
+    function test_button(data) {
+        const button = createTemporaryObject(buttonComponent, testCase);
+        clickedSpy.target = button;
+        releasedSpy.target = button;
+        verify(button.activeFocusOnTab);
+        compare(button.Accessible.role, Accessible.Button);
+        compare(button.Accessible.name, "Write");
+        button.forceActiveFocus();
+        keyClick(data.key);
+        compare(releasedSpy.count, 1);
+        compare(clickedSpy.count, 1);
+        button.enabled = false;
+        keyClick(data.key);
+        mouseClick(button);
+        compare(releasedSpy.count, 1);
+        compare(clickedSpy.count, 1);
+    }
+
+    function test_buttonMouse() {
+        const button = createTemporaryObject(buttonComponent, testCase);
+        clickedSpy.target = button;
+        releasedSpy.target = button;
+        mouseClick(button);
+        compare(releasedSpy.count, 1);
+        compare(clickedSpy.count, 1);
+        // Let go outside the button: nothing happens.
+        mousePress(button, 5, 5);
+        mouseMove(button, button.width + 40, 5);
+        mouseRelease(button, button.width + 40, 5);
+        compare(releasedSpy.count, 1);
+        compare(clickedSpy.count, 1);
+    }
+
+    function test_checkBox() {
+        const box = createTemporaryObject(checkBoxComponent, testCase);
+        toggledSpy.target = box;
+        compare(box.Accessible.role, Accessible.CheckBox);
+        verify(!box.checked);
+        mouseClick(box);
+        verify(box.checked);
+        verify(box.Accessible.checked);
+        box.forceActiveFocus();
+        keyClick(Qt.Key_Space);
+        verify(!box.checked);
+        keyClick(Qt.Key_Return);
+        verify(box.checked);
+        compare(toggledSpy.count, 3);
+    }
+
+    function test_emptyComboIsInert() {
+        const combo = createTemporaryObject(comboComponent, testCase, {
+                "model": rows(3)
+            });
+        verify(!combo.enabled);
+        mouseClick(combo);
+        verify(!combo.popupOpened);
+        combo.displayText = "Row 0";
+        verify(combo.enabled);
+        mouseClick(combo);
+        tryVerify(() => combo.popupOpened);
+    }
+
+    function test_comboPopupHeight_data() {
+        return [{
+                "tag": "one row",
+                "rows": 1,
+                "max": 2,
+                "height": 34
+            }, {
+                "tag": "two of two",
+                "rows": 2,
+                "max": 2,
+                "height": 68
+            }, {
+                "tag": "three of five",
+                "rows": 5,
+                "max": 3,
+                "height": 102
+            }];
+    }
+
+    function test_comboPopupHeight(data) {
+        const combo = createTemporaryObject(comboComponent, testCase, {
+                "model": rows(data.rows),
+                "popupElementMaxView": data.max,
+                "displayText": "Row 0"
+            });
+        combo.open();
+        tryVerify(() => combo.popupOpened);
+        const popup = findChild(combo, "popup");
+        compare(popup.height, data.height);
+        compare(popup.width, combo.width);
+    }
+
+    // Rows without a value role are numbered; the chosen one shows demi-bold.
+    function test_comboChoosesRow() {
+        const combo = createTemporaryObject(comboComponent, testCase, {
+                "model": rows(3),
+                "popupElementMaxView": 3,
+                "displayText": "Row 0",
+                "currentIndex": 0
+            });
+        combo.open();
+        tryVerify(() => combo.popupOpened);
+        const third = findChild(findChild(combo, "popup").contentItem, "row2");
+        verify(third);
+        mouseClick(third);
+        compare(combo.currentIndex, 2);
+        tryVerify(() => !combo.popupOpened);
+        combo.open();
+        tryVerify(() => combo.popupOpened);
+        const list = findChild(combo, "popup").contentItem;
+        compare(findChild(findChild(list, "row2"), "rowText").font.weight, Font.DemiBold);
+        compare(findChild(findChild(list, "row0"), "rowText").font.weight, Font.Normal);
+    }
+
+    function test_theme_data() {
+        return [{
+                "tag": "grey 129",
+                "grey": 129,
+                "light": true
+            }, {
+                "tag": "grey 128",
+                "grey": 128,
+                "light": true
+            }, {
+                "tag": "grey 127",
+                "grey": 127,
+                "light": false
+            }, {
+                "tag": "grey 126",
+                "grey": 126,
+                "light": false
+            }, {
+                "tag": "white",
+                "grey": 255,
+                "light": true
+            }, {
+                "tag": "black",
+                "grey": 0,
+                "light": false
+            }];
+    }
+
+    function test_theme(data) {
+        harness.setWindowColour(Qt.rgba(data.grey / 255, data.grey / 255, data.grey / 255, 1));
+        const theme = createTemporaryObject(themeComponent, testCase);
+        compare(theme.themeIsLight, data.light);
+        compare(theme.window, data.light ? Qt.color("#ffffff") : Qt.color("#282828"));
+        compare(theme.mainPageImage, data.light ? "qrc:/mainPageImage" : "qrc:/mainPageImageDark");
+        // Decided once: a later change of the desktop's palette leaves it alone.
+        harness.setWindowColour(data.light ? "black" : "white");
+        compare(theme.themeIsLight, data.light);
+    }
+
+    // The window grows with the desktop's font and stays fixed.
+    function test_largeFont() {
+        harness.setFontPixelSize(40);
+        const window = createTemporaryObject(Qt.createComponent("qrc:/qml/main.qml"), testCase);
+        verify(window);
+        const units = findChild(window, "units");
+        verify(units.gridUnit > 25);
+        fuzzyCompare(window.width, 32 * units.gridUnit, 1);
+        fuzzyCompare(window.height, 25 * units.gridUnit, 1);
+        compare(window.minimumWidth, window.maximumWidth);
+        compare(window.minimumHeight, window.maximumHeight);
+        compare(window.minimumWidth, window.width);
+        compare(window.minimumHeight, window.height);
+    }
+}

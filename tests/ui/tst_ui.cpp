@@ -1,0 +1,5 @@
+#include "uiharness.h"
+
+#include <QtQuickTest>
+
+QUICK_TEST_MAIN_WITH_SETUP(ui, UiHarness)

@@ -1,0 +1,167 @@
+#include "uiharness.h"
+
+#include "appinfo.h"
+#include "downloadmanager.h"
+#include "drivemanager.h"
+#include "options.h"
+#include "portalfiledialog.h"
+#include "releasemanager.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFont>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QPalette>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QStandardPaths>
+#include <QTest>
+
+UiHarness::UiHarness() = default;
+
+UiHarness::~UiHarness()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+void UiHarness::applicationAvailable()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    // The downloads folder is not redirected by the test mode; a home of our own is.
+    qputenv("HOME", QFile::encodeName(m_home.path()));
+    QDir(m_home.path()).mkpath(QStringLiteral("Downloads"));
+    // The simulated drives, as --testing gives them; read when the drive list is first made.
+    options.testing = true;
+    if (!m_server.start())
+        qFatal("UiHarness: no nginx to serve the catalogue: %s", qPrintable(m_server.errorString()));
+    QDir(m_server.root()).mkpath(QStringLiteral("feeds"));
+    QDir(m_server.root()).mkpath(QStringLiteral("images"));
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+    m_palette = QGuiApplication::palette();
+    m_font = QGuiApplication::font();
+}
+
+void UiHarness::qmlEngineAvailable(QQmlEngine *engine)
+{
+    m_engine = engine;
+    QQmlContext *context = engine->rootContext();
+    // The order of the program's start-up; the drive list is the process's one.
+    context->setContextProperty(QStringLiteral("downloadManager"), DownloadManager::instance());
+    context->setContextProperty(QStringLiteral("drives"), DriveManager::instance());
+    context->setContextProperty(QStringLiteral("portalFileDialog"), new PortalFileDialog(engine, 0));
+    context->setContextProperty(QStringLiteral("flashwrightVersion"), AppInfo::version);
+    context->setContextProperty(QStringLiteral("harness"), this);
+    newCatalogue(QStringLiteral("catalogue.json"));
+}
+
+void UiHarness::cleanupTestCase()
+{
+    setLanguage(QString());
+}
+
+QString UiHarness::feedText(const QString &feed) const
+{
+    QFile file(QStringLiteral(FLASHWRIGHT_TEST_SUPPORT_DIR "/feeds/") + feed);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    // The images of the feed are served here too, so a download stays on this machine.
+    QString text = QString::fromUtf8(file.readAll());
+    text.replace(QStringLiteral("https://images.zelvan.example/"), m_server.url(QStringLiteral("/images/")).toString());
+    return text;
+}
+
+bool UiHarness::serveFeed(const QString &feed, const QString &as)
+{
+    const QString text = feedText(feed);
+    QFile file(m_server.root() + QStringLiteral("/feeds/") + as);
+    if (text.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) <= 0)
+        return false;
+    // Every image of the feed is there to download: a small file without an
+    // implanted checksum, which the catalogue accepts as it is.
+    const QString images = m_server.url(QStringLiteral("/images/")).toString();
+    const QJsonArray entries = QJsonDocument::fromJson(text.toUtf8()).array();
+    for (const QJsonValue &entry : entries) {
+        const QString link = entry.toObject().value(QStringLiteral("LINK")).toString();
+        if (!link.startsWith(images))
+            continue;
+        const QString path = m_server.root() + QStringLiteral("/images/") + link.mid(images.size());
+        QDir().mkpath(QFileInfo(path).path());
+        QFile image(path);
+        if (!image.exists() && (!image.open(QIODevice::WriteOnly) || image.write(QByteArray(65536, 'z')) != 65536))
+            return false;
+    }
+    return true;
+}
+
+QObject *UiHarness::newCatalogue(const QString &feed)
+{
+    if (m_catalogue) {
+        // The page fetches of the old catalogue still report to it; keep it quiet until the end.
+        m_catalogue->setFetchInterval(3600000);
+        m_catalogue->setRetryInterval(3600000);
+    }
+    // Feeds served under their own name; any other name is a feed that is not there (yet).
+    serveFeed(feed, feed);
+    options.releasesUrl = m_server.url(QStringLiteral("/feeds/") + feed).toString();
+    auto *catalogue = new ReleaseManager(this);
+    DriveManager *drives = DriveManager::instance();
+    catalogue->setDriveBackend(drives);
+    connect(drives, &DriveManager::isBackendBrokenChanged, catalogue, &ReleaseManager::onDriveBackendChanged);
+    m_catalogue = catalogue;
+    if (m_engine)
+        m_engine->rootContext()->setContextProperty(QStringLiteral("releases"), catalogue);
+    return catalogue;
+}
+
+bool UiHarness::setLanguage(const QString &locale)
+{
+    if (m_translatorInstalled) {
+        QCoreApplication::removeTranslator(&m_translator);
+        m_translatorInstalled = false;
+    }
+    bool loaded = true;
+    if (!locale.isEmpty()) {
+        loaded = m_translator.load(QLocale(locale), QString(), QString(), QStringLiteral(":/translations"));
+        m_translatorInstalled = loaded && QCoreApplication::installTranslator(&m_translator);
+    }
+    if (m_engine)
+        m_engine->retranslate();
+    return loaded;
+}
+
+void UiHarness::setWindowColour(const QColor &colour)
+{
+    QPalette palette = QGuiApplication::palette();
+    palette.setColor(QPalette::All, QPalette::Window, colour);
+    QGuiApplication::setPalette(palette);
+}
+
+void UiHarness::setFontPixelSize(int pixelSize)
+{
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(pixelSize);
+    QGuiApplication::setFont(font);
+}
+
+void UiHarness::restoreDesktop()
+{
+    QGuiApplication::setPalette(m_palette);
+    QGuiApplication::setFont(m_font);
+}
+
+void UiHarness::openUrl(const QUrl &url)
+{
+    m_openedUrls.append(url.toString());
+}
+
+QString UiHarness::downloadsFolder() const
+{
+    return DownloadManager::dir();
+}
