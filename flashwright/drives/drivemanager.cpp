@@ -5,6 +5,8 @@
 
 #include <QQmlEngine>
 
+#include <utility>
+
 DriveManager *DriveManager::instance()
 {
     static DriveManager *manager = new DriveManager(&DriveProvider::create);
@@ -162,7 +164,7 @@ void DriveManager::onDriveRestoreStatusChanged(Drive *d)
 
 void DriveManager::onBackendBroken(QString message)
 {
-    m_errorString = message;
+    m_errorString = std::move(message);
     emit isBackendBrokenChanged();
 }
 

@@ -56,7 +56,8 @@ void FakeDrive::writingAdvanced()
         return;
     }
     const double value = progress()->value();
-    const double half = double(byteSize() / 2);
+    // Halved in whole bytes, as the simulation has always done.
+    const double half = double(byteSize() / 2); // NOLINT(bugprone-integer-division)
     if (value >= size()) {
         finishWrite();
         data->setStatus(ReleaseVariant::FINISHED);

@@ -11,7 +11,7 @@
 
 #include <utility>
 
-LinuxDrive::LinuxDrive(LinuxDriveProvider *parent, QString device, QString name, quint64 size, bool containsLive)
+LinuxDrive::LinuxDrive(LinuxDriveProvider *parent, QString device, const QString &name, quint64 size, bool containsLive)
     : Drive(parent, name, size, containsLive)
     , m_device(std::move(device))
 { }
@@ -42,7 +42,7 @@ QString LinuxDrive::helperPath()
         if (info.isFile() && info.isExecutable())
             return candidate;
     }
-    return QString();
+    return {};
 }
 
 bool LinuxDrive::isHelperRunning() const

@@ -16,7 +16,7 @@ class LinuxDrive : public Drive
     Q_OBJECT
 
 public:
-    LinuxDrive(LinuxDriveProvider *parent, QString device, QString name, quint64 size, bool containsLive);
+    LinuxDrive(LinuxDriveProvider *parent, QString device, const QString &name, quint64 size, bool containsLive);
     ~LinuxDrive() override;
 
     Q_INVOKABLE bool write(ReleaseVariant *data) override;

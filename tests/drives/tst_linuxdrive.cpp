@@ -712,8 +712,7 @@ void TestLinuxDrive::brokenBackEndBlocksWriting()
     QVERIFY(nobody.listen(QHostAddress::LocalHost));
     options.releasesUrl = QStringLiteral("http://127.0.0.1:%1/feed.json").arg(nobody.serverPort());
     nobody.close();
-    // Like the program's, it lives until the process ends.
-    auto *releases = new ReleaseManager();
+    auto releases = std::make_unique<ReleaseManager>();
     const QString file = m_scratch.filePath(QStringLiteral("local.iso"));
     QVERIFY(writeFile(file, QByteArray(4096, 'i')));
     releases->selectLocalFile(QUrl::fromLocalFile(file).toString());
@@ -723,7 +722,8 @@ void TestLinuxDrive::brokenBackEndBlocksWriting()
 
     restartDiscovery();
     releases->setDriveBackend(m_manager.get());
-    connect(m_manager.get(), &DriveManager::isBackendBrokenChanged, releases, &ReleaseManager::onDriveBackendChanged);
+    connect(m_manager.get(), &DriveManager::isBackendBrokenChanged, releases.get(),
+            &ReleaseManager::onDriveBackendChanged);
     QSignalSpy statusChanged(image, &ReleaseVariant::statusChanged);
     QVERIFY(statusChanged.isValid());
     QVERIFY(statusChanged.wait(30000));
@@ -737,7 +737,17 @@ void TestLinuxDrive::brokenBackEndBlocksWriting()
     QCOMPARE(image->errorString(), QString());
     QTest::qWait(100);
     QVERIFY2(recordedArguments().isEmpty(), "the helper was started");
+
+    // Its feed fetch reports to it: let that end before it goes.
     releases->setDriveBackend(nullptr);
+    QVERIFY(QTest::qWaitFor(
+        [] {
+            DownloadManager *downloads = DownloadManager::instance();
+            const QList<Download *> all = downloads->findChildren<Download *>(Qt::FindDirectChildrenOnly);
+            return std::all_of(all.cbegin(), all.cend(),
+                               [downloads](const Download *d) { return d == downloads->currentDownload(); });
+        },
+        30000));
 }
 
 QTEST_GUILESS_MAIN(TestLinuxDrive)
