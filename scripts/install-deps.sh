@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything Flashwright needs to build, run and test on Debian 12.
-# Does nothing when every package is already there.
+# Does nothing when every package is already there. With the argument "fuzz"
+# it also installs clang and libFuzzer for scripts/fuzz.sh, which the tests
+# do not need (they run the fuzz targets' corpora with the normal compiler).
 set -euo pipefail
 
 packages=(
@@ -20,6 +22,12 @@ packages=(
     # pages in pictures: keyboard driving, fonts with Cyrillic, the two locales
     xdotool fonts-dejavu-core locales
 )
+for group in "$@"; do
+    case "$group" in
+    fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    *) echo "install-deps: unknown group $group" >&2; exit 1 ;;
+    esac
+done
 
 # The pages are checked in English and in Russian.
 locales=(en_US.UTF-8 ru_RU.UTF-8)
