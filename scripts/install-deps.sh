@@ -21,6 +21,8 @@ packages=(
     qml6-module-qttest xvfb xauth
     # pages in pictures: keyboard driving, fonts with Cyrillic, the two locales
     xdotool fonts-dejavu-core locales
+    # installation and the Debian package: checkers and Debian's package tools
+    desktop-file-utils appstream debhelper dpkg-dev fakeroot lintian
 )
 for group in "$@"; do
     case "$group" in
