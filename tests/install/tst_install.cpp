@@ -1,4 +1,5 @@
 #include "appinfo.h"
+#include "installlayout.h"
 #include "installpaths.h"
 #include "privatebus.h"
 
@@ -74,18 +75,8 @@ void TestInstall::layout_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("executable");
-
-    const QString id = AppInfo::applicationId;
-    QTest::newRow("program") << QStringLiteral("bin/flashwright") << true;
-    QTest::newRow("helper") << QStringLiteral("libexec/flashwright/helper") << true;
-    QTest::newRow("desktop file") << QStringLiteral("share/applications/%1.desktop").arg(id) << false;
-    QTest::newRow("metainfo") << QStringLiteral("share/metainfo/%1.metainfo.xml").arg(id) << false;
-    QTest::newRow("manual") << QStringLiteral("share/man/man1/flashwright.1") << false;
-    QTest::newRow("scalable icon") << QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(id) << false;
-    for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 }) {
-        QTest::addRow("icon %d", size) << QStringLiteral("share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id)
-                                       << false;
-    }
+    for (const InstallLayout::File &file : InstallLayout::files())
+        QTest::newRow(qPrintable(file.path)) << file.path << file.executable;
 }
 
 void TestInstall::layout()
@@ -115,7 +106,7 @@ void TestInstall::icons()
 {
     // Each theme size holds a picture of that size; a mixed-up copy would
     // show blurred or cropped in menus and docks.
-    for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 }) {
+    for (int size : InstallLayout::iconSizes()) {
         const QImage icon(
             installed(QStringLiteral("share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(AppInfo::applicationId)),
             "PNG");
