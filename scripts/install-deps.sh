@@ -22,7 +22,7 @@ packages=(
     # pages in pictures: keyboard driving, fonts with Cyrillic, the two locales
     xdotool fonts-dejavu-core locales
     # installation and the Debian package: checkers and Debian's package tools
-    desktop-file-utils appstream debhelper dpkg-dev fakeroot lintian
+    desktop-file-utils appstream debhelper dpkg-dev lintian
 )
 for group in "$@"; do
     case "$group" in

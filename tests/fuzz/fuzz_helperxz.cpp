@@ -97,21 +97,25 @@ Reference decode(const uint8_t *data, std::size_t size, QByteArray &decoded)
     return Reference::Fails;
 }
 
-QTemporaryDir *scratch = nullptr;
+// Where the images go; removed when the process ends.
+QTemporaryDir &scratch()
+{
+    static QTemporaryDir folder;
+    return folder;
+}
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     FuzzSupport::startApplication("fuzz_helperxz");
-    scratch = new QTemporaryDir();
-    FuzzSupport::expect(scratch->isValid(), "a scratch folder");
+    FuzzSupport::expect(scratch().isValid(), "a scratch folder");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 {
-    const QString image = scratch->filePath(QStringLiteral("image.xz"));
+    const QString image = scratch().filePath(QStringLiteral("image.xz"));
     {
         QFile file(image);
         FuzzSupport::expect(file.open(QIODevice::WriteOnly | QIODevice::Truncate)
