@@ -7,6 +7,12 @@
 // data is an ISO whose implanted checksum does not match); one that does not
 // decode, or does not fit, must fail with a status of its own.
 //
+// Inputs that start with 'G' are not taken as xz data themselves but
+// generate a valid stream: the three bytes after the 'G' give a repeat count,
+// the rest the content, repeated and compressed by liblzma. The decoder's own
+// checks stop almost every mutation of real xz data early, so this is how the
+// copy meets images of every size around its buffers and the drive's end.
+//
 // The target stays at the boundary of the job (image path in, device,
 // standard output and error, exit status out), so it does not depend on how
 // the job decodes or copies.
@@ -23,6 +29,7 @@
 
 #include <lzma.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -98,6 +105,31 @@ Reference decode(const uint8_t *data, std::size_t size, QByteArray &decoded)
 }
 
 // Where the images go; removed when the process ends.
+// A stream of at most a little more than the drive holds.
+QByteArray generate(const uint8_t *data, std::size_t size)
+{
+    const std::size_t count = std::size_t(data[1]) << 16 | std::size_t(data[2]) << 8 | data[3];
+    const QByteArray piece(reinterpret_cast<const char *>(data + 4), qsizetype(size - 4));
+    QByteArray plain;
+    if (!piece.isEmpty()) {
+        const std::size_t limit = DeviceSize + (1 << 20);
+        const std::size_t length = std::min(count * std::size_t(piece.size()), limit);
+        plain.reserve(qsizetype(length));
+        while (std::size_t(plain.size()) < length)
+            plain.append(
+                piece.left(qsizetype(std::min(std::size_t(piece.size()), length - std::size_t(plain.size())))));
+    }
+    QByteArray stream(qsizetype(lzma_stream_buffer_bound(std::size_t(plain.size()))), Qt::Uninitialized);
+    std::size_t written = 0;
+    if (lzma_easy_buffer_encode(0, LZMA_CHECK_CRC32, nullptr, reinterpret_cast<const uint8_t *>(plain.constData()),
+                                std::size_t(plain.size()), reinterpret_cast<uint8_t *>(stream.data()), &written,
+                                std::size_t(stream.size()))
+        != LZMA_OK)
+        qFatal("the stream cannot be made");
+    stream.truncate(qsizetype(written));
+    return stream;
+}
+
 QTemporaryDir &scratch()
 {
     static QTemporaryDir folder;
@@ -113,8 +145,17 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, std::size_t inputSize)
 {
+    QByteArray generated;
+    const uint8_t *data = input;
+    std::size_t size = inputSize;
+    if (inputSize >= 4 && input[0] == 'G') {
+        generated = generate(input, inputSize);
+        data = reinterpret_cast<const uint8_t *>(generated.constData());
+        size = std::size_t(generated.size());
+    }
+
     const QString image = scratch().filePath(QStringLiteral("image.xz"));
     {
         QFile file(image);
