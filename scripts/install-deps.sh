@@ -24,6 +24,8 @@ packages=(
     xdotool fonts-dejavu-core locales
     # installation and the Debian package: checkers and Debian's package tools
     desktop-file-utils appstream debhelper dpkg-dev lintian
+    # benchmarks: peak memory
+    time
 )
 for group in "$@"; do
     case "$group" in
