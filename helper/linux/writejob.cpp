@@ -12,7 +12,6 @@
 #include <lzma.h>
 
 #include <algorithm>
-#include <cstring>
 #include <unistd.h>
 
 namespace {
