@@ -159,13 +159,16 @@ for ((r = 1; r <= xz_rounds; r++)); do
     ((r % 2)) || dd_xz_runs+=("$(timed dd_xz)")
 done
 
-# Peak memory of one run of each: resident set, as /usr/bin/time sees it.
-peak() {
-    /usr/bin/time -v "$helper" write "$1" "$object" 2>&1 >/dev/null |
-        awk -F': ' '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }'
+# Peak memory (resident set) and processor time (user + system) of one run
+# of each, as /usr/bin/time sees them: "MiB seconds".
+usage() {
+    /usr/bin/time -v "$@" 2>&1 >/dev/null |
+        awk -F': ' '/Maximum resident set size/ { m = $2 / 1024 } /User time|System time/ { c += $2 }
+                    END { printf "%.1f %.2f\n", m, c }'
 }
-peak_plain=$(peak "$image")
-peak_xz=$(peak "$image.xz")
+read -r peak_plain cpu_plain < <(usage "$helper" write "$image" "$object")
+read -r peak_xz cpu_xz < <(usage "$helper" write "$image.xz" "$object")
+read -r _ cpu_dd_xz < <(usage bash -c "xz -T0 -dc '$image.xz' | dd of='$device' bs=4M iflag=fullblock oflag=direct,sync status=none")
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 t_dd_plain=$(median "${dd_plain_runs[@]}")
 t_copy_plain=$(median "${copy_plain_runs[@]}")
@@ -198,3 +201,5 @@ echo "ratio helper/baseline, xz whole run (with read-back): $(ratio "$t_helper_x
 echo "ratio helper xz copy/dd plain (the limit): $(ratio "$t_copy_xz" "$t_dd_plain")"
 echo "ratio helper/baseline, read-back: $(ratio "$t_read_back" "$t_dd_read_back")  (target >= 1.0)"
 echo "peak memory of the helper: plain ${peak_plain} MiB, xz ${peak_xz} MiB"
+echo "processor time: helper plain ${cpu_plain} s (copy, hash, read-back), helper xz ${cpu_xz} s," \
+    "xz -T0 -dc | dd ${cpu_dd_xz} s (no verification)"
