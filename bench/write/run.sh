@@ -9,6 +9,7 @@
 # with the helper, and in the same run with the baselines
 #   dd if=IMG of=DEV bs=4M oflag=direct,sync
 #   xz -T0 -dc IMG.xz | dd of=DEV bs=4M iflag=fullblock oflag=direct,sync
+#   xz -dc IMG.xz | dd ...   (one decoding thread, as the helper had before)
 # The helper's run is timed in parts: the copy (up to its "CHECK" line), the
 # read-back verification of the 1 GiB it sent (from "CHECK" to its end), and
 # the whole run. The read-back is compared with
@@ -120,6 +121,7 @@ helper_write() {
 }
 dd_plain() { dd if="$image" of="$device" bs=4M oflag=direct,sync status=none; }
 dd_xz() { xz -T0 -dc "$image.xz" | dd of="$device" bs=4M iflag=fullblock oflag=direct,sync status=none; }
+dd_xz1() { xz -T1 -dc "$image.xz" | dd of="$device" bs=4M iflag=fullblock oflag=direct,sync status=none; }
 dd_read_back() {
     local sum
     sum=$(dd if="$device" bs=4M count=$((size / 4194304)) iflag=direct status=none | md5sum)
@@ -137,7 +139,7 @@ image_md5=${image_md5%% *}
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
 dd_plain_runs=() copy_plain_runs=() helper_plain_runs=() dd_xz_runs=() copy_xz_runs=() helper_xz_runs=()
-read_back_runs=() dd_read_back_runs=()
+read_back_runs=() dd_read_back_runs=() dd_xz1_runs=()
 # Whichever runs second pays for the disk still settling the first one's
 # writes, so the order flips every round.
 for ((r = 1; r <= rounds; r++)); do
@@ -153,9 +155,11 @@ done
 cmp -n "$size" "$image" "$device" >/dev/null || die "the device does not hold the plain image"
 for ((r = 1; r <= xz_rounds; r++)); do
     ((r % 2)) && dd_xz_runs+=("$(timed dd_xz)")
+    ((r % 2)) && dd_xz1_runs+=("$(timed dd_xz1)")
     read -r copy whole verify < <(helper_xz)
     copy_xz_runs+=("$copy")
     helper_xz_runs+=("$whole")
+    ((r % 2)) || dd_xz1_runs+=("$(timed dd_xz1)")
     ((r % 2)) || dd_xz_runs+=("$(timed dd_xz)")
 done
 
@@ -174,6 +178,7 @@ t_dd_plain=$(median "${dd_plain_runs[@]}")
 t_copy_plain=$(median "${copy_plain_runs[@]}")
 t_helper_plain=$(median "${helper_plain_runs[@]}")
 t_dd_xz=$(median "${dd_xz_runs[@]}")
+t_dd_xz1=$(median "${dd_xz1_runs[@]}")
 t_copy_xz=$(median "${copy_xz_runs[@]}")
 t_helper_xz=$(median "${helper_xz_runs[@]}")
 t_read_back=$(median "${read_back_runs[@]}")
@@ -190,6 +195,7 @@ printf '%-38s %8s MB/s\n' "dd, plain" "$(rate "$t_dd_plain")"
 printf '%-38s %8s MB/s\n' "helper, plain: copy" "$(rate "$t_copy_plain")"
 printf '%-38s %8s MB/s\n' "helper, plain: whole run, verified" "$(rate "$t_helper_plain")"
 printf '%-38s %8s MB/s\n' "xz -T0 -dc | dd, xz" "$(rate "$t_dd_xz")"
+printf '%-38s %8s MB/s\n' "xz -dc | dd (one thread), xz" "$(rate "$t_dd_xz1")"
 printf '%-38s %8s MB/s\n' "helper, xz: copy" "$(rate "$t_copy_xz")"
 printf '%-38s %8s MB/s\n' "helper, xz: whole run, verified" "$(rate "$t_helper_xz")"
 printf '%-38s %8s MB/s\n' "dd iflag=direct | md5sum, read-back" "$(rate "$t_dd_read_back")"
@@ -198,6 +204,7 @@ echo "ratio helper/dd, plain copy:  $(ratio "$t_copy_plain" "$t_dd_plain")"
 echo "ratio helper/dd, plain whole run (with read-back): $(ratio "$t_helper_plain" "$t_dd_plain")"
 echo "ratio helper/baseline, xz copy: $(ratio "$t_copy_xz" "$t_dd_xz")  (target >= 1.6)"
 echo "ratio helper/baseline, xz whole run (with read-back): $(ratio "$t_helper_xz" "$t_dd_xz")"
+echo "ratio helper/one-thread baseline, xz copy: $(ratio "$t_copy_xz" "$t_dd_xz1")"
 echo "ratio helper xz copy/dd plain (the limit): $(ratio "$t_copy_xz" "$t_dd_plain")"
 echo "ratio helper/baseline, read-back: $(ratio "$t_read_back" "$t_dd_read_back")  (target >= 1.0)"
 echo "peak memory of the helper: plain ${peak_plain} MiB, xz ${peak_xz} MiB"
