@@ -124,15 +124,17 @@ bool parseAppData(const std::uint8_t *appData, ImplantInfo &info)
     return true;
 }
 
-// Finds the primary volume descriptor and reads the implanted fields. Reads
-// aligned 32 KiB blocks so that it works on O_DIRECT descriptors too.
-bool readImplantInfo(int fd, ImplantInfo &info)
+// Finds the primary volume descriptor and reads the implanted fields. read
+// is called as read(buffer, length, offset) and returns the count read or -1,
+// as pread does. Reads aligned 32 KiB blocks so that it works on O_DIRECT
+// descriptors too.
+template<typename Read> bool readImplantInfo(Read read, ImplantInfo &info)
 {
     AlignedBuffer buffer = alignedBuffer(DescriptorsReadSize);
     if (!buffer)
         return false;
     for (long long position = DescriptorsStart; position < DescriptorsEnd; position += DescriptorsReadSize) {
-        const ssize_t n = preadRetrying(fd, buffer.get(), DescriptorsReadSize, position);
+        const ssize_t n = read(buffer.get(), DescriptorsReadSize, position);
         if (n <= 0)
             return false;
         const long long sectors = n / SectorSize;
@@ -153,6 +155,29 @@ bool readImplantInfo(int fd, ImplantInfo &info)
             return false;
     }
     return false;
+}
+
+bool readImplantInfo(int fd, ImplantInfo &info)
+{
+    return readImplantInfo(
+        [fd](void *buffer, std::size_t length, long long offset) { return preadRetrying(fd, buffer, length, offset); },
+        info);
+}
+
+bool readImplantInfo(const void *head, long long size, ImplantInfo &info)
+{
+    if (!head || size <= 0)
+        return false;
+    const auto *bytes = static_cast<const std::uint8_t *>(head);
+    return readImplantInfo(
+        [bytes, size](void *buffer, std::size_t length, long long offset) -> ssize_t {
+            if (offset >= size)
+                return 0;
+            const std::size_t count = std::min<long long>(static_cast<long long>(length), size - offset);
+            std::memcpy(buffer, bytes + offset, count);
+            return static_cast<ssize_t>(count);
+        },
+        info);
 }
 
 char firstHexDigit(std::uint8_t byte)
@@ -186,12 +211,8 @@ std::string hexDigest(const Md5::Digest &digest)
     return hex;
 }
 
-int check(int fd, checkCallback callback, void *data)
+int check(int fd, const ImplantInfo &info, checkCallback callback, void *data)
 {
-    ImplantInfo info;
-    if (!readImplantInfo(fd, info))
-        return ResultNoInfo;
-
     long long total = info.isoSize - info.skipSectors * SectorSize;
     if (total < 0)
         total = 0;
@@ -245,6 +266,15 @@ int check(int fd, checkCallback callback, void *data)
     return hexDigest(md5.result()) == info.md5 ? ResultMatch : ResultMismatch;
 }
 
+bool usable(int fd)
+{
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0 || S_ISDIR(status.st_mode))
+        return false;
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_ACCMODE) != O_WRONLY;
+}
+
 } // namespace
 
 int mediaCheckFile(const char *file, checkCallback callback, void *data)
@@ -264,11 +294,26 @@ int mediaCheckFile(const char *file, checkCallback callback, void *data)
 
 int mediaCheckFD(int fd, checkCallback callback, void *data)
 {
-    struct stat status;
-    if (fd < 0 || fstat(fd, &status) != 0 || S_ISDIR(status.st_mode))
+    if (!usable(fd))
         return ResultUnusable;
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || (flags & O_ACCMODE) == O_WRONLY)
+    ImplantInfo info;
+    if (!readImplantInfo(fd, info))
+        return ResultNoInfo;
+    return check(fd, info, callback, data);
+}
+
+int mediaCheckHead(const void *head, long long size)
+{
+    ImplantInfo info;
+    return readImplantInfo(head, size, info) ? ResultMatch : ResultNoInfo;
+}
+
+int mediaCheckFDWithHead(int fd, const void *head, long long size, checkCallback callback, void *data)
+{
+    if (!usable(fd))
         return ResultUnusable;
-    return check(fd, callback, data);
+    ImplantInfo info;
+    if (!readImplantInfo(head, size, info))
+        return ResultNoInfo;
+    return check(fd, info, callback, data);
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything Flashwright needs to build, run and test on Debian 12.
-# Does nothing when every package is already there.
+# Does nothing when every package is already there. With the argument "fuzz"
+# it also installs clang and libFuzzer for scripts/fuzz.sh, which the tests
+# do not need (they run the fuzz targets' corpora with the normal compiler).
 set -euo pipefail
 
 packages=(
@@ -8,6 +10,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-svg-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev liblzma-dev
+    libssl-dev  # the MD5 benchmark compares ours with libcrypto's
     # run
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-dialogs qml6-module-qtquick-window qml6-module-qt-labs-platform
@@ -19,7 +22,17 @@ packages=(
     qml6-module-qttest xvfb xauth
     # pages in pictures: keyboard driving, fonts with Cyrillic, the two locales
     xdotool x11-utils fonts-dejavu-core locales
+    # installation and the Debian package: checkers and Debian's package tools
+    desktop-file-utils appstream debhelper dpkg-dev lintian
+    # benchmarks: peak memory
+    time
 )
+for group in "$@"; do
+    case "$group" in
+    fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    *) echo "install-deps: unknown group $group" >&2; exit 1 ;;
+    esac
+done
 
 # The pages are checked in English and in Russian.
 locales=(en_US.UTF-8 ru_RU.UTF-8)

@@ -692,6 +692,10 @@
         <source>Unexpected error occurred during media check.</source>
         <translation>При проверке носителя произошла непредвиденная ошибка.</translation>
     </message>
+    <message>
+        <source>Verification failed: the data read back from the drive differs from the image.</source>
+        <translation>Проверка не пройдена: данные, прочитанные с накопителя, отличаются от образа.</translation>
+    </message>
 </context>
 <context>
     <name>main</name>

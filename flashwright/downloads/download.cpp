@@ -81,7 +81,7 @@ void Download::catchUp()
 {
     const QByteArray chunk = m_file->read(HashChunk);
     m_resumedLength += chunk.size();
-    m_hash.addData(chunk);
+    m_hash.add(chunk);
     if (m_progress && m_progress->to() > m_resumedLength)
         m_progress->setValue(m_resumedLength);
     m_bytesDownloaded = m_resumedLength;
@@ -254,7 +254,7 @@ bool Download::store(const QByteArray &chunk)
     }
     qWarning() << "write to file ";
     if (m_file && m_file->isOpen() && m_file->isWritable() && m_file->write(chunk) == chunk.size()) {
-        m_hash.addData(chunk);
+        m_hash.add(chunk);
         return true;
     }
     failWriting();
@@ -380,7 +380,7 @@ void Download::finish()
     dropReply();
     if (m_file) {
         m_file->close();
-        m_receiver->onFileDownloaded(m_file->fileName(), QString::fromLatin1(m_hash.result().toHex()));
+        m_receiver->onFileDownloaded(m_file->fileName(), QString::fromLatin1(m_hash.result()));
     } else {
         m_receiver->onStringDownloaded(QString::fromUtf8(m_buffer));
     }

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "hashworker.h"
+
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QNetworkReply>
 #include <QObject>
 #include <QSslError>
@@ -72,7 +73,8 @@ private:
     bool m_catchingUp = false;
     QFile *m_file = nullptr;
     QByteArray m_buffer;
-    QCryptographicHash m_hash { QCryptographicHash::Md5 };
+    // Fed with what has been written to the part file, in order.
+    HashWorker m_hash;
     // Whether the current reply's status was looked at yet.
     bool m_statusChecked = false;
     // The current reply is an error answer whose body is not file data.

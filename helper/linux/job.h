@@ -28,8 +28,9 @@ public:
 
     // Unmounts what lives on the target and has UDisks2 open the device for
     // writing. An invalid descriptor means the failure has been reported and
-    // the exit status set.
-    QDBusUnixFileDescriptor getDescriptor();
+    // the exit status set. Virtual as the one seam between a job and UDisks2:
+    // the fuzz target hands its job a file instead.
+    virtual QDBusUnixFileDescriptor getDescriptor();
 
 public slots:
     virtual void work() = 0;

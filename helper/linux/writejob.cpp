@@ -1,6 +1,8 @@
 #include "writejob.h"
 
+#include "devicewriter.h"
 #include "implantedmd5.h"
+#include "prefetchreader.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -9,10 +11,18 @@
 
 #include <lzma.h>
 
-#include <cstring>
+#include <algorithm>
 #include <unistd.h>
 
 namespace {
+// What the xz decoder may use, all its threads together.
+constexpr uint64_t MemoryLimit = 268435456;
+// The start of an image that is searched for an implanted checksum: the
+// volume descriptors of an ISO lie in its first few sectors after 32 KiB.
+constexpr std::size_t HeadSize = 1 << 20;
+// Read-back in large aligned reads, one ahead of the hashing.
+constexpr std::size_t ReadBackChunk = 4 << 20;
+
 // The whole of size, reading again after short reads, so that only the end
 // of the file yields less than a full buffer. -1 on a read error.
 qint64 readFull(QFile &file, char *buffer, qint64 size)
@@ -92,17 +102,37 @@ bool WriteJob::write(int fd)
     return writePlain(fd);
 }
 
-bool WriteJob::writeBlock(int fd, char *buffer, std::size_t length, std::size_t bufferSize)
+void WriteJob::inspectHead(DeviceWriter &writer, const char *data, std::size_t length)
 {
-    std::size_t padded = length;
-    if (length % m_blockSize != 0) {
-        padded = (length / m_blockSize + 1) * m_blockSize;
-        if (padded > bufferSize)
-            return false;
-        std::memset(buffer + length, 0, padded - length);
+    if (m_headSeen)
+        return;
+    m_headSeen = true;
+    const auto size = static_cast<long long>(std::min<std::size_t>(length, HeadSize));
+    if (mediaCheckHead(data, size) == 1) {
+        m_head = QByteArray(data, qsizetype(size));
+        writer.setHashing(false);
     }
-    const ssize_t written = ::write(fd, buffer, padded);
-    return written >= 0 && std::size_t(written) == padded;
+}
+
+void WriteJob::printWritten(DeviceWriter &writer)
+{
+    for (const long long total : writer.takeWritten()) {
+        m_out << total << '\n';
+        m_out.flush();
+    }
+}
+
+bool WriteJob::finishCopy(DeviceWriter &writer)
+{
+    const bool written = writer.finish();
+    printWritten(writer);
+    if (!written) {
+        fail(tr("Destination drive is not writable"), 3);
+        return false;
+    }
+    m_sent = writer.bytes();
+    m_sentDigest = writer.digest();
+    return true;
 }
 
 bool WriteJob::writePlain(int fd)
@@ -113,24 +143,30 @@ bool WriteJob::writePlain(int fd)
         return false;
     }
 
-    auto [owner, buffer, bufferSize] = pageAlignedBuffer(1024);
+    DeviceWriter writer(fd, m_blockSize);
+    const auto bufferSize = qint64(writer.bufferSize());
     qint64 total = 0;
     for (;;) {
-        const qint64 count = readFull(file, buffer, qint64(bufferSize));
+        char *buffer = writer.acquire();
+        // Each total is printed once its buffer is on the device.
+        printWritten(writer);
+        if (!buffer) {
+            fail(tr("Destination drive is not writable"), 3);
+            return false;
+        }
+        const qint64 count = readFull(file, buffer, bufferSize);
         if (count < 0) {
             fail(tr("Source image is not readable"), 3);
             return false;
         }
         if (count == 0)
             break;
-        if (!writeBlock(fd, buffer, std::size_t(count), bufferSize)) {
-            fail(tr("Destination drive is not writable"), 3);
-            return false;
-        }
+        inspectHead(writer, buffer, std::size_t(count));
         total += count;
-        m_out << total << '\n';
-        m_out.flush();
+        writer.submit(std::size_t(count), total);
     }
+    if (!finishCopy(writer))
+        return false;
 
     file.close();
     sync();
@@ -139,9 +175,7 @@ bool WriteJob::writePlain(int fd)
 
 bool WriteJob::writeCompressed(int fd)
 {
-    auto [inOwner, inBuffer, bufferSize] = pageAlignedBuffer(1024);
-    auto [outOwner, outBuffer, outSize] = pageAlignedBuffer(1024);
-    Q_UNUSED(outSize)
+    auto [inOwner, inBuffer, inSize] = pageAlignedBuffer(1024);
 
     QFile file(m_image);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
@@ -149,23 +183,37 @@ bool WriteJob::writeCompressed(int fd)
         return false;
     }
 
+    // Images made with xz -T have many blocks, which the decoder spreads over
+    // the processors; a single-block file is decoded on one thread. The
+    // memory limit covers all threads: beyond it the decoder uses fewer, and
+    // a file that needs more even on one thread fails as before.
+    lzma_mt options {};
+    options.flags = LZMA_CONCATENATED;
+    options.threads = std::max<uint32_t>(1, lzma_cputhreads());
+    options.timeout = 0;
+    options.memlimit_threading = MemoryLimit;
+    options.memlimit_stop = MemoryLimit;
     lzma_stream stream = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder(&stream, 268435456, LZMA_CONCATENATED) != LZMA_OK) {
+    if (lzma_stream_decoder_mt(&stream, &options) != LZMA_OK) {
         fail(tr("Failed to start decompressing."), 4);
         return false;
     }
     // Frees the decoder on every way out.
     const std::unique_ptr<lzma_stream, void (*)(lzma_stream *)> decoder(&stream, lzma_end);
 
+    DeviceWriter writer(fd, m_blockSize);
+    const std::size_t outSize = writer.bufferSize();
+    char *outBuffer = writer.acquire();
     stream.next_in = reinterpret_cast<const uint8_t *>(inBuffer);
     stream.avail_in = 0;
     stream.next_out = reinterpret_cast<uint8_t *>(outBuffer);
-    stream.avail_out = bufferSize;
+    stream.avail_out = outSize;
+    // Progress counts the compressed bytes read, as they are read.
     qint64 total = 0;
 
     for (;;) {
         if (stream.avail_in == 0) {
-            const qint64 count = readFull(file, inBuffer, qint64(bufferSize));
+            const qint64 count = readFull(file, inBuffer, qint64(inSize));
             if (count < 0) {
                 fail(tr("Source image is not readable"), 3);
                 return false;
@@ -179,11 +227,12 @@ bool WriteJob::writeCompressed(int fd)
 
         const lzma_ret result = lzma_code(&stream, stream.avail_in == 0 ? LZMA_FINISH : LZMA_RUN);
         if (result == LZMA_STREAM_END) {
-            if (!writeBlock(fd, outBuffer, bufferSize - stream.avail_out, bufferSize)) {
-                fail(tr("Destination drive is not writable"), 3);
-                return false;
+            const std::size_t filled = outSize - stream.avail_out;
+            if (filled > 0) {
+                inspectHead(writer, outBuffer, filled);
+                writer.submit(filled);
             }
-            return true;
+            return finishCopy(writer);
         }
         if (result != LZMA_OK) {
             switch (result) {
@@ -205,12 +254,15 @@ bool WriteJob::writeCompressed(int fd)
             return false;
         }
         if (stream.avail_out == 0) {
-            if (!writeBlock(fd, outBuffer, bufferSize, bufferSize)) {
+            inspectHead(writer, outBuffer, outSize);
+            writer.submit(outSize);
+            outBuffer = writer.acquire();
+            if (!outBuffer) {
                 fail(tr("Destination drive is not writable"), 3);
                 return false;
             }
             stream.next_out = reinterpret_cast<uint8_t *>(outBuffer);
-            stream.avail_out = bufferSize;
+            stream.avail_out = outSize;
         }
     }
 }
@@ -220,18 +272,60 @@ void WriteJob::check(int fd)
     m_out << "CHECK\n";
     m_out.flush();
 
-    const int result = mediaCheckFD(fd, &WriteJob::staticOnMediaCheckAdvanced, this);
+    if (m_head.isEmpty()) {
+        checkReadBack(fd);
+        return;
+    }
+
+    const int result
+        = mediaCheckFDWithHead(fd, m_head.constData(), m_head.size(), &WriteJob::staticOnMediaCheckAdvanced, this);
     if (result == 1 || result == -1) {
-        m_out << "DONE\n";
-        m_out.flush();
-        m_err << "OK\n";
-        m_err.flush();
-        QCoreApplication::exit(0);
+        succeed();
     } else if (result == 0) {
         fail(tr("Your drive is probably damaged.") + QLatin1Char('\n'), 1);
     } else {
         fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
     }
+}
+
+void WriteJob::checkReadBack(int fd)
+{
+    // The device was opened with O_DIRECT, so these reads come from the drive,
+    // not from the page cache that the writes went through.
+    PrefetchReader reader(fd, m_sent, ReadBackChunk, ReadBackChunk);
+    if (!reader.isValid()) {
+        fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
+        return;
+    }
+    Md5 md5;
+    long long verified = 0;
+    PrefetchReader::Chunk chunk;
+    while (reader.next(chunk)) {
+        md5.update(chunk.data, chunk.size);
+        verified += static_cast<long long>(chunk.size);
+        if (chunk.size > 0) {
+            m_out << verified << '\n';
+            m_out.flush();
+        }
+    }
+    // A drive that gives back less than was written to it (a read error, or a
+    // device that keeps nothing) fails the comparison like one that gives back
+    // other bytes.
+    if (verified != m_sent || md5.result() != m_sentDigest) {
+        fail(tr("Verification failed: the data read back from the drive differs from the image.") + QLatin1Char('\n'),
+             1);
+        return;
+    }
+    succeed();
+}
+
+void WriteJob::succeed()
+{
+    m_out << "DONE\n";
+    m_out.flush();
+    m_err << "OK\n";
+    m_err.flush();
+    QCoreApplication::exit(0);
 }
 
 int WriteJob::staticOnMediaCheckAdvanced(void *data, long long offset, long long total)

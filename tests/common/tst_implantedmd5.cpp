@@ -82,6 +82,9 @@ private slots:
     void fragmentMismatchStopsEarly_data();
     void fragmentMismatchStopsEarly();
 
+    void checkAgainstHead_data();
+    void checkAgainstHead();
+
     void unusableInput();
     void ignoresDescriptorPosition();
     void loopDeviceWith4kSectors();
@@ -95,6 +98,8 @@ private:
     QString m_plain;
     QString m_tiny;
     QString m_later;
+    QString m_other;
+    QString m_tampered;
     qint64 m_isoSize = 0;
     qint64 m_total = 0;
     QByteArray m_digest;
@@ -146,6 +151,13 @@ void TestImplantedMd5::initTestCase()
     const QByteArray text = "ISO MD5SUM = " + QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex()
         + ";SKIPSECTORS = 15;FRAGMENT COUNT = 0;";
     QVERIFY(IsoImage::write(m_later, laterAppData, text + QByteArray(IsoImage::AppDataSize - text.size(), ' ')));
+
+    // As large as the base image, with other data and so another checksum.
+    m_other = m_dir.filePath(QStringLiteral("other.iso"));
+    QVERIFY(IsoImage::make(m_other, 3 << 20, 3));
+    QVERIFY(IsoImage::implant(m_other));
+    m_tampered = copyOf(m_base, QStringLiteral("tampered.iso"));
+    QVERIFY(IsoImage::flipByte(m_tampered, m_total / 2));
 
     m_tiny = m_dir.filePath(QStringLiteral("tiny.iso"));
     QVERIFY(IsoImage::make(m_tiny, 300000, 2));
@@ -387,6 +399,54 @@ void TestImplantedMd5::fragmentMismatchStopsEarly()
     }
 }
 
+// The helper takes the checksum information from the start of the image it
+// sent, and measures the drive against that, not against whatever checksum
+// the drive happens to hold.
+void TestImplantedMd5::checkAgainstHead_data()
+{
+    QTest::addColumn<QString>("image"); // whose start is the head
+    QTest::addColumn<qint64>("headSize");
+    QTest::addColumn<QString>("device"); // what the drive holds
+    QTest::addColumn<int>("expectedHead");
+    QTest::addColumn<int>("expected");
+
+    const qint64 mib = 1 << 20;
+    QTest::newRow("the image itself") << m_base << mib << m_base << 1 << 1;
+    QTest::newRow("whole image as head") << m_base << m_isoSize << m_base << 1 << 1;
+    QTest::newRow("descriptor behind a boot record") << m_later << mib << m_later << 1 << 1;
+    QTest::newRow("no checksum in the image") << m_plain << mib << m_base << -1 << -1;
+    // The drive kept an older image with a checksum of its own, which matches it.
+    QTest::newRow("drive holds another image") << m_other << mib << m_base << 1 << 0;
+    QTest::newRow("drive holds damaged data") << m_base << mib << m_tampered << 1 << 0;
+    QTest::newRow("head ends before the descriptor")
+        << m_base << IsoImage::DescriptorOffset + 1000 << m_base << -1 << -1;
+    QTest::newRow("head ends inside the application area")
+        << m_base << IsoImage::AppDataOffset + 100 << m_base << -1 << -1;
+    QTest::newRow("empty head") << m_base << 0LL << m_base << -1 << -1;
+}
+
+void TestImplantedMd5::checkAgainstHead()
+{
+    QFETCH(QString, image);
+    QFETCH(qint64, headSize);
+    QFETCH(QString, device);
+    QFETCH(int, expectedHead);
+    QFETCH(int, expected);
+
+    const QByteArray head = IsoImage::read(image, 0, headSize);
+    QCOMPARE(head.size(), headSize);
+    QCOMPARE(mediaCheckHead(head.constData(), head.size()), expectedHead);
+
+    Descriptor descriptor { openDirect(device) };
+    if (descriptor.fd < 0)
+        descriptor.fd = open(QFile::encodeName(device).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(descriptor.fd >= 0);
+    Recorder recorder;
+    QCOMPARE(mediaCheckFDWithHead(descriptor.fd, head.constData(), head.size(), record, &recorder), expected);
+    if (expected == 1)
+        QCOMPARE(recorder.calls.constLast(), qMakePair(m_isoSize, m_total));
+}
+
 void TestImplantedMd5::unusableInput()
 {
     QCOMPARE(mediaCheckFile(nullptr, nullptr, nullptr), -2);
@@ -403,6 +463,9 @@ void TestImplantedMd5::unusableInput()
     QVERIFY(closed >= 0);
     close(closed);
     QCOMPARE(mediaCheckFD(closed, nullptr, nullptr), -2);
+    const QByteArray head = IsoImage::read(m_base, 0, 1 << 20);
+    QCOMPARE(mediaCheckFDWithHead(closed, head.constData(), head.size(), nullptr, nullptr), -2);
+    QCOMPARE(mediaCheckFDWithHead(writeOnly.fd, head.constData(), head.size(), nullptr, nullptr), -2);
 }
 
 void TestImplantedMd5::ignoresDescriptorPosition()

@@ -1,5 +1,6 @@
 #include "helperprocess.h"
 
+#include <QDeadlineTimer>
 #include <QProcessEnvironment>
 
 HelperProcess::HelperProcess(QObject *parent)
@@ -55,6 +56,22 @@ bool HelperProcess::finish(int timeoutMs)
     else if (exitStatus() != QProcess::NormalExit)
         m_failure = QStringLiteral("the helper crashed; stderr: ") + QString::fromUtf8(m_errors);
     return ended && exitStatus() == QProcess::NormalExit;
+}
+
+bool HelperProcess::waitForLine(const QByteArray &line, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        while (canReadLine()) {
+            const QByteArray read = readLine();
+            m_output += read;
+            if (read.chopped(read.endsWith('\n') ? 1 : 0) == line)
+                return true;
+        }
+        if (state() != QProcess::Running || deadline.hasExpired())
+            return false;
+        waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    }
 }
 
 QList<QByteArray> HelperProcess::outputLines() const

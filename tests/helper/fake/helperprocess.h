@@ -18,6 +18,9 @@ public:
     bool run(const QStringList &arguments, int timeoutMs = 60000);
     bool launch(const QStringList &arguments);
     bool finish(int timeoutMs = 60000);
+    // Reads standard output (kept for output()) until the helper has printed
+    // the line; false when it ended or the time ran out first.
+    bool waitForLine(const QByteArray &line, int timeoutMs = 60000);
 
     [[nodiscard]] QByteArray output() const { return m_output; }
     [[nodiscard]] QByteArray errors() const { return m_errors; }

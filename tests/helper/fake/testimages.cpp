@@ -46,6 +46,17 @@ qint64 TestImages::bufferSize()
     return qint64(getpagesize()) * 1024;
 }
 
+QList<QByteArray> TestImages::readBackOffsets(qint64 size)
+{
+    constexpr qint64 chunk = 4 << 20;
+    QList<QByteArray> offsets;
+    for (qint64 done = 0; done < size;) {
+        done = qMin(done + chunk, size);
+        offsets.append(QByteArray::number(done));
+    }
+    return offsets;
+}
+
 QByteArray TestImages::read(const QString &path)
 {
     QFile file(path);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QIODevice>
+#include <QList>
 #include <QStringList>
 
 // Image and device contents for the helper tests, and the files that hold them.
@@ -19,6 +20,10 @@ public:
     [[nodiscard]] static QByteArray padded(const QByteArray &image);
     // What the helper copies per system call: 1024 pages.
     [[nodiscard]] static qint64 bufferSize();
+    // The lines the helper prints while it reads back an image of size bytes
+    // that has no implanted checksum: the offset verified after every 4 MiB,
+    // and at the end.
+    [[nodiscard]] static QList<QByteArray> readBackOffsets(qint64 size);
 
     [[nodiscard]] static QByteArray read(const QString &path);
     static bool write(const QString &path, const QByteArray &data, QIODevice::OpenMode mode = QIODevice::Truncate);

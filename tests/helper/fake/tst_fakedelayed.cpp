@@ -86,15 +86,16 @@ void TestFakeDelayed::ends_data()
     QTest::newRow("partial file deleted")
         << "download.iso" << image << Delete << 4 << QList<QByteArray>() << QByteArray() << QByteArray() << file;
     QTest::newRow("download finished") << "download.iso" << image << Rename << 0
-                                       << QList<QByteArray> { "WRITE", "1", "1000", "CHECK", "DONE" }
+                                       << QList<QByteArray> { "WRITE", "1", "1000", "CHECK", "1000", "DONE" }
                                        << QByteArray("OK\n") << TestImages::padded(image) << file;
     QTest::newRow("xz download finished: decompressed")
         << "download.img.xz" << compressed << Rename << 0
-        << QList<QByteArray> { "WRITE", "1", compressedTotal, "CHECK", "DONE" } << QByteArray("OK\n")
+        << QList<QByteArray> { "WRITE", "1", compressedTotal, "CHECK", "1000", "DONE" } << QByteArray("OK\n")
         << TestImages::padded(image) << file;
-    QTest::newRow("finished before the helper started") << "download.iso" << image << GoneBeforeStart << 0
-                                                        << QList<QByteArray> { "WRITE", "1", "1000", "CHECK", "DONE" }
-                                                        << QByteArray("OK\n") << TestImages::padded(image) << file;
+    QTest::newRow("finished before the helper started")
+        << "download.iso" << image << GoneBeforeStart << 0
+        << QList<QByteArray> { "WRITE", "1", "1000", "CHECK", "1000", "DONE" } << QByteArray("OK\n")
+        << TestImages::padded(image) << file;
     QTest::newRow("deleted before the helper started") << "download.iso" << QByteArray() << GoneBeforeStart << 4
                                                        << QList<QByteArray>() << QByteArray() << QByteArray() << file;
     // After the wait every failed copy ends with status 4, whatever its message.

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -40,6 +41,10 @@ private slots:
     void failures();
     void verification_data();
     void verification();
+    void droppedWrites_data();
+    void droppedWrites();
+    void changedAfterWriting_data();
+    void changedAfterWriting();
 
 private:
     bool makeIsos(QString *why);
@@ -71,49 +76,59 @@ void TestFakeWrite::copies_data()
     QTest::addColumn<QByteArray>("deviceBefore");
     QTest::addColumn<QByteArray>("expectedDevice");
     QTest::addColumn<QList<QByteArray>>("expectedProgress"); // copy totals before "CHECK"
+    QTest::addColumn<qint64>("sent"); // image bytes sent, which are read back after "CHECK"
 
     const QByteArray small = TestImages::random(1000, 1);
     const QByteArray old(8192, '\xee');
     const auto number = [](qint64 n) { return QByteArray::number(n); };
 
-    QTest::newRow("plain, shorter than a block")
-        << "image.img" << small << QByteArray() << TestImages::padded(small) << QList<QByteArray> { "1000" };
-    QTest::newRow("plain, over older data")
-        << "image.iso" << small << old << TestImages::padded(small) + old.mid(1024) << QList<QByteArray> { "1000" };
+    QTest::newRow("plain, shorter than a block") << "image.img" << small << QByteArray() << TestImages::padded(small)
+                                                 << QList<QByteArray> { "1000" } << qint64(small.size());
+    QTest::newRow("plain, over older data") << "image.iso" << small << old << TestImages::padded(small) + old.mid(1024)
+                                            << QList<QByteArray> { "1000" } << qint64(small.size());
     const QByteArray blocks = TestImages::random(2048, 2);
     QTest::newRow("plain, whole blocks") << "image.img" << blocks << old << blocks + old.mid(2048)
-                                         << QList<QByteArray> { "2048" };
+                                         << QList<QByteArray> { "2048" } << qint64(blocks.size());
     const QByteArray large = TestImages::random(TestImages::bufferSize() + 1000, 3);
     QTest::newRow("plain, more than one buffer")
         << "image.img" << large << QByteArray() << TestImages::padded(large)
-        << QList<QByteArray> { number(TestImages::bufferSize()), number(large.size()) };
+        << QList<QByteArray> { number(TestImages::bufferSize()), number(large.size()) } << qint64(large.size());
     QTest::newRow("empty plain image: nothing written")
-        << "empty.img" << QByteArray() << old << old << QList<QByteArray>();
+        << "empty.img" << QByteArray() << old << old << QList<QByteArray>() << qint64(0);
 
     // For xz images the totals count compressed bytes; the total is repeated
     // while the decoder drains, so repeats are folded before comparing.
     const QByteArray compressedSmall = TestImages::xz(small);
     QTest::newRow("xz") << "image.img.xz" << compressedSmall << old << TestImages::padded(small) + old.mid(1024)
-                        << QList<QByteArray> { number(compressedSmall.size()) };
+                        << QList<QByteArray> { number(compressedSmall.size()) } << qint64(small.size());
     const QByteArray pattern = TestImages::pattern(2 * TestImages::bufferSize() + 1000);
     const QByteArray compressedPattern = TestImages::xz(pattern);
     QTest::newRow("xz, more than one output buffer")
         << "image.raw.xz" << compressedPattern << QByteArray() << TestImages::padded(pattern)
-        << QList<QByteArray> { number(compressedPattern.size()) };
+        << QList<QByteArray> { number(compressedPattern.size()) } << qint64(pattern.size());
+    // Many blocks with their sizes in the headers: decoded on several threads.
+    const QByteArray blocksOfPattern = TestImages::pattern(6 * TestImages::bufferSize() + 3000);
+    const QByteArray compressedBlocks
+        = TestImages::xz(blocksOfPattern, { QStringLiteral("-T2"), QStringLiteral("--block-size=1MiB") });
+    QTest::newRow("xz in many blocks") << "image.raw.xz" << compressedBlocks << QByteArray()
+                                       << TestImages::padded(blocksOfPattern)
+                                       << QList<QByteArray> { number(compressedBlocks.size()) }
+                                       << qint64(blocksOfPattern.size());
     const QByteArray second = TestImages::random(3000, 4);
     const QByteArray concatenated = compressedSmall + TestImages::xz(second);
     QTest::newRow("xz, two concatenated streams")
         << "image.img.xz" << concatenated << QByteArray() << TestImages::padded(small + second)
-        << QList<QByteArray> { number(concatenated.size()) };
+        << QList<QByteArray> { number(concatenated.size()) } << qint64(small.size() + second.size());
     // Random data does not compress: the compressed file spans two input buffers.
     const QByteArray noise = TestImages::random(TestImages::bufferSize() + 1000, 9);
     const QByteArray compressedNoise = TestImages::xz(noise, { QStringLiteral("-0") });
     QTest::newRow("xz, more than one input buffer")
         << "image.img.xz" << compressedNoise << QByteArray() << TestImages::padded(noise)
-        << QList<QByteArray> { number(TestImages::bufferSize()), number(compressedNoise.size()) };
+        << QList<QByteArray> { number(TestImages::bufferSize()), number(compressedNoise.size()) }
+        << qint64(noise.size());
     QTest::newRow("upper-case XZ is copied as it is")
         << "image.img.XZ" << compressedSmall << QByteArray() << TestImages::padded(compressedSmall)
-        << QList<QByteArray> { number(compressedSmall.size()) };
+        << QList<QByteArray> { number(compressedSmall.size()) } << qint64(compressedSmall.size());
 }
 
 void TestFakeWrite::copies()
@@ -123,8 +138,10 @@ void TestFakeWrite::copies()
     QFETCH(QByteArray, deviceBefore);
     QFETCH(QByteArray, expectedDevice);
     QFETCH(QList<QByteArray>, expectedProgress);
+    QFETCH(qint64, sent);
 
     const QString image = m_fixture.filePath(imageName);
+    QVERIFY(!imageFile.isEmpty() || sent == 0);
     QVERIFY(TestImages::write(image, imageFile));
     QVERIFY(TestImages::write(m_fixture.device(), deviceBefore));
     QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
@@ -138,7 +155,9 @@ void TestFakeWrite::copies()
     QVERIFY2(helper.output().endsWith('\n'), helper.output().constData());
     if (imageName.endsWith(QLatin1String(".xz")))
         lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-    QCOMPARE(lines, expectedProgress + QList<QByteArray>({ "CHECK", "DONE" }));
+    QCOMPARE(lines,
+             expectedProgress + QList<QByteArray> { "CHECK" } + TestImages::readBackOffsets(sent)
+                 + QList<QByteArray> { "DONE" });
     QCOMPARE(TestImages::read(m_fixture.device()), expectedDevice);
     QFile::remove(image);
 }
@@ -325,7 +344,8 @@ void TestFakeWrite::verification()
     QCOMPARE(lines.constFirst(), QByteArray::number(content.size()));
     const QList<QByteArray> afterCheck = lines.mid(check + 1);
     if (which == QLatin1String("plain")) {
-        QCOMPARE(afterCheck, QList<QByteArray> { "DONE" });
+        // Read back in full, not measured against a checksum.
+        QCOMPARE(afterCheck, TestImages::readBackOffsets(content.size()) + QList<QByteArray> { "DONE" });
         return;
     }
     QVERIFY2(!afterCheck.isEmpty(), "no verification progress");
@@ -341,6 +361,111 @@ void TestFakeWrite::verification()
     }
     if (done)
         QCOMPARE(previous, qint64(content.size()));
+}
+
+// A drive that takes every write and keeps nothing (/dev/null reads back
+// empty): verification must fail, whichever way the image is checked.
+void TestFakeWrite::droppedWrites_data()
+{
+    QTest::addColumn<QString>("imageName");
+    QTest::addColumn<QByteArray>("imageFile"); // "implanted": the ISO with an implanted checksum
+    QTest::addColumn<QByteArray>("expectedErrors");
+    QTest::addColumn<int>("expectedStatus");
+
+    const QByteArray readBackFailed("Verification failed: the data read back from the drive differs from the image.\n");
+    const QByteArray raw = TestImages::random(TestImages::bufferSize() + 5000, 20);
+    QTest::newRow("raw image") << "image.img" << raw << readBackFailed << 1;
+    QTest::newRow("xz image") << "image.img.xz" << TestImages::xz(raw, { QStringLiteral("-0") }) << readBackFailed << 1;
+    QTest::newRow("ISO with an implanted checksum")
+        << "implanted" << QByteArray() << QByteArray("Your drive is probably damaged.\n") << 1;
+    QTest::newRow("empty image: nothing to lose") << "empty.img" << QByteArray() << QByteArray("OK\n") << 0;
+}
+
+void TestFakeWrite::droppedWrites()
+{
+    QFETCH(QString, imageName);
+    QFETCH(QByteArray, imageFile);
+    QFETCH(QByteArray, expectedErrors);
+    QFETCH(int, expectedStatus);
+
+    QString image = m_fixture.filePath(imageName);
+    if (imageName == QLatin1String("implanted")) {
+        QString why;
+        if (!makeIsos(&why))
+            QSKIP(qPrintable(why));
+        image = m_iso;
+    } else {
+        QVERIFY(TestImages::write(image, imageFile));
+    }
+    QVERIFY2(m_fixture.startFake(QStringLiteral("/dev/null")), qPrintable(m_fixture.fake().errorString()));
+
+    HelperProcess helper;
+    QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
+    QCOMPARE(helper.errors(), expectedErrors);
+    QCOMPARE(helper.exitCode(), expectedStatus);
+    const QList<QByteArray> lines = helper.outputLines();
+    QVERIFY2(lines.contains("CHECK"), helper.output().constData());
+    QCOMPARE(lines.constLast() == "DONE", expectedStatus == 0);
+}
+
+// The device is changed behind the helper's back once it has written it
+// (a few bytes near the end, which the read-back reaches last): the bytes
+// read back are compared, not assumed.
+void TestFakeWrite::changedAfterWriting_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("expectedErrors");
+
+    QTest::newRow("C locale") << "C"
+                              << "Verification failed: the data read back from the drive differs from the image.\n";
+    QTest::newRow("Russian") << "ru_RU.UTF-8"
+                             << QStringLiteral(
+                                    "Проверка не пройдена: данные, прочитанные с накопителя, отличаются от образа.\n");
+}
+
+void TestFakeWrite::changedAfterWriting()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, expectedErrors);
+
+    const QString image = m_fixture.filePath(QStringLiteral("changed.img"));
+    // Large enough that the read-back is still far from the end when the
+    // test, woken by "CHECK", changes it.
+    const QByteArray content = TestImages::random(48 * 1048576 + 700, 21);
+    QVERIFY(TestImages::write(image, content));
+    QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
+
+    // A loaded machine may let the helper read past the change before it is
+    // made; it then rightly passes. That must not happen every time.
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        QVERIFY(TestImages::write(m_fixture.device(), QByteArray()));
+        HelperProcess helper;
+        QProcessEnvironment environment = helper.processEnvironment();
+        environment.insert(QStringLiteral("LANG"), locale);
+        environment.insert(QStringLiteral("LC_ALL"), locale);
+        helper.setProcessEnvironment(environment);
+        QVERIFY2(helper.launch({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
+        QVERIFY2(helper.waitForLine("CHECK"), helper.output().constData());
+        QFile device(m_fixture.device());
+        QVERIFY(device.open(QIODevice::ReadWrite));
+        QVERIFY(device.seek(content.size() - 100));
+        QCOMPARE(device.write("changed"), qint64(7));
+        device.close();
+        QVERIFY2(helper.finish(), qPrintable(helper.failure()));
+
+        const QList<QByteArray> lines = helper.outputLines();
+        if (helper.exitCode() == 0 && lines.constLast() == "DONE") {
+            qWarning("attempt %d: the read-back passed the change before it was made", attempt);
+            continue;
+        }
+        QCOMPARE(QString::fromUtf8(helper.errors()), expectedErrors);
+        QCOMPARE(helper.exitCode(), 1);
+        // Every byte was read back before the verdict, and the offsets say so.
+        const qsizetype check = lines.indexOf("CHECK");
+        QCOMPARE(lines.mid(check + 1), TestImages::readBackOffsets(content.size()));
+        return;
+    }
+    QFAIL("the change after writing was never noticed");
 }
 
 QTEST_GUILESS_MAIN(TestFakeWrite)

@@ -83,7 +83,8 @@ void TestHelperUnmount::unmountsOnlyTheTarget()
     QCOMPARE(result.standardError, QByteArray("OK\n"));
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.lines(),
-             (QStringList { QStringLiteral("1048576"), QStringLiteral("CHECK"), QStringLiteral("DONE") }));
+             (QStringList { QStringLiteral("1048576"), QStringLiteral("CHECK"), QStringLiteral("1048576"),
+                            QStringLiteral("DONE") }));
 
     QVERIFY2(!UdisksFixture::isMounted(targetMount), "the target's filesystem is still mounted");
     QVERIFY2(UdisksFixture::isMounted(otherMount), "another device's filesystem was unmounted");

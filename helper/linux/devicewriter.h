@@ -1,0 +1,94 @@
+#pragma once
+
+#include "md5.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Writes a stream of buffers to the device on a thread of its own and hashes
+// the same bytes (MD5, for the read-back check) on another, while the caller
+// fills the next buffer: reading the image, decoding it, writing to the
+// device and hashing then all go on at once, and the copy runs at the speed
+// of the slowest of them rather than of their sum.
+//
+// Buffers are page-aligned, of 1024 pages, and BufferCount of them circulate:
+// acquire() hands out the next free one, submit() queues it. They are written
+// and hashed in the order submitted. The last buffer may be short; its write
+// is padded with zeros up to the device's logical block size, since O_DIRECT
+// refuses shorter transfers, but the padding is not hashed and not counted.
+class DeviceWriter
+{
+public:
+    static constexpr int BufferCount = 4;
+    static constexpr long long NoProgress = -1;
+
+    DeviceWriter(int fd, std::size_t blockSize);
+    // Stops both threads; buffers not yet written are dropped.
+    ~DeviceWriter();
+    DeviceWriter(const DeviceWriter &) = delete;
+    DeviceWriter &operator=(const DeviceWriter &) = delete;
+
+    [[nodiscard]] std::size_t bufferSize() const { return m_bufferSize; }
+
+    // Whether the bytes are hashed; to be decided before the first submit().
+    void setHashing(bool hashing);
+
+    // The next buffer to fill, once one is free; null after a failed write.
+    char *acquire();
+    // Queues the buffer from acquire() holding length bytes. progress, when
+    // given, is handed back by takeWritten() once the buffer is on the device.
+    void submit(std::size_t length, long long progress = NoProgress);
+    // Waits until everything submitted is written and hashed; false when a
+    // write failed (short, or refused by the device).
+    bool finish();
+
+    // The progress values of the buffers written since the last call, in order.
+    std::vector<long long> takeWritten();
+
+    // After finish(): the bytes submitted and their MD5.
+    [[nodiscard]] long long bytes() const { return m_bytes; }
+    [[nodiscard]] Md5::Digest digest() const { return m_md5.result(); }
+
+private:
+    struct Slot
+    {
+        std::unique_ptr<char[]> owner;
+        char *data = nullptr;
+        std::size_t length = 0;
+    };
+
+    void start();
+    void stopThreads();
+    void writeLoop();
+    void hashLoop();
+    [[nodiscard]] bool writeSlot(Slot &slot) const;
+    [[nodiscard]] long long doneCount() const;
+
+    const int m_fd;
+    const std::size_t m_blockSize;
+    std::size_t m_bufferSize = 0;
+    Slot m_slots[BufferCount];
+    bool m_hashing = true;
+    Md5 m_md5;
+    long long m_bytes = 0;
+    // The caller's side: progress values of the buffers not yet reported.
+    std::deque<long long> m_progress;
+    bool m_started = false;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    long long m_submitted = 0;
+    long long m_written = 0;
+    long long m_hashed = 0;
+    long long m_reported = 0;
+    bool m_failed = false;
+    bool m_stop = false;
+    bool m_threaded = false;
+    std::thread m_writer;
+    std::thread m_hasher;
+};

@@ -1,0 +1,82 @@
+// The download's MD5 worker: the digest of exactly the chunks added, in
+// order, whatever their sizes and however far ahead of the worker the caller is.
+#include "hashworker.h"
+#include "testfiles.h"
+
+#include <QTest>
+
+using namespace TestFiles;
+
+class TestHashWorker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void digest_data();
+    void digest();
+    void chunkChangedAfterAdding();
+    void resetStartsAfresh();
+};
+
+void TestHashWorker::digest_data()
+{
+    QTest::addColumn<QList<qsizetype>>("chunkSizes");
+    QTest::newRow("nothing") << QList<qsizetype> {};
+    QTest::newRow("one byte") << QList<qsizetype> { 1 };
+    QTest::newRow("empty chunks among others") << QList<qsizetype> { 0, 100, 0, 5000, 0 };
+    // Far more than the bound: add() must wait for the worker, not drop or reorder.
+    QTest::newRow("320 network chunks") << QList<qsizetype>(320, 65536);
+    QTest::newRow("chunk larger than the bound")
+        << QList<qsizetype> { 1000, 2 * HashWorker::MaxPending + 3, 65536, HashWorker::MaxPending };
+    QTest::newRow("uneven sizes") << QList<qsizetype> { 63, 64, 65, 1048576, 7, 4 << 20, 1 };
+}
+
+void TestHashWorker::digest()
+{
+    QFETCH(QList<qsizetype>, chunkSizes);
+    QByteArray all;
+    HashWorker worker;
+    quint32 seed = 1;
+    for (const qsizetype size : chunkSizes) {
+        const QByteArray chunk = randomBytes(size, seed++);
+        all += chunk;
+        worker.add(chunk);
+    }
+    QCOMPARE(QString::fromLatin1(worker.result()), md5(all));
+    // Taking the result does not end the stream.
+    const QByteArray more = randomBytes(3000, 99);
+    worker.add(more);
+    QCOMPARE(QString::fromLatin1(worker.result()), md5(all + more));
+}
+
+// The worker shares the caller's data; a caller reusing its buffer must not
+// change what is hashed.
+void TestHashWorker::chunkChangedAfterAdding()
+{
+    HashWorker worker;
+    const QByteArray original = randomBytes(2 << 20, 5);
+    QByteArray buffer = original;
+    for (int i = 0; i < 8; ++i) {
+        worker.add(buffer);
+        buffer.fill(char(i));
+    }
+    QCOMPARE(QString::fromLatin1(worker.result()),
+             md5(original + QByteArray(2 << 20, 0) + QByteArray(2 << 20, 1) + QByteArray(2 << 20, 2)
+                 + QByteArray(2 << 20, 3) + QByteArray(2 << 20, 4) + QByteArray(2 << 20, 5) + QByteArray(2 << 20, 6)));
+}
+
+// A server that ignores the range sends the whole file again: the part file
+// and its digest start over, and nothing hashed before counts.
+void TestHashWorker::resetStartsAfresh()
+{
+    HashWorker worker;
+    for (int i = 0; i < 100; ++i)
+        worker.add(randomBytes(65536, quint32(i)));
+    worker.reset();
+    const QByteArray after = randomBytes(100000, 1000);
+    worker.add(after);
+    QCOMPARE(QString::fromLatin1(worker.result()), md5(after));
+}
+
+QTEST_GUILESS_MAIN(TestHashWorker)
+#include "tst_hashworker.moc"

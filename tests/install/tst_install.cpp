@@ -1,0 +1,233 @@
+#include "appinfo.h"
+#include "installlayout.h"
+#include "installpaths.h"
+#include "privatebus.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+// `cmake --install` of the real build into temporary folders: the layout a
+// distribution's application has, files that the desktop's own checkers
+// accept, and installed programs that start.
+class TestInstall : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void layout_data();
+    void layout();
+    void helperOnlyInLibexec();
+    void icons();
+    void desktopFiles_data();
+    void desktopFiles();
+    void desktopFilesAgree();
+    void helperAtConfiguredFolder();
+    void installedProgramsStart();
+
+private:
+    QString installed(const QString &relative) const { return m_prefix.filePath(relative); }
+    // Runs a program to its end; its exit code, or -1 when it did not end normally.
+    static int run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr,
+                   const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
+
+    QTemporaryDir m_prefix;
+};
+
+int TestInstall::run(const QString &program, const QStringList &arguments, QByteArray *output,
+                     const QProcessEnvironment &environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    const bool ended = process.waitForFinished(120000);
+    if (output)
+        *output = process.readAll();
+    if (!ended) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+void TestInstall::initTestCase()
+{
+    QVERIFY(m_prefix.isValid());
+    QByteArray output;
+    const int status = run(QStringLiteral(FLASHWRIGHT_CMAKE),
+                           { QStringLiteral("--install"), QStringLiteral(FLASHWRIGHT_BUILD_DIR),
+                             QStringLiteral("--prefix"), m_prefix.path(), QStringLiteral("--strip") },
+                           &output);
+    QVERIFY2(status == 0, output.constData());
+}
+
+void TestInstall::layout_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("executable");
+    for (const InstallLayout::File &file : InstallLayout::files())
+        QTest::newRow(qPrintable(file.path)) << file.path << file.executable;
+}
+
+void TestInstall::layout()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, executable);
+
+    const QFileInfo file(installed(path));
+    QVERIFY2(file.isFile(), qPrintable(path));
+    QCOMPARE(file.isExecutable(), executable);
+    QVERIFY(file.size() > 0);
+}
+
+void TestInstall::helperOnlyInLibexec()
+{
+    // The helper is no command for people: nothing of it may land on PATH.
+    QCOMPARE(QDir(installed(QStringLiteral("bin"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList { QStringLiteral("flashwright") });
+    QStringList helpers;
+    QDirIterator it(m_prefix.path(), { QStringLiteral("helper*") }, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        helpers << QDir(m_prefix.path()).relativeFilePath(it.next());
+    QCOMPARE(helpers, QStringList { QStringLiteral("libexec/flashwright/helper") });
+}
+
+void TestInstall::icons()
+{
+    // Each theme size holds a picture of that size; a mixed-up copy would
+    // show blurred or cropped in menus and docks.
+    for (int size : InstallLayout::iconSizes()) {
+        const QImage icon(
+            installed(QStringLiteral("share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(AppInfo::applicationId)),
+            "PNG");
+        QVERIFY2(!icon.isNull(), qPrintable(QString::number(size)));
+        QCOMPARE(icon.size(), QSize(size, size));
+        QVERIFY(icon.hasAlphaChannel());
+    }
+}
+
+void TestInstall::desktopFiles_data()
+{
+    QTest::addColumn<QString>("checker");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("path");
+
+    QTest::newRow("desktop-file-validate")
+        << QStringLiteral("desktop-file-validate") << QStringList()
+        << QStringLiteral("share/applications/%1.desktop").arg(AppInfo::applicationId);
+    QTest::newRow("appstreamcli") << QStringLiteral("appstreamcli")
+                                  << QStringList { QStringLiteral("validate"), QStringLiteral("--no-net") }
+                                  << QStringLiteral("share/metainfo/%1.metainfo.xml").arg(AppInfo::applicationId);
+}
+
+void TestInstall::desktopFiles()
+{
+    QFETCH(QString, checker);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, path);
+
+    const QString program = QStandardPaths::findExecutable(checker);
+    if (program.isEmpty())
+        QSKIP(qPrintable(checker + QStringLiteral(" is not installed (desktop-file-utils, appstream)")));
+    QByteArray output;
+    const int status = run(program, arguments << installed(path), &output);
+    QVERIFY2(status == 0, output.constData());
+    // Both report problems as "error" and "warning" lines, or "E:" and "W:".
+    for (const QByteArray &line : output.split('\n')) {
+        QVERIFY2(!line.contains("error") && !line.contains("warning") && !line.startsWith("E:")
+                     && !line.startsWith("W:"),
+                 output.constData());
+    }
+}
+
+void TestInstall::desktopFilesAgree()
+{
+    const QString id = AppInfo::applicationId;
+    QSettings desktop(installed(QStringLiteral("share/applications/%1.desktop").arg(id)), QSettings::IniFormat);
+    desktop.beginGroup(QStringLiteral("Desktop Entry"));
+    // The window names this file (Wayland's app id, the notification icon),
+    // so the file, its icon and the theme's icons must all carry the id.
+    QCOMPARE(desktop.value(QStringLiteral("Icon")).toString(), id);
+    const QString exec = desktop.value(QStringLiteral("Exec")).toString().section(QLatin1Char(' '), 0, 0);
+    QVERIFY2(QFileInfo(installed(QStringLiteral("bin/") + exec)).isExecutable(), qPrintable(exec));
+
+    QFile metainfo(installed(QStringLiteral("share/metainfo/%1.metainfo.xml").arg(id)));
+    QVERIFY(metainfo.open(QIODevice::ReadOnly));
+    const QByteArray xml = metainfo.readAll();
+    QVERIFY(xml.contains(QStringLiteral("<id>%1</id>").arg(id).toUtf8()));
+    QVERIFY(xml.contains(QStringLiteral("<launchable type=\"desktop-id\">%1.desktop</launchable>").arg(id).toUtf8()));
+    QVERIFY(xml.contains(QStringLiteral("<release version=\"%1\"").arg(AppInfo::version).toUtf8()));
+}
+
+void TestInstall::helperAtConfiguredFolder()
+{
+    // The program is built to look for its helper in FLASHWRIGHT_LIBEXECDIR;
+    // an installation into the configured prefix must put it exactly there.
+    const QString folder = QStringLiteral(FLASHWRIGHT_LIBEXECDIR);
+    QVERIFY2(QDir::isAbsolutePath(folder) && folder.endsWith(QLatin1String("/flashwright")), qPrintable(folder));
+
+    QTemporaryDir staging;
+    QVERIFY(staging.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DESTDIR"), staging.path());
+    QByteArray output;
+    const int status
+        = run(QStringLiteral(FLASHWRIGHT_CMAKE),
+              { QStringLiteral("--install"), QStringLiteral(FLASHWRIGHT_BUILD_DIR), QStringLiteral("--strip") },
+              &output, environment);
+    QVERIFY2(status == 0, output.constData());
+    QVERIFY2(QFileInfo(staging.path() + folder + QStringLiteral("/helper")).isExecutable(), output.constData());
+}
+
+void TestInstall::installedProgramsStart()
+{
+    // The installed helper runs (its libraries are found) and refuses a wrong command line.
+    QByteArray output;
+    QCOMPARE(run(installed(QStringLiteral("libexec/flashwright/helper")), { QStringLiteral("nonsense") }, &output), 1);
+    QCOMPARE(output, QByteArray("Helper: Wrong arguments entered"));
+
+    // The installed program comes up to its event loop with all its resources.
+    PrivateBus bus(PrivateBus::Session);
+    if (!bus.start())
+        QSKIP(qPrintable(QStringLiteral("no private session bus: ") + bus.errorString()));
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    // The catalogue fetch at start goes to a feed on a closed loopback port.
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(installed(QStringLiteral("bin/flashwright")),
+                  { QStringLiteral("--help"), QStringLiteral("-v"), QStringLiteral("--releasesUrl"),
+                    QStringLiteral("http://127.0.0.1:9/feed.json") });
+    QVERIFY2(program.waitForStarted(), qPrintable(program.errorString()));
+    QByteArray errors;
+    const bool started = QTest::qWaitFor(
+        [&] {
+            errors += program.readAllStandardError();
+            return errors.contains("debug: Starting the application\n") || program.state() == QProcess::NotRunning;
+        },
+        60000);
+    QVERIFY2(started && program.state() == QProcess::Running, errors.constData());
+    program.terminate();
+    QVERIFY(program.waitForFinished());
+    QCOMPARE(program.readAllStandardOutput(),
+             QByteArray("flashwright [--testing] [--no-user-agent] [--releasesUrl <url>]\n"));
+}
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "tst_install.moc"
