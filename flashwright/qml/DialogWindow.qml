@@ -32,6 +32,9 @@ Window {
     signal accepted
 
     function open() {
+        // The column places its lines only when it is next drawn; the texts
+        // may have changed just now.
+        lines.forceLayout();
         fixedHeight = Math.max(usualHeight, Math.ceil(content.implicitHeight) + 40);
         show();
     }

@@ -98,7 +98,17 @@ TestCase {
     function waitForConfirmation() {
         const dialog = window.deviceWarningDialogWindow;
         tryVerify(() => dialog.visible && dialog.activeFocusItem !== null, 5000, "no erase confirmation");
+        verifyDialogFits(dialog);
         return dialog;
+    }
+
+    // The dialog is tall enough for its texts: the body ends above the buttons.
+    function verifyDialogFits(dialog) {
+        const body = child(dialog.contentItem, "dialogBody");
+        const buttons = child(dialog.contentItem, "dialogActionButton");
+        const bodyEnd = body.mapToItem(null, 0, body.height).y;
+        const buttonsStart = buttons.mapToItem(null, 0, 0).y;
+        verify(bodyEnd <= buttonsStart, "the body ends at " + bodyEnd + ", the buttons start at " + buttonsStart);
     }
 
     // Confirms the write to the drive named rawName, from the drive page or

@@ -76,6 +76,7 @@ WindowTestCase {
         mouseClick(child(progress, "leftButton"));
         const cancel = window.cancelDialogWindow;
         tryVerify(() => cancel.visible);
+        verifyDialogFits(cancel);
         compare(textOf(cancel.contentItem, "dialogHeading"), "Отменить запись?");
         compare(textOf(cancel.contentItem, "dialogCancelButton"), "Назад");
         compare(textOf(cancel.contentItem, "dialogActionButton"), "Прервать");
