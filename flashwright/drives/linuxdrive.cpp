@@ -1,5 +1,6 @@
 #include "linuxdrive.h"
 
+#include "installpaths.h"
 #include "linuxdriveprovider.h"
 #include "messagehandler.h"
 #include "notifications.h"
@@ -31,9 +32,12 @@ LinuxDrive::~LinuxDrive()
 QString LinuxDrive::helperPath()
 {
     const QString appDir = QCoreApplication::applicationDirPath();
+    // Last the folder this build installs its helper to: an installation
+    // under another prefix than /usr (say /usr/local) is found there.
     const QStringList candidates {
         appDir + QStringLiteral("/../helper/linux/helper"), appDir + QStringLiteral("/helper"),
-        QStringLiteral("%1/%2").arg(QStringLiteral("/usr/libexec/flashwright"), QStringLiteral("helper"))
+        QStringLiteral("%1/%2").arg(QStringLiteral("/usr/libexec/flashwright"), QStringLiteral("helper")),
+        QStringLiteral("%1/%2").arg(QStringLiteral(FLASHWRIGHT_LIBEXECDIR), QStringLiteral("helper"))
     };
     for (const QString &candidate : candidates) {
         // A directory or a file that cannot be run would only fail later,

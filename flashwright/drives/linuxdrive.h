@@ -27,8 +27,9 @@ public:
     [[nodiscard]] QString device() const { return m_device; }
 
     // The helper that a write or restore would start: the first executable
-    // file among <app dir>/../helper/linux/helper, <app dir>/helper and
-    // /usr/libexec/flashwright/helper; empty when there is none.
+    // file among <app dir>/../helper/linux/helper, <app dir>/helper,
+    // /usr/libexec/flashwright/helper and <configured libexec dir>/helper
+    // (FLASHWRIGHT_LIBEXECDIR); empty when there is none.
     [[nodiscard]] static QString helperPath();
 
 private slots:

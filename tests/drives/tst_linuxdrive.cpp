@@ -9,6 +9,7 @@
 #include "drivemanager.h"
 #include "fakeudisks2.h"
 #include "faultserver.h"
+#include "installpaths.h"
 #include "isoimage.h"
 #include "linuxdrive.h"
 #include "linuxdriveprovider.h"
@@ -146,8 +147,12 @@ void TestLinuxDrive::initTestCase()
     qputenv("HOME", QFile::encodeName(m_home.path()));
     QStandardPaths::setTestModeEnabled(true);
     m_appDir = QCoreApplication::applicationDirPath();
-    if (QFileInfo::exists(QStringLiteral("/usr/libexec/flashwright/helper")))
-        QSKIP("an installed helper in /usr/libexec/flashwright would stand in for the test's own");
+    for (const QString &installed :
+         { QStringLiteral("/usr/libexec/flashwright/helper"), QStringLiteral(FLASHWRIGHT_LIBEXECDIR "/helper") }) {
+        if (QFileInfo::exists(installed))
+            QSKIP(qPrintable(
+                QStringLiteral("an installed helper (%1) would stand in for the test's own").arg(installed)));
+    }
 
     QString why;
     if (!FakeUDisks2::isAvailable(&why))

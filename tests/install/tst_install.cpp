@@ -1,4 +1,5 @@
 #include "appinfo.h"
+#include "fakeudisks2.h"
 #include "installlayout.h"
 #include "installpaths.h"
 #include "privatebus.h"
@@ -7,11 +8,15 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 // `cmake --install` of the real build into temporary folders: the layout a
 // distribution's application has, files that the desktop's own checkers
@@ -30,6 +35,7 @@ private Q_SLOTS:
     void desktopFiles();
     void desktopFilesAgree();
     void helperAtConfiguredFolder();
+    void writeThroughInstalledHelper();
     void installedProgramsStart();
 
 private:
@@ -39,6 +45,8 @@ private:
                    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
 
     QTemporaryDir m_prefix;
+    // The DESTDIR installation into the configured prefix.
+    QTemporaryDir m_staging;
 };
 
 int TestInstall::run(const QString &program, const QStringList &arguments, QByteArray *output,
@@ -176,17 +184,104 @@ void TestInstall::helperAtConfiguredFolder()
     const QString folder = QStringLiteral(FLASHWRIGHT_LIBEXECDIR);
     QVERIFY2(QDir::isAbsolutePath(folder) && folder.endsWith(QLatin1String("/flashwright")), qPrintable(folder));
 
-    QTemporaryDir staging;
-    QVERIFY(staging.isValid());
+    QVERIFY(m_staging.isValid());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DESTDIR"), staging.path());
+    environment.insert(QStringLiteral("DESTDIR"), m_staging.path());
     QByteArray output;
     const int status
         = run(QStringLiteral(FLASHWRIGHT_CMAKE),
               { QStringLiteral("--install"), QStringLiteral(FLASHWRIGHT_BUILD_DIR), QStringLiteral("--strip") },
               &output, environment);
     QVERIFY2(status == 0, output.constData());
-    QVERIFY2(QFileInfo(staging.path() + folder + QStringLiteral("/helper")).isExecutable(), output.constData());
+    QVERIFY2(QFileInfo(m_staging.path() + folder + QStringLiteral("/helper")).isExecutable(), output.constData());
+}
+
+// The DESTDIR installation, seen where it was configured to live: inside a
+// mount namespace of its own the staged folder is bound over the real one,
+// and a LinuxDrive there (in a program with no helper beside it) must find
+// the installed helper by the configured folder and write through it to the
+// file that the fake UDisks2 hands out as the device.
+void TestInstall::writeThroughInstalledHelper()
+{
+    const QString folder = QStringLiteral(FLASHWRIGHT_LIBEXECDIR);
+    const QString helper = folder + QStringLiteral("/helper");
+    if (!QFileInfo::exists(m_staging.path() + helper))
+        QSKIP("the DESTDIR installation is missing (helperAtConfiguredFolder failed)");
+    if (QFileInfo::exists(QStringLiteral("/usr/libexec/flashwright/helper"))
+        && helper != QLatin1String("/usr/libexec/flashwright/helper"))
+        QSKIP("a helper installed in /usr/libexec/flashwright comes first in the search");
+    if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+        QSKIP("binding the installation over its configured folder needs root and unshare (util-linux)");
+    // Bound over the deepest folder that exists, so as little as possible
+    // of the machine is hidden from the writer; never over / or /usr.
+    QString mountPoint = folder;
+    while (!QFileInfo(mountPoint).isDir())
+        mountPoint = QFileInfo(mountPoint).path();
+    if (mountPoint == QLatin1String("/") || mountPoint == QLatin1String("/usr"))
+        QSKIP(qPrintable(QStringLiteral("the configured folder %1 would hide %2").arg(folder, mountPoint)));
+
+    QString why;
+    if (!FakeUDisks2::isAvailable(&why))
+        QSKIP(qPrintable(why));
+    PrivateBus systemBus(PrivateBus::System);
+    if (!systemBus.start())
+        QSKIP(qPrintable(QStringLiteral("no private system bus: ") + systemBus.errorString()));
+    if (!PrivateBus::isSystemBusPrivate(&why))
+        QFAIL(qPrintable(QStringLiteral("refusing to run: ") + why));
+
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    QByteArray imageData(3 * 1024 * 1024 + 5, Qt::Uninitialized);
+    QRandomGenerator(10).fillRange(reinterpret_cast<quint32 *>(imageData.data()), imageData.size() / 4);
+    const QString imagePath = scratch.filePath(QStringLiteral("installed.img"));
+    const QString devicePath = scratch.filePath(QStringLiteral("device"));
+    for (const auto &[path, data] :
+         { std::pair { imagePath, imageData }, std::pair { devicePath, QByteArray(4 * 1024 * 1024, '\x55') } }) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
+    }
+    const QString block = FakeUDisks2::blockPath(QStringLiteral("sdb"));
+    const QJsonObject config {
+        { QStringLiteral("blocks"),
+          QJsonObject { { block,
+                          QJsonObject { { QStringLiteral("drive"), FakeUDisks2::drivePath(QStringLiteral("stick")) },
+                                        { QStringLiteral("open"),
+                                          QJsonObject { { QStringLiteral("file"), devicePath } } } } } } },
+        { QStringLiteral("drives"),
+          QJsonObject {
+              { FakeUDisks2::drivePath(QStringLiteral("stick")),
+                QJsonObject { { QStringLiteral("Removable"), true }, { QStringLiteral("Size"), 4194304 } } } } }
+    };
+    FakeUDisks2 fake;
+    QVERIFY2(fake.start(config), qPrintable(fake.errorString()));
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), systemBus.address());
+    // Notifications go nowhere at once instead of to a desktop.
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QByteArray output;
+    const int status = run(QStringLiteral("unshare"),
+                           { QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
+                             QStringLiteral("--"), QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                             QStringLiteral("mount --bind \"$1\" \"$2\" && exec \"$3\" \"$4\" \"$5\""),
+                             QStringLiteral("sh"), m_staging.path() + mountPoint, mountPoint,
+                             QStringLiteral(FLASHWRIGHT_INSTALL_WRITER), imagePath, block },
+                           &output, environment);
+    QVERIFY2(status == 0, output.constData());
+    QVERIFY2(output.contains("helper: " + helper.toUtf8() + '\n'), output.constData());
+    QVERIFY2(output.contains("status: FINISHED\nerror: \n"), output.constData());
+    QCOMPARE(fake.callObjects(QStringLiteral("OpenDevice")), QStringList { block });
+
+    QFile device(devicePath);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    const QByteArray written = device.readAll();
+    QCOMPARE(written.size(), 4 * 1024 * 1024);
+    QVERIFY2(written.startsWith(imageData), "the device holds the image");
+    // The last block is filled up with zeros, what lay beyond stays.
+    const qsizetype padded = (imageData.size() + 511) / 512 * 512;
+    QCOMPARE(written.mid(imageData.size(), padded - imageData.size()), QByteArray(padded - imageData.size(), '\0'));
+    QCOMPARE(written.mid(padded), QByteArray(written.size() - padded, '\x55'));
 }
 
 void TestInstall::installedProgramsStart()
