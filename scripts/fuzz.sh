@@ -5,7 +5,7 @@
 #   bash scripts/fuzz.sh [seconds] [target...]     (default: 60 s, every target)
 #
 # Targets are named after tests/fuzz/fuzz_<target>.cpp (feed, implantedmd5,
-# helperxz). Each starts from its seeds in tests/fuzz/corpus/<target> and
+# helperxz, linuxdriveoutput). Each starts from its seeds in tests/fuzz/corpus/<target> and
 # keeps what it learns in build-fuzz/corpus/<target>; an input that crashes
 # or breaks an expectation is written to build-fuzz/crashes/ and the script
 # ends with a failure. Fix the fault, then copy the input into the target's
@@ -46,7 +46,9 @@ for target in "${targets[@]}"; do
     echo "== fuzz_$target for $seconds s"
     # Standard output closed: the targets print nothing a person needs, and
     # the fuzzer reports through its own copy of standard error.
-    if ! "$dir/bin/fuzz_$target" -max_total_time="$seconds" -max_len="$(max_len "$target")" \
+    # A target that starts programs from beside itself lives in a folder of its own.
+    binary=$(find "$dir/bin" "$dir/tests/fuzz" -type f -name "fuzz_$target" -perm -u+x 2>/dev/null | head -n 1)
+    if ! "$binary" -max_total_time="$seconds" -max_len="$(max_len "$target")" \
         -timeout=30 -rss_limit_mb=4096 -close_fd_mask=1 -print_final_stats=1 \
         -artifact_prefix="$dir/crashes/$target-" "$corpus" "tests/fuzz/corpus/$target"; then
         echo "fuzz_$target found a fault: see $dir/crashes/" >&2

@@ -143,16 +143,23 @@ void LinuxDrive::readOutput(bool atEnd)
     if (!m_process->canReadLine() && !(atEnd && m_process->bytesAvailable() > 0))
         return;
     ReleaseVariant *data = image();
-    if (!data) {
-        m_process->readAll();
+    // "DONE" is the helper's last word: whatever follows it must neither take
+    // a verified image back to writing nor leave it there when the helper ends.
+    if (!data || m_sawDone) {
+        const QByteArray rest = m_process->readAll();
+        if (data && !rest.trimmed().isEmpty())
+            qCWarning(MessageHandler::category)
+                << metaObject()->className() << "Ignoring the helper's output after DONE:" << rest;
         return;
     }
     progress()->setTo(double(data->size()));
     if (data->status() != ReleaseVariant::WRITING && data->status() != ReleaseVariant::WRITE_VERIFYING)
         data->setStatus(ReleaseVariant::WRITING);
 
-    while (m_process && (m_process->canReadLine() || (atEnd && m_process->bytesAvailable() > 0)))
+    while (m_process && !m_sawDone && (m_process->canReadLine() || (atEnd && m_process->bytesAvailable() > 0)))
         handleLine(QString::fromUtf8(m_process->readLine().trimmed()));
+    if (m_sawDone)
+        readOutput(atEnd);
 }
 
 void LinuxDrive::handleLine(const QString &line)
@@ -197,7 +204,12 @@ void LinuxDrive::onFinished(int exitCode, QProcess::ExitStatus status)
     ReleaseVariant *data = image();
     const bool writing
         = data && (data->status() == ReleaseVariant::WRITING || data->status() == ReleaseVariant::WRITE_VERIFYING);
-    if (exitCode != 0) {
+    if (exitCode != 0 && m_sawDone) {
+        // Verified is verified, as after a crash past "DONE": the user was
+        // told of success and the data on the drive is the image.
+        qCWarning(MessageHandler::category) << metaObject()->className() << "The helper ended with status" << exitCode
+                                            << "after DONE:" << m_process->readAllStandardError();
+    } else if (exitCode != 0) {
         QString errors = QString::fromUtf8(m_process->readAllStandardError()).trimmed();
         qCWarning(MessageHandler::category) << "Writing failed:" << errors;
         notifyFailure(data);

@@ -282,6 +282,15 @@ void TestLinuxDrive::outcomes_data()
     QTest::newRow("exit 0 without DONE") << "echo 100; echo CHECK" << S::FAILED
                                          << "The helper program ended without confirming that the image was written."
                                          << 0.0 << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FAILED };
+    // "DONE" is the last word: later lines, in the same read or a later one,
+    // and a failing status after it leave the verified image finished, and
+    // the user is not told of a failure as well.
+    QTest::newRow("lines after DONE") << "echo CHECK; echo DONE; echo CHECK; sleep 0.3; echo WRITE; echo 99"
+                                      << S::FINISHED << "" << done
+                                      << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
+    QTest::newRow("failing status after DONE")
+        << "echo CHECK; echo DONE; sleep 0.3; echo 123; echo late >&2; exit 3" << S::FINISHED << "" << done
+        << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
     QTest::newRow("device refused") << "printf 'Not authorized' >&2; exit 2" << S::FAILED << "Not authorized" << 0.0
                                     << Statuses { S::WRITING, S::FAILED };
     QTest::newRow("failure without a message") << "exit 4" << S::FAILED << "The helper program ended with status 4."
