@@ -15,6 +15,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QMetaEnum>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
@@ -179,6 +180,10 @@ void ReleaseVariant::setStatus(Status status)
     if (m_status == status)
         return;
     m_status = status;
+    // The road of an image in the verbose log: what a report of a failed
+    // write needs first.
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Status of" << (m_iso.isEmpty() ? m_url : m_iso) << "now"
+                                      << QMetaEnum::fromType<Status>().valueToKey(status);
     emit statusChanged();
 }
 
@@ -187,6 +192,8 @@ void ReleaseVariant::setErrorString(const QString &errorString)
     if (m_errorString == errorString)
         return;
     m_errorString = errorString;
+    if (!errorString.isEmpty())
+        qCDebug(MessageHandler::category) << metaObject()->className() << "Error of" << (m_iso.isEmpty() ? m_url : m_iso) << errorString;
     emit errorStringChanged();
 }
 
