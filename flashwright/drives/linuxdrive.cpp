@@ -250,6 +250,11 @@ void LinuxDrive::onErrorOccurred(QProcess::ProcessError e)
         announceRestoreStatus(RESTORE_ERROR);
         return;
     }
+    // What the helper printed before it died is still in the pipe; its last
+    // line may lack the line feed. Read it as a normal end would, so that a
+    // "DONE" it managed to print counts.
+    if (e == QProcess::Crashed)
+        readOutput(true);
     qCWarning(MessageHandler::category) << "Writing failed:" << message;
     ReleaseVariant *data = image();
     // After "DONE" the written data has been verified; an untidy end of
