@@ -9,6 +9,8 @@
 # Files are named <number>-<view>-<palette>-<language>.png, so the four
 # variants of a view sort together. Uses the build in build/, or the one that
 # FLASHWRIGHT_BUILD names; the default output folder is <build>/screenshots.
+# The walks run side by side, each on an X server of its own, at most
+# FLASHWRIGHT_SCREENSHOT_JOBS (10) at a time.
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,7 +22,7 @@ feed=file://$top/tests/support/feeds/catalogue.json
 # Nothing listens here: the catalogue never arrives.
 unreachable=http://127.0.0.1:9/feed.json
 
-for tool in Xvfb xdotool xwininfo python3; do
+for tool in Xvfb xdotool xwininfo flock python3; do
     command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
 for binary in "$program" "$grab"; do
@@ -30,28 +32,17 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
 work=$(mktemp -d)
-xvfb_pid=
-program_pid=
 server_pid=
+job_pids=()
 cleanup() {
-    [ -z "$program_pid" ] || kill "$program_pid" 2>/dev/null || true
+    for pid in "${job_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
     [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-# One X server for all pictures, larger than the window, without a window manager.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-[ -s "$work/display" ] || { echo "screenshots: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=:$(head -n 1 "$work/display")
-export XDG_RUNTIME_DIR=$work
 
 # The palette comes from a KDE colour scheme: Qt reads the window colour from
 # kdeglobals when the desktop says it is KDE.
@@ -126,8 +117,13 @@ done
 [ -s "$work/port" ] || { echo "screenshots: the image server did not start" >&2; cat "$work/server.log" >&2; exit 1; }
 served=http://127.0.0.1:$(cat "$work/port")/feed.json
 
+# What one walk uses: its palette and language, its own folder and X server,
+# the program's process and window.
+walk=
 palette=
 language=
+job_dir=
+program_pid=
 window=
 
 # Starts the program in the current palette and language with the given feed
@@ -138,20 +134,20 @@ start() {
     en) locale=en_US.UTF-8 ;;
     ru) locale=ru_RU.UTF-8 ;;
     esac
-    mkdir -p "$work/home"
+    mkdir -p "$job_dir/home"
     (cd "$work/files" && exec env -u LANGUAGE -u LC_MESSAGES -u DBUS_SESSION_BUS_ADDRESS \
-        HOME="$work/home" XDG_RUNTIME_DIR="$work" XDG_CONFIG_HOME="$work/$palette" \
+        HOME="$job_dir/home" XDG_RUNTIME_DIR="$job_dir" XDG_CONFIG_HOME="$work/$palette" \
         XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 LANG=$locale LC_ALL=$locale \
-        "$program" --testing --verbose --releasesUrl "$url") 2>"$work/program.log" &
+        "$program" --testing --verbose --releasesUrl "$url") 2>"$job_dir/program.log" &
     program_pid=$!
     window=
-    for _ in $(seq 200); do
+    for _ in $(seq 300); do
         window=$(xdotool search --onlyvisible --pid "$program_pid" 2>/dev/null | head -n 1) || true
         [ -n "$window" ] && break
         kill -0 "$program_pid" 2>/dev/null || break
         sleep 0.1
     done
-    [ -n "$window" ] || { echo "screenshots: no window" >&2; cat "$work/program.log" >&2; exit 1; }
+    [ -n "$window" ] || fail "no window"
     xdotool windowfocus --sync "$window"
 }
 
@@ -161,29 +157,71 @@ stop() {
     program_pid=
 }
 
-# Waits until the program's log has a line with the text.
-wait_for_log() {
-    for _ in $(seq 200); do
-        grep -q -F "$1" "$work/program.log" && return 0
-        sleep 0.1
-    done
-    echo "screenshots: the program never logged \"$1\"" >&2
+fail() {
+    echo "screenshots ($walk, $palette, $language): $1" >&2
+    [ ! -f "$job_dir/program.log" ] || tail -n 20 "$job_dir/program.log" >&2
     exit 1
 }
 
-# Keys, each followed by time for the page to slide in and settle. They go to
-# the window that has the keyboard, as a person's keys do: a key sent to a
-# window that loses the keyboard while the key is down (to a dialog it opens)
-# would stay down in the X server and repeat.
+# Waits until the program's log has a line with the text (or that many lines
+# with it).
+wait_for_log() {
+    local count
+    for _ in $(seq 600); do
+        count=$(grep -c -F -- "$1" "$job_dir/program.log") || true
+        [ "$count" -ge "${2:-1}" ] && return 0
+        sleep 0.1
+    done
+    fail "the program never logged \"$1\""
+}
+
+# The page with the catalogue and the drives: the catalogue has arrived and
+# so has the drive that can be restored, two seconds after the others.
+wait_for_start_page() {
+    wait_for_log "Received a metadata json"
+    wait_for_log 'Connected "Contains Live"'
+}
+
+# The picture taker of this walk, which waits for the window to come to
+# rest (flashwright_windowgrab --serve): one command, one answer in $reply.
+reply=
+pictures() {
+    [ -n "${PICTURES_PID:-}" ] || fail "the picture taker ended"
+    echo "$*" >&"${PICTURES[1]}"
+    read -r reply <&"${PICTURES[0]}" || fail "the picture taker ended"
+}
+
+# Keys, each given time to take effect before the next: a page slides in
+# before the keys for it arrive. A key has taken effect once the window shows
+# something else than before it and has come to rest. They go to the window
+# that has the keyboard, as a person's keys do: a key sent to a window that
+# loses the keyboard while the key is down (to a dialog it opens) would stay
+# down in the X server and repeat.
 keys() {
+    pictures mark "$window"
     for key in "$@"; do
         xdotool key --clearmodifiers "$key"
-        sleep 0.35
+        pictures change "$window" 150
+        [ "$reply" = ok ] || [ "$reply" = unchanged ] || fail "after $key: $reply"
     done
 }
 
+# A key on a page that never comes to rest (a progress bar running): the
+# time a page takes to slide in instead.
+moving_key() {
+    xdotool key --clearmodifiers "$1"
+    sleep 0.35
+}
+
+# The picture of a page at rest; of one that keeps moving, as it is.
 shot() {
-    "$grab" "$window" "$out/$1-$palette-$language.png"
+    pictures rest "$window" 300 "$out/$1-$palette-$language.png"
+    [ "$reply" = ok ] || fail "$1: $reply"
+}
+
+moving_shot() {
+    pictures grab "$window" "$out/$1-$palette-$language.png"
+    [ "$reply" = ok ] || fail "$1: $reply"
 }
 
 # The dialog that is up (both are windows of their own, titled " "), given the
@@ -202,20 +240,26 @@ shown_dialog() {
 }
 
 wait_for_dialog() {
-    local previous= current
+    local previous= current same=0
     dialog=
-    for _ in $(seq 50); do
+    for _ in $(seq 150); do
         current=$(shown_dialog)
         if [ -n "$current" ] && [ "$current" = "$previous" ]; then
+            same=$((same + 1))
+        else
+            same=0
+        fi
+        if [ "$same" -ge 3 ]; then
             dialog=$current
             break
         fi
         previous=$current
-        sleep 0.3
+        sleep 0.1
     done
-    [ -n "$dialog" ] || { echo "screenshots: no dialog came up" >&2; exit 1; }
+    [ -n "$dialog" ] || fail "no dialog came up"
     xdotool windowfocus --sync "$dialog"
-    sleep 0.3
+    pictures rest "$dialog" 150
+    [ "$reply" = ok ] || fail "the dialog: $reply"
 }
 
 dialog_keys() {
@@ -226,23 +270,25 @@ dialog_keys() {
     xdotool windowfocus --sync "$window"
 }
 
-# The walk through the pages. Tab order on the editions page: the back arrow,
-# then the cards; on the version page: the back arrow, the version and
-# architecture buttons (two and two with the sample catalogue), the image
-# list, the check box, the drive list. A page that comes back to the top of
-# the stack gives the keyboard to the control that had it.
-walk() {
-    # With the notice and, two seconds after start, the restore choice: the
-    # fullest the first page gets.
+# The walks through the pages, each from a program of its own. Tab order on
+# the editions page: the back arrow, then the cards; on the version page: the
+# back arrow, the version and architecture buttons (two and two with the
+# sample catalogue), the image list, the check box, the drive list. A page that
+# comes back to the top of the stack gives the keyboard to the control that
+# had it.
+
+# With the notice (one second after start) and the restore choice (two
+# seconds): the fullest the first page gets.
+walk_start() {
     start "$unreachable"
-    sleep 2.5
+    wait_for_log 'Connected "Contains Live"'
     shot 01-main-connecting
     stop
+}
 
+walk_catalogue() {
     start "$feed"
-    wait_for_log "Received a metadata json"
-    # The drive that can be restored arrives two seconds after the others.
-    sleep 2.5
+    wait_for_start_page
     shot 02-main
 
     keys Return Tab Tab
@@ -267,16 +313,16 @@ walk() {
     keys Escape shift+Tab shift+Tab Return
     shot 08-cert
     stop
+}
 
-    # A file of the user's own written to "Okay". The drive list reads: Not
-    # Large Enough, Contains Live (selected), Fails, Gets Disconnected, Okay.
+# A file of the user's own written to "Okay". The drive list reads: Not Large
+# Enough, Contains Live (selected), Fails, Gets Disconnected, Okay.
+walk_write() {
     start "$served"
-    wait_for_log "Received a metadata json"
-    sleep 2.5
+    wait_for_start_page
     keys Tab Tab space
     shot 09-drive
     keys Tab Tab space
-    sleep 0.5
     shot 10-drive-file-dialog
     keys Return Tab space Down Down Down Return Tab
     shot 11-drive-chosen
@@ -284,56 +330,114 @@ walk() {
     wait_for_dialog
     shot 12-erase-confirmation
     dialog_keys Tab space
-    sleep 1.5
-    shot 13-progress-writing
-    keys Escape
+    # "Okay" takes ten seconds; the picture shows it a little way in.
+    wait_for_log 'Writing to "Okay"'
+    sleep 1
+    moving_shot 13-progress-writing
+    moving_key Escape
     wait_for_dialog
-    shot 14-cancel-writing
+    moving_shot 14-cancel-writing
     dialog_keys Escape
-    # "Okay" takes ten seconds.
-    sleep 9.5
+    wait_for_log 'Wrote "Okay"'
     shot 15-progress-finished
     stop
+}
 
-    # The live drive restored; its even size restores.
+# The live drive restored; its even size restores.
+walk_restore() {
     start "$served"
-    wait_for_log "Received a metadata json"
-    sleep 2.5
+    wait_for_start_page
     keys Tab Tab Tab space
     shot 16-restore
-    keys Return
-    sleep 1
-    shot 17-restore-progress
-    sleep 5
+    moving_key Return
+    wait_for_log 'Restoring "Contains Live"'
+    sleep 0.5
+    moving_shot 17-restore-progress
+    wait_for_log 'ended with'
     shot 18-restore-finished
     stop
+}
 
-    # A failed write, then a download from the slow server, aborted. Back on
-    # the first page the keyboard is where it was, on the local file.
+# A failed write, then a download from the slow server, aborted. Back on the
+# first page the keyboard is where it was, on the local file.
+walk_fail() {
     start "$served"
-    wait_for_log "Received a metadata json"
-    sleep 2.5
+    wait_for_start_page
     keys Tab Tab space Tab Tab space
-    sleep 0.5
     keys Return Tab space Down Return Tab space
     wait_for_dialog
     dialog_keys Tab space
     # "Fails" gives up at half its size, after four seconds.
-    sleep 5
+    wait_for_log 'Writing to "Fails" failed'
     shot 19-progress-failed
-    keys Escape shift+Tab Return Tab Tab Return Return
-    sleep 2
-    shot 20-progress-downloading
-    keys Escape
+    keys Escape shift+Tab Return Tab Tab Return
+    moving_key Return
+    wait_for_log "Going to download"
+    sleep 1.5
+    moving_shot 20-progress-downloading
+    moving_key Escape
     wait_for_dialog
-    shot 21-cancel-download
+    moving_shot 21-cancel-download
     dialog_keys Tab space
     stop
 }
 
-for palette in light dark; do
-    for language in en ru; do
-        walk
+# One walk in one palette and language, on an X server of its own (larger
+# than the window, without a window manager), so that the walks can run side
+# by side: most of their time goes to waiting for the simulated drives.
+job() {
+    walk=$1 palette=$2 language=$3 job_dir=$work/$1-$2-$3
+    mkdir -m 700 "$job_dir"
+    export XDG_RUNTIME_DIR=$job_dir
+    xvfb_pid=
+    trap 'for pid in "$program_pid" "${PICTURES_PID:-}" "$xvfb_pid"; do [ -z "$pid" ] || kill "$pid" 2>/dev/null; done; wait' EXIT
+    # Xvfb picks a free display, but two that start at the same moment can
+    # pick the same one: one starts at a time.
+    local lock
+    exec {lock}>"$work/xvfb.lock"
+    flock "$lock"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$job_dir/display" 2>"$job_dir/xvfb.log" &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$job_dir/display" ] && break
+        sleep 0.1
+    done
+    flock -u "$lock"
+    [ -s "$job_dir/display" ] || { cat "$job_dir/xvfb.log" >&2; fail "Xvfb did not start"; }
+    export DISPLAY=:$(head -n 1 "$job_dir/display")
+    coproc PICTURES { exec "$grab" --serve; }
+    pictures hello
+    [ "$reply" = ready ] || fail "the picture taker did not start: $reply"
+    SECONDS=0
+    "walk_$walk"
+    echo "screenshots ($walk, $palette, $language): done in $SECONDS s"
+}
+
+# The longest walks first, at most FLASHWRIGHT_SCREENSHOT_JOBS (ten) at a time.
+failed=0
+finish_one() {
+    local done_pid pid left=()
+    wait -n -p done_pid "${job_pids[@]}" || failed=1
+    for pid in "${job_pids[@]}"; do
+        [ "$pid" = "$done_pid" ] || left+=("$pid")
+    done
+    job_pids=("${left[@]}")
+}
+job_pids=()
+for walk in write fail catalogue restore start; do
+    for palette in light dark; do
+        for language in en ru; do
+            while [ "${#job_pids[@]}" -ge "${FLASHWRIGHT_SCREENSHOT_JOBS:-10}" ]; do
+                finish_one
+            done
+            job "$walk" "$palette" "$language" >"$work/$walk-$palette-$language.log" 2>&1 &
+            job_pids+=("$!")
+        done
     done
 done
+while [ "${#job_pids[@]}" -gt 0 ]; do
+    finish_one
+done
+cat "$work"/*.log >&2
+[ "$failed" = 0 ] || exit 1
 echo "screenshots: $(ls "$out"/*.png | wc -l) pictures in $out"

@@ -1,6 +1,7 @@
 #include "fakedrive.h"
 
 #include "fakedriveprovider.h"
+#include "messagehandler.h"
 #include "notifications.h"
 #include "progress.h"
 #include "releasevariant.h"
@@ -38,6 +39,7 @@ bool FakeDrive::write(ReleaseVariant *data)
     progress()->setValue(0);
     data->setStatus(ReleaseVariant::WRITING);
     setBusy(true);
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Writing to" << rawName();
     m_writeTimer.start(provider()->writeStepInterval());
     return true;
 }
@@ -59,15 +61,18 @@ void FakeDrive::writingAdvanced()
     // Halved in whole bytes, as the simulation has always done.
     const double half = double(byteSize() / 2); // NOLINT(bugprone-integer-division)
     if (value >= size()) {
+        qCDebug(MessageHandler::category) << metaObject()->className() << "Wrote" << rawName();
         finishWrite();
         data->setStatus(ReleaseVariant::FINISHED);
         Notifications::notify(QStringLiteral("Success"), QStringLiteral("Yes!"));
     } else if (rawName() == QLatin1String("Fails") && value >= half) {
+        qCDebug(MessageHandler::category) << metaObject()->className() << "Writing to" << rawName() << "failed";
         finishWrite();
         data->setStatus(ReleaseVariant::FAILED);
         data->setErrorString(QStringLiteral("Some error string."));
         Notifications::notify(QStringLiteral("Failed"), QStringLiteral("FAILED"));
     } else if (rawName() == QLatin1String("Gets Disconnected") && value >= half) {
+        qCDebug(MessageHandler::category) << metaObject()->className() << rawName() << "disconnected";
         finishWrite();
         FakeDriveProvider *owner = provider();
         emit owner->driveRemoved(this);
@@ -100,6 +105,7 @@ void FakeDrive::restore()
     if (isBusy())
         return;
     setBusy(true);
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Restoring" << rawName() << byteSize();
     announceRestoreStatus(RESTORING);
     m_restoreTimer.start(provider()->restoreDuration());
 }
@@ -107,7 +113,10 @@ void FakeDrive::restore()
 void FakeDrive::restoringFinished()
 {
     setBusy(false);
-    announceRestoreStatus(byteSize() % 2 == 1 ? RESTORE_ERROR : RESTORED);
+    const RestoreStatus outcome = byteSize() % 2 == 1 ? RESTORE_ERROR : RESTORED;
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Restoring" << rawName() << byteSize()
+                                      << "ended with" << outcome;
+    announceRestoreStatus(outcome);
     m_removeTimer.start(provider()->removeAfterRestoreDelay());
 }
 

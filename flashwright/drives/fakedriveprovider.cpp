@@ -2,6 +2,7 @@
 
 #include "drivemanager.h"
 #include "fakedrive.h"
+#include "messagehandler.h"
 
 #include <QTimer>
 
@@ -50,17 +51,26 @@ void FakeDriveProvider::connectDrives()
                  { "Not Large Enough", 10000ULL },
                  { "Gets Disconnected", 10000000000ULL } };
     for (const auto &drive : drives)
-        emit driveConnected(new FakeDrive(this, QString::fromLatin1(drive.name), drive.size, false));
+        announce(new FakeDrive(this, QString::fromLatin1(drive.name), drive.size, false));
     QTimer::singleShot(m_newRestoreableDelay, this, &FakeDriveProvider::createNewRestoreable);
 }
 
 void FakeDriveProvider::createNewRestoreable()
 {
-    emit driveConnected(new FakeDrive(this, QStringLiteral("Contains Live"), s_nextRestoreableSize, true));
+    announce(new FakeDrive(this, QStringLiteral("Contains Live"), s_nextRestoreableSize, true));
     ++s_nextRestoreableSize;
 }
 
 void FakeDriveProvider::createNewGetsDisconnected()
 {
-    emit driveConnected(new FakeDrive(this, QStringLiteral("Gets Disconnected"), 1000000000ULL, false));
+    announce(new FakeDrive(this, QStringLiteral("Gets Disconnected"), 1000000000ULL, false));
+}
+
+// Logged, so that whoever drives the program from outside (the screenshots
+// script) can wait for a drive instead of guessing how long it takes.
+void FakeDriveProvider::announce(FakeDrive *drive)
+{
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Connected" << drive->rawName()
+                                      << drive->byteSize();
+    emit driveConnected(drive);
 }

@@ -2,6 +2,8 @@
 
 #include "driveprovider.h"
 
+class FakeDrive;
+
 // The simulated drives of --testing: a fixed set whose names say how a write
 // to them ends, so every outcome the pages must show can be seen without
 // hardware and without the helper program.
@@ -39,6 +41,8 @@ private slots:
     void connectDrives();
 
 private:
+    void announce(FakeDrive *drive);
+
     int m_writeStepInterval = 100;
     int m_restoreDuration = 5000;
     int m_removeAfterRestoreDelay = 5000;

@@ -137,6 +137,13 @@ Item {
         }
         onOpened: {
             list.forceLayout();
+            // Rows past the visible ones are made when the view has time, so
+            // the chosen one may not have said so yet: making each row the
+            // current one builds it at once, until the chosen one answers.
+            for (let row = 0; combo.chosenRow < 0 && combo.currentIndex >= 0 && row < list.count; ++row)
+                list.currentIndex = row;
+            if (combo.chosenRow < 0)
+                combo.highlightedValue = -1;
             list.currentIndex = combo.chosenRow;
             list.positionViewAtIndex(Math.max(combo.chosenRow, 0), ListView.Contain);
             list.forceActiveFocus();
@@ -157,6 +164,7 @@ Item {
         ListView {
             id: list
 
+            objectName: "list"
             anchors.fill: parent
             clip: true
             model: popup.visible ? combo.model : null

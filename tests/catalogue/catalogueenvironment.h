@@ -58,18 +58,6 @@ inline bool fetchesEnded(int timeout = 30000)
         timeout);
 }
 
-inline bool write(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-inline QByteArray read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 inline void deleteLaterNow()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

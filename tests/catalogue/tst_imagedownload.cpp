@@ -2,6 +2,7 @@
 // transfer, the announced and the implanted checksums, the final name, and
 // every failure with what it leaves on disk.
 #include "catalogueenvironment.h"
+#include "filecontents.h"
 #include "isoimage.h"
 #include "nginxserver.h"
 #include "progress.h"
@@ -94,7 +95,7 @@ void TestImageDownload::initTestCase()
     QVERIFY(QFile::copy(root + QStringLiteral("/good.iso"), root + QStringLiteral("/tampered.iso")));
     QVERIFY(IsoImage::flipByte(root + QStringLiteral("/tampered.iso"), 1048576));
     QCOMPARE(IsoImage::referenceVerdict(root + QStringLiteral("/tampered.iso")), IsoImage::Fail);
-    QVERIFY(CatalogueEnvironment::write(root + QStringLiteral("/image.iso.part"), QByteArray(4096, 'p')));
+    QVERIFY(FileContents::write(root + QStringLiteral("/image.iso.part"), QByteArray(4096, 'p')));
     m_goodMd5 = md5Of(root + QStringLiteral("/good.iso"));
     m_goodSize = QFileInfo(root + QStringLiteral("/good.iso")).size();
 }
@@ -288,11 +289,11 @@ void TestImageDownload::finalNameTaken()
     connect(variant->progress(), &Progress::valueChanged, this, [&]() {
         if (variant->status() == ReleaseVariant::DOWNLOADING && variant->progress()->value() > 0
             && !QFile::exists(final))
-            CatalogueEnvironment::write(final, "mine");
+            FileContents::write(final, "mine");
     });
     QCOMPARE(downloadAndWait(variant).last(), ReleaseVariant::FAILED_DOWNLOAD);
     QCOMPARE(variant->errorString(), QStringLiteral("Unable to rename the temporary file."));
-    QCOMPARE(CatalogueEnvironment::read(final), QByteArray("mine"));
+    QCOMPARE(FileContents::read(final), QByteArray("mine"));
     QCOMPARE(md5Of(final + QStringLiteral(".part")), m_goodMd5);
     QVERIFY(variant->iso().isEmpty());
 }
@@ -322,13 +323,13 @@ void TestImageDownload::existingFile()
     QFETCH(bool, checked);
 
     const QString final = downloads(QStringLiteral("good.iso"));
-    QByteArray bytes = CatalogueEnvironment::read(m_http.root() + QStringLiteral("/good.iso"));
+    QByteArray bytes = FileContents::read(m_http.root() + QStringLiteral("/good.iso"));
     if (content == "X")
         bytes[100] = char(bytes.at(100) ^ 1);
     else if (!content.isEmpty())
         bytes = content;
     QVERIFY(QDir().mkpath(DownloadManager::dir()));
-    QVERIFY(CatalogueEnvironment::write(final, bytes));
+    QVERIFY(FileContents::write(final, bytes));
 
     ReleaseVariant *variant
         = makeVariant(QStringLiteral("/good.iso"), announceMd5 ? m_goodMd5 : QString(), announceSize ? m_goodSize : 0);
@@ -338,7 +339,7 @@ void TestImageDownload::existingFile()
     QCOMPARE(statuses.contains(ReleaseVariant::DOWNLOAD_VERIFYING), checked);
     QCOMPARE(requestsFor(QStringLiteral("/good.iso")), 0);
     // Whatever the verdict, the file is left as it was.
-    QCOMPARE(CatalogueEnvironment::read(final), bytes);
+    QCOMPARE(FileContents::read(final), bytes);
     if (accepted) {
         QCOMPARE(statuses.last(), ReleaseVariant::READY);
         QCOMPARE(variant->iso(), final);

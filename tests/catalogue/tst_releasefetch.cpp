@@ -3,6 +3,7 @@
 // failure cannot make them multiply.
 #include "catalogueenvironment.h"
 #include "faultserver.h"
+#include "filecontents.h"
 #include "nginxserver.h"
 #include "releaselistmodel.h"
 #include "releasemanager.h"
@@ -44,13 +45,13 @@ void TestReleaseFetch::initTestCase()
 
     CatalogueEnvironment::Entry entry;
     entry.subvariant = QStringLiteral("zv80");
-    QVERIFY(CatalogueEnvironment::write(m_http.root() + QStringLiteral("/feed.json"),
-                                        CatalogueEnvironment::feed({ entry }).toUtf8()));
-    QVERIFY(CatalogueEnvironment::write(m_http.root() + QStringLiteral("/empty.json"), "[]"));
-    QVERIFY(CatalogueEnvironment::write(m_http.root() + QStringLiteral("/object.json"), "{\"zv80\": []}"));
+    QVERIFY(FileContents::write(m_http.root() + QStringLiteral("/feed.json"),
+                                CatalogueEnvironment::feed({ entry }).toUtf8()));
+    QVERIFY(FileContents::write(m_http.root() + QStringLiteral("/empty.json"), "[]"));
+    QVERIFY(FileContents::write(m_http.root() + QStringLiteral("/object.json"), "{\"zv80\": []}"));
     if (m_httpsStarted) {
-        QVERIFY(CatalogueEnvironment::write(m_https.root() + QStringLiteral("/feed.json"),
-                                            CatalogueEnvironment::feed({ entry }).toUtf8()));
+        QVERIFY(FileContents::write(m_https.root() + QStringLiteral("/feed.json"),
+                                    CatalogueEnvironment::feed({ entry }).toUtf8()));
     }
     // A stalled fetch ends on its own, long before the test does.
     DownloadManager::instance()->setInactivityTimeout(700);
@@ -166,7 +167,7 @@ void TestReleaseFetch::goodFeedArrivesWhileRetrying()
     // The empty feed keeps the timer going; once the feed has entries the
     // next tick stops it and nothing more is fetched.
     options.releasesUrl = m_http.url(QStringLiteral("/later.json")).toString();
-    QVERIFY(CatalogueEnvironment::write(m_http.root() + QStringLiteral("/later.json"), "[]"));
+    QVERIFY(FileContents::write(m_http.root() + QStringLiteral("/later.json"), "[]"));
     m_manager = new ReleaseManager();
     m_manager->setFetchInterval(150);
     QVERIFY(QTest::qWaitFor([this]() { return m_manager->isReady(); }, 10000));

@@ -2,6 +2,7 @@
 // architecture, the selection, the architectures on offer and the user's own
 // image, with both item models checked throughout.
 #include "catalogueenvironment.h"
+#include "filecontents.h"
 #include "release.h"
 #include "releasearchitecture.h"
 #include "releaselistmodel.h"
@@ -343,8 +344,8 @@ void TestReleaseFilter::localFile()
     QFETCH(QString, path);
     QFETCH(bool, accepted);
 
-    QVERIFY(CatalogueEnvironment::write(m_files.filePath(QStringLiteral("disk.iso")), QByteArray(3000, 'x')));
-    QVERIFY(CatalogueEnvironment::write(m_files.filePath(QStringLiteral("first.iso")), QByteArray(10, 'y')));
+    QVERIFY(FileContents::write(m_files.filePath(QStringLiteral("disk.iso")), QByteArray(3000, 'x')));
+    QVERIFY(FileContents::write(m_files.filePath(QStringLiteral("first.iso")), QByteArray(10, 'y')));
     m_manager->selectLocalFile(QUrl::fromLocalFile(m_files.filePath(QStringLiteral("first.iso"))).toString());
     m_manager->setSelectedIndex(3);
     const QPointer<ReleaseVariant> before = m_manager->localFile();

@@ -4,6 +4,7 @@
 // program ends, also on Ctrl-C.
 #include "catalogueenvironment.h"
 #include "democatalogue.h"
+#include "filecontents.h"
 #include "isoimage.h"
 #include "release.h"
 #include "releasearchitecture.h"
@@ -186,7 +187,7 @@ void TestDemoCatalogue::imagesAreReal()
         if (files.contains(kind))
             continue;
         const QString path = m_files.filePath(name);
-        QVERIFY(CatalogueEnvironment::write(path, fetch(QUrl(variant->url()))));
+        QVERIFY(FileContents::write(path, fetch(QUrl(variant->url()))));
         files.insert(kind, path);
     }
     QCOMPARE(files.size(), 3);

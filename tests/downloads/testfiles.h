@@ -2,11 +2,10 @@
 
 #include <QByteArray>
 #include <QCryptographicHash>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QString>
 
-// Reproducible file contents and the small file chores the download tests share.
+// Reproducible file contents for the download tests.
 namespace TestFiles {
 
 inline QByteArray randomBytes(qsizetype size, quint32 seed)
@@ -21,18 +20,6 @@ inline QByteArray randomBytes(qsizetype size, quint32 seed)
 inline QString md5(const QByteArray &data)
 {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
-}
-
-inline bool write(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-inline QByteArray read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace TestFiles

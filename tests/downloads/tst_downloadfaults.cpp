@@ -3,6 +3,7 @@
 #include "download.h"
 #include "downloadmanager.h"
 #include "faultserver.h"
+#include "filecontents.h"
 #include "progress.h"
 #include "testfiles.h"
 #include "testreceiver.h"
@@ -133,7 +134,7 @@ void TestDownloadFaults::stallTimesOut()
     const QString part = start(receiver, QStringLiteral("stall.iso"));
     QVERIFY(errors.wait(10000));
     QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Connection timed out"));
-    QCOMPARE(read(part), m_body.left(100000));
+    QCOMPARE(FileContents::read(part), m_body.left(100000));
     QVERIFY(!errors.wait(700));
 }
 
@@ -185,7 +186,7 @@ void TestDownloadFaults::cutMidBody()
     QTRY_COMPARE(QFileInfo::exists(part), sent > 0);
     if (sent > 0) {
         QCOMPARE(QFileInfo(part).size(), sent);
-        QCOMPARE(read(part), m_body.left(sent));
+        QCOMPARE(FileContents::read(part), m_body.left(sent));
     }
 }
 
@@ -196,7 +197,7 @@ void TestDownloadFaults::rangeIgnored()
     m_server.setMode(FaultServer::IgnoreRange);
     QDir().mkpath(m_folder);
     const QString part = m_folder + QStringLiteral("/ignored.iso.part");
-    QVERIFY(write(part, m_body.left(300000)));
+    QVERIFY(FileContents::write(part, m_body.left(300000)));
 
     TestReceiver receiver;
     QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
@@ -208,7 +209,7 @@ void TestDownloadFaults::rangeIgnored()
     QCOMPARE(requests.size(), 1);
     QCOMPARE(m_server.header(requests.at(0), "Range"), QByteArray("bytes=300000-"));
     QCOMPARE(files.at(0).at(1).toString(), md5(m_body));
-    QCOMPARE(read(part), m_body);
+    QCOMPARE(FileContents::read(part), m_body);
     QCOMPARE(progress.to(), double(m_body.size()));
     QCOMPARE(progress.value(), double(m_body.size()));
 }
@@ -230,7 +231,7 @@ void TestDownloadFaults::errorStatus()
     m_server.setStatus(status);
     QDir().mkpath(m_folder);
     const QString part = m_folder + QStringLiteral("/busy.iso.part");
-    QVERIFY(write(part, "partial"));
+    QVERIFY(FileContents::write(part, "partial"));
 
     TestReceiver receiver;
     QSignalSpy errors(&receiver, &TestReceiver::downloadError);
@@ -243,7 +244,7 @@ void TestDownloadFaults::errorStatus()
     QCOMPARE(errors.count(), 1);
     QCOMPARE(files.count(), 0);
     // The error page must not end up in the part file.
-    QCOMPARE(read(part), QByteArray("partial"));
+    QCOMPARE(FileContents::read(part), QByteArray("partial"));
 }
 
 void TestDownloadFaults::pageFailuresAreSilent_data()
@@ -344,7 +345,7 @@ void TestDownloadFaults::partFileNotCreatable()
     } else {
         // Root ignores permissions, but nobody can make a folder inside a file.
         QDir().mkpath(m_folder);
-        QVERIFY(write(m_folder + QStringLiteral("/file"), "x"));
+        QVERIFY(FileContents::write(m_folder + QStringLiteral("/file"), "x"));
         m_folder += QStringLiteral("/file/downloads");
     }
 

@@ -1,6 +1,7 @@
 // The download manager against a real nginx on loopback, over HTTP and HTTPS.
 #include "download.h"
 #include "downloadmanager.h"
+#include "filecontents.h"
 #include "nginxserver.h"
 #include "options.h"
 #include "progress.h"
@@ -81,14 +82,14 @@ void TestDownloadManager::initTestCase()
 
     m_image = randomBytes(3 * 1048576 + 4321, 1);
     m_big = randomBytes(6 * 1048576 + 17, 2);
-    QVERIFY(write(m_http.root() + QStringLiteral("/image.iso"), m_image));
-    QVERIFY(write(m_http.root() + QStringLiteral("/big.iso"), m_big));
-    QVERIFY(write(m_http.root() + QStringLiteral("/slow/big.iso"), m_big));
-    QVERIFY(write(m_http.root() + QStringLiteral("/page.json"),
-                  QStringLiteral("[{\"name\": \"Zelvan — рабочая станция\"}]").toUtf8()));
+    QVERIFY(FileContents::write(m_http.root() + QStringLiteral("/image.iso"), m_image));
+    QVERIFY(FileContents::write(m_http.root() + QStringLiteral("/big.iso"), m_big));
+    QVERIFY(FileContents::write(m_http.root() + QStringLiteral("/slow/big.iso"), m_big));
+    QVERIFY(FileContents::write(m_http.root() + QStringLiteral("/page.json"),
+                                QStringLiteral("[{\"name\": \"Zelvan — рабочая станция\"}]").toUtf8()));
     if (m_httpsStarted) {
-        QVERIFY(write(m_https.root() + QStringLiteral("/page.json"), "[]"));
-        QVERIFY(write(m_https.root() + QStringLiteral("/image.iso"), m_image));
+        QVERIFY(FileContents::write(m_https.root() + QStringLiteral("/page.json"), "[]"));
+        QVERIFY(FileContents::write(m_https.root() + QStringLiteral("/image.iso"), m_image));
     }
     QVERIFY(m_folderBase.isValid());
 }
@@ -161,7 +162,7 @@ void TestDownloadManager::newDownload()
     QCOMPARE(errors.count(), 0);
     QCOMPARE(files.at(0).at(0).toString(), path);
     QCOMPARE(files.at(0).at(1).toString(), md5(m_image));
-    QCOMPARE(read(path), m_image);
+    QCOMPARE(FileContents::read(path), m_image);
     QCOMPARE(progress.to(), double(m_image.size()));
     QCOMPARE(progress.value(), double(m_image.size()));
 
@@ -180,7 +181,7 @@ void TestDownloadManager::resumeAfterCut()
 {
     const qsizetype kept = 1048576 + 999;
     QDir().mkpath(m_folder);
-    QVERIFY(write(m_folder + QStringLiteral("/image.iso.part"), m_image.left(kept)));
+    QVERIFY(FileContents::write(m_folder + QStringLiteral("/image.iso.part"), m_image.left(kept)));
 
     TestReceiver receiver;
     QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
@@ -198,7 +199,7 @@ void TestDownloadManager::resumeAfterCut()
         &receiver, withQuery(m_http.url(QStringLiteral("image.iso")), QStringLiteral("cut")), m_folder, &progress);
     QVERIFY(files.wait(30000));
     QCOMPARE(files.at(0).at(1).toString(), md5(m_image));
-    QCOMPARE(read(m_folder + QStringLiteral("/image.iso.part")), m_image);
+    QCOMPARE(FileContents::read(m_folder + QStringLiteral("/image.iso.part")), m_image);
     QVERIFY(!beyondBound);
     QCOMPARE(progress.to(), double(m_image.size()));
 
@@ -223,7 +224,7 @@ void TestDownloadManager::resumeAfterKill()
 
     const qint64 left = QFileInfo(part).size();
     QVERIFY(left < m_big.size());
-    QCOMPARE(read(part), m_big.left(left));
+    QCOMPARE(FileContents::read(part), m_big.left(left));
 
     TestReceiver receiver;
     QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
@@ -234,7 +235,7 @@ void TestDownloadManager::resumeAfterKill()
              part);
     QVERIFY(files.wait(30000));
     QCOMPARE(files.at(0).at(1).toString(), md5(m_big));
-    QCOMPARE(read(part), m_big);
+    QCOMPARE(FileContents::read(part), m_big);
     QCOMPARE(progress.to(), double(m_big.size()));
 
     const auto requests = requestsFor(QStringLiteral("/big.iso"));
@@ -245,7 +246,7 @@ void TestDownloadManager::resumeAfterKill()
 void TestDownloadManager::alreadyComplete()
 {
     QDir().mkpath(m_folder);
-    QVERIFY(write(m_folder + QStringLiteral("/image.iso"), "done"));
+    QVERIFY(FileContents::write(m_folder + QStringLiteral("/image.iso"), "done"));
 
     TestReceiver receiver;
     QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
@@ -267,7 +268,7 @@ void TestDownloadManager::partFileComplete()
     // program ended before it could use it: the server's 416 confirms it.
     QDir().mkpath(m_folder);
     const QString part = m_folder + QStringLiteral("/image.iso.part");
-    QVERIFY(write(part, m_image));
+    QVERIFY(FileContents::write(part, m_image));
 
     TestReceiver receiver;
     QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
@@ -279,7 +280,7 @@ void TestDownloadManager::partFileComplete()
     QCOMPARE(files.at(0).at(0).toString(), part);
     QCOMPARE(files.at(0).at(1).toString(), md5(m_image));
     QCOMPARE(errors.count(), 0);
-    QCOMPARE(read(part), m_image);
+    QCOMPARE(FileContents::read(part), m_image);
 
     const auto requests = requestsFor(QStringLiteral("/image.iso?whole"));
     QCOMPARE(requests.size(), 1);
@@ -317,7 +318,7 @@ void TestDownloadManager::notFound()
     QDir().mkpath(m_folder);
     const QString part = m_folder + QStringLiteral("/missing.iso.part");
     if (!partContent.isEmpty())
-        QVERIFY(write(part, partContent));
+        QVERIFY(FileContents::write(part, partContent));
 
     TestReceiver receiver;
     QSignalSpy errors(&receiver, &TestReceiver::downloadError);
@@ -332,7 +333,7 @@ void TestDownloadManager::notFound()
     // An empty part file goes; a resumable one stays as it was, without the error page.
     QCOMPARE(QFileInfo::exists(part), !partContent.isEmpty());
     if (!partContent.isEmpty())
-        QCOMPARE(read(part), partContent);
+        QCOMPARE(FileContents::read(part), partContent);
     // A download that failed on the network stays current until replaced.
     QVERIFY(DownloadManager::instance()->currentDownload());
 }
@@ -343,13 +344,13 @@ void TestDownloadManager::isDownloaded()
     QVERIFY2(dir.startsWith(m_home.path() + QLatin1Char('/')), qPrintable(dir));
     QDir().mkpath(dir);
     const QString file = dir + QStringLiteral("/present.iso");
-    QVERIFY(write(file, "x"));
+    QVERIFY(FileContents::write(file, "x"));
     auto *manager = DownloadManager::instance();
     QVERIFY(manager->isDownloaded(QUrl(QStringLiteral("https://example.invalid/a/present.iso"))));
     QVERIFY(manager->isDownloaded(QUrl(QStringLiteral("https://example.invalid/b/pres%65nt.iso"))));
     QVERIFY(!manager->isDownloaded(QUrl(QStringLiteral("https://example.invalid/a/absent.iso"))));
     // A part file is not a download.
-    QVERIFY(write(dir + QStringLiteral("/partial.iso.part"), "x"));
+    QVERIFY(FileContents::write(dir + QStringLiteral("/partial.iso.part"), "x"));
     QVERIFY(!manager->isDownloaded(QUrl(QStringLiteral("https://example.invalid/partial.iso"))));
     QFile::remove(file);
     QFile::remove(dir + QStringLiteral("/partial.iso.part"));
@@ -376,7 +377,7 @@ void TestDownloadManager::cancelKeepsPartFile()
     QTRY_VERIFY(!download);
     const qint64 size = QFileInfo(part).size();
     QVERIFY(size > 0);
-    QCOMPARE(read(part), m_big.left(size));
+    QCOMPARE(FileContents::read(part), m_big.left(size));
     QVERIFY(!files.wait(500));
     QCOMPARE(errors.count(), 0);
     // Cancelling again, with nothing current, is harmless.

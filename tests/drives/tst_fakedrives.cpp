@@ -4,6 +4,7 @@
 #include "drivemanager.h"
 #include "fakedrive.h"
 #include "fakedriveprovider.h"
+#include "logcapture.h"
 #include "options.h"
 #include "privatebus.h"
 #include "progress.h"
@@ -142,6 +143,7 @@ void TestFakeDrives::startUp()
 // Every simulated write at once, so the suite waits for the longest only.
 void TestFakeDrives::everyOutcomeAtOnce()
 {
+    const LogCapture log;
     QVERIFY(startList(false));
     auto okayImage = newImage();
     auto failsImage = newImage();
@@ -184,6 +186,14 @@ void TestFakeDrives::everyOutcomeAtOnce()
         { "Failed", "FAILED" }, { "Failed", "FAILED" }, { "Failed", "FAILED" }, { "Success", "Yes!" }
     };
     QCOMPARE(sent, expected);
+
+    // The verbose log tells arrivals and outcomes, so a script that drives
+    // the program can wait for them.
+    for (const char *line : { "FakeDriveProvider Connected \"Okay\" 12345678900", "FakeDrive Writing to \"Okay\"",
+                              "FakeDrive Wrote \"Okay\"", "FakeDrive Writing to \"Fails\" failed",
+                              "FakeDrive \"Gets Disconnected\" disconnected",
+                              "FakeDriveProvider Connected \"Gets Disconnected\" 1000000000" })
+        QVERIFY2(log.contains(QLatin1String(line)), line);
 }
 
 void TestFakeDrives::tooSmallNeverStarts()
@@ -241,6 +251,7 @@ void TestFakeDrives::timersDieWithTheDrive()
 // new live drive with the next size comes.
 void TestFakeDrives::restoresAlternate()
 {
+    const LogCapture log;
     QVERIFY(startList(true));
     Drive *live = m_manager->lastRestoreable();
     QVERIFY(live);
@@ -253,6 +264,10 @@ void TestFakeDrives::restoresAlternate()
     QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 2, 10000);
     const auto outcome = [](quint64 bytes) { return bytes % 2 ? Drive::RESTORE_ERROR : Drive::RESTORED; };
     QCOMPARE(seen, (QList<Drive::RestoreStatus> { Drive::RESTORING, outcome(size) }));
+    QVERIFY(log.contains(QStringLiteral("FakeDriveProvider Connected \"Contains Live\" %1").arg(size)));
+    QVERIFY(log.contains(QStringLiteral("FakeDrive Restoring \"Contains Live\" %1 ended with Drive::%2")
+                             .arg(size)
+                             .arg(QLatin1String(size % 2 ? "RESTORE_ERROR" : "RESTORED"))));
     QCOMPARE(m_manager->lastRestoreable(), nullptr);
 
     // Gone after 5 s, and 2 s later the next one.

@@ -9,6 +9,7 @@
 #include "drivemanager.h"
 #include "fakeudisks2.h"
 #include "faultserver.h"
+#include "filecontents.h"
 #include "installpaths.h"
 #include "isoimage.h"
 #include "linuxdrive.h"
@@ -57,16 +58,10 @@ bool writeFile(const QString &path, const QByteArray &data, bool executable = fa
                                | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool isAlive(qint64 pid)
 {
     // A zombie counts as gone: it no longer runs.
-    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    const QByteArray stat = FileContents::read(QStringLiteral("/proc/%1/stat").arg(pid));
     return !stat.isEmpty() && !stat.contains(") Z ");
 }
 
@@ -208,14 +203,14 @@ bool TestLinuxDrive::installStandIn(const QString &body, const QString &path)
 
 QStringList TestLinuxDrive::recordedArguments() const
 {
-    return QString::fromUtf8(readFile(m_scratch.filePath(QStringLiteral("arguments"))))
+    return QString::fromUtf8(FileContents::read(m_scratch.filePath(QStringLiteral("arguments"))))
         .trimmed()
         .split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 qint64 TestLinuxDrive::recordedPid() const
 {
-    return readFile(m_scratch.filePath(QStringLiteral("pid"))).trimmed().toLongLong();
+    return FileContents::read(m_scratch.filePath(QStringLiteral("pid"))).trimmed().toLongLong();
 }
 
 QList<QStringList> TestLinuxDrive::notifications()
@@ -655,7 +650,7 @@ void TestLinuxDrive::realHelperEndToEnd()
         QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
         QVERIFY(writeFile(imagePath, data));
     }
-    const QByteArray imageData = readFile(imagePath);
+    const QByteArray imageData = FileContents::read(imagePath);
     const QString devicePath = m_scratch.filePath(QStringLiteral("device"));
     QVERIFY(writeFile(devicePath, QByteArray(8 * 1024 * 1024, '\xAA')));
 
@@ -682,7 +677,7 @@ void TestLinuxDrive::realHelperEndToEnd()
 
     // Byte for byte; the last block is filled up with zeros to 512 bytes, and
     // what lay beyond is untouched.
-    const QByteArray written = readFile(devicePath);
+    const QByteArray written = FileContents::read(devicePath);
     const qsizetype padded = (imageData.size() + 511) / 512 * 512;
     QVERIFY(written.startsWith(imageData));
     QCOMPARE(written.mid(imageData.size(), padded - imageData.size()), QByteArray(padded - imageData.size(), '\0'));

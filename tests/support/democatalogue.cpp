@@ -1,5 +1,6 @@
 #include "democatalogue.h"
 
+#include "filecontents.h"
 #include "isoimage.h"
 
 #include <QCryptographicHash>
@@ -35,12 +36,6 @@ bool run(const QString &program, const QStringList &arguments, QString *error, c
     return true;
 }
 
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
 // An 8 MiB disk with a GPT and one ext2 partition holding a note, as the
 // images of single-board computers come, compressed by xz.
 bool makeDiskImage(const QString &path, QString *error)
@@ -50,10 +45,10 @@ bool makeDiskImage(const QString &path, QString *error)
     const QString tree = work.filePath(QStringLiteral("tree"));
     const QString layout = work.filePath(QStringLiteral("layout"));
     if (!work.isValid() || !QDir().mkpath(tree)
-        || !writeFile(tree + QStringLiteral("/README"),
-                      "Zelvan demo disk image: a stand-in for the images of ARM boards.\n")
-        || !writeFile(raw, {}) || !QFile::resize(raw, 8 * MiB)
-        || !writeFile(layout, "label: gpt\nstart=2048, size=12288, type=linux, name=zelvan\n")) {
+        || !FileContents::write(tree + QStringLiteral("/README"),
+                                "Zelvan demo disk image: a stand-in for the images of ARM boards.\n")
+        || !FileContents::write(raw, {}) || !QFile::resize(raw, 8 * MiB)
+        || !FileContents::write(layout, "label: gpt\nstart=2048, size=12288, type=linux, name=zelvan\n")) {
         *error = QStringLiteral("cannot prepare the disk image in %1").arg(work.path());
         return false;
     }
@@ -167,7 +162,7 @@ bool make(const QString &templateFile, const QString &root, const QUrl &base, QS
         feed.append(entry);
     }
 
-    if (!writeFile(root + QStringLiteral("/feed.json"), QJsonDocument(feed).toJson())) {
+    if (!FileContents::write(root + QStringLiteral("/feed.json"), QJsonDocument(feed).toJson())) {
         *error = QStringLiteral("cannot write %1/feed.json").arg(root);
         return false;
     }

@@ -251,6 +251,26 @@ TestCase {
         compare(findChild(findChild(list, "row0"), "rowText").font.weight, Font.Normal);
     }
 
+    // The list opens on the chosen row even when it lies far below the
+    // visible ones, where the view makes its rows only when it has time, and
+    // the keyboard moves from there.
+    function test_comboOpensOnFarRow() {
+        const combo = createTemporaryObject(comboComponent, testCase, {
+                "model": rows(40),
+                "displayText": "Row 30",
+                "currentIndex": 30
+            });
+        combo.forceActiveFocus();
+        keyClick(Qt.Key_Space);
+        tryVerify(() => combo.popupOpened);
+        const list = findChild(findChild(combo, "popup").contentItem, "list");
+        compare(list.currentIndex, 30);
+        compare(combo.highlightedValue, 30);
+        keyClick(Qt.Key_Up);
+        keyClick(Qt.Key_Return);
+        compare(combo.currentIndex, 29);
+    }
+
     // An unknown size gives NaN, and an xz image checked against its
     // compressed size runs past the end: the fill stays inside the bar.
     function test_progressTrack_data() {

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Whole files in one call, for tests that lay out or inspect files.
+namespace FileContents {
+
+// Replaces the file with the data; false when it cannot be written in full.
+bool write(const QString &path, const QByteArray &data);
+// The whole file, or nothing when it cannot be opened.
+QByteArray read(const QString &path);
+
+} // namespace FileContents
