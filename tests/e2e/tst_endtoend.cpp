@@ -30,6 +30,27 @@ constexpr qint64 MiB = 1 << 20;
 constexpr qint64 stickSize = 64 * MiB;
 const QString requestPrefix = QStringLiteral("/org/freedesktop/portal/desktop/request/e2e/");
 
+// Children of the process that run the given program, from /proc.
+int childrenNamed(qint64 parent, const QByteArray &name)
+{
+    int count = 0;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": the name may hold spaces, the ")" ends it.
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('(');
+        const qsizetype close = line.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+        if (line.mid(open + 1, close - open - 1) == name && rest.size() > 1 && rest.at(1).toLongLong() == parent)
+            ++count;
+    }
+    return count;
+}
+
 QByteArray readFile(const QString &path, qint64 size = -1)
 {
     QFile file(path);
@@ -163,7 +184,7 @@ bool TestEndToEnd::startStick(const QJsonObject &open)
                         { partition,
                           QJsonObject { { QStringLiteral("drive"), drive },
                                         { QStringLiteral("device"), QStringLiteral("/dev/sdb1") },
-                              { QStringLiteral("idType"), QStringLiteral("vfat") },
+                                        { QStringLiteral("idType"), QStringLiteral("vfat") },
                                         { QStringLiteral("partitionOf"), block } } } } },
         { QStringLiteral("drives"),
           QJsonObject { { drive,
@@ -342,13 +363,16 @@ void TestEndToEnd::stickPulledWhileWriting()
     const qsizetype writing = m_program.waitForStatus("WRITING", 30000);
     QVERIFY2(writing >= 0, "the write did not start");
     QVERIFY(m_fake.waitForCall(QStringLiteral("OpenDevice")));
+    QCOMPARE(childrenNamed(m_program.processId(), "helper"), 1);
     QVERIFY2(m_fake.removeObject(FakeUDisks2::blockPath(QStringLiteral("sdb"))), qPrintable(m_fake.errorString()));
     const qsizetype failed = m_program.waitForStatus("FAILED", 30000, writing);
     QVERIFY2(failed >= 0, "the pulled stick did not fail the write");
     QVERIFY(m_program.log().contains("The drive was removed while it was written to."));
     screenshot(QStringLiteral("pulled-failed"));
-    // Nothing after: no late "Finished" from a helper that lived on.
-    QTest::qWait(1500);
+    // The helper is stopped, and nothing comes after: no late "Finished"
+    // from a helper that lived on.
+    QTRY_COMPARE_WITH_TIMEOUT(childrenNamed(m_program.processId(), "helper"), 0, 10000);
+    QTest::qWait(1000);
     QVERIFY(!m_program.statuses().contains("FINISHED"));
     QVERIFY(!m_program.statuses().contains("WRITE_VERIFYING"));
     const QStringList shown = notifications();

@@ -33,7 +33,6 @@ public:
     bool start(const QStringList &arguments);
     // Ends the program (Xvfb stays for the next start).
     void stop();
-    [[nodiscard]] bool isRunning() const { return m_program.state() != QProcess::NotRunning; }
     [[nodiscard]] qint64 processId() const { return m_program.processId(); }
 
     [[nodiscard]] QString home() const { return m_dir.filePath(QStringLiteral("home")); }
