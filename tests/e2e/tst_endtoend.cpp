@@ -310,7 +310,8 @@ void TestEndToEnd::catalogueImageWrittenThenRestored()
     QVERIFY2(restored >= 0, "the stick was not restored");
     QVERIFY(!m_program.log().mid(at).contains("now RESTORE_ERROR"));
     screenshot(QStringLiteral("restore-finished"));
-    // Both ends wiped, a new table, one exFAT partition over all of it.
+    // The start wiped (512 MiB, which the file grows to), a new table, one
+    // exFAT partition over all of it.
     QCOMPARE(readFile(stick(), 4 * MiB), QByteArray(4 * MiB, '\0'));
     QStringList formats;
     for (const QJsonObject &call : m_fake.calls(QStringLiteral("Format")))
