@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
@@ -61,24 +62,35 @@ bool ProgramSession::startDisplay()
         m_errorString = QStringLiteral("no temporary folder");
         return false;
     }
-    // Xvfb tells the display it chose on a descriptor; larger than the
-    // window, and without a window manager.
+    // Xvfb's own choice of a free display (-displayfd alone) takes the
+    // lowest free number, and two servers that start at the same moment (of
+    // other test runs on this machine) can both take it, each with part of
+    // its sockets: a client may then reach the other one. A number picked at
+    // random far above where those start avoids that; a taken one makes
+    // Xvfb end at once, and the next is tried. Xvfb writes the number on the
+    // descriptor once it accepts clients. Larger than the window, and
+    // without a window manager.
     const QString displayFile = m_dir.filePath(QStringLiteral("display"));
-    m_display.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_display.start(
-        QStringLiteral("bash"),
-        { QStringLiteral("-c"),
-          QStringLiteral("exec Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>\"$1\" 2>/dev/null"),
-          QStringLiteral("xvfb"), displayFile });
-    const bool ready = QTest::qWaitFor(
-        [&] { return QFileInfo(displayFile).size() > 0 || m_display.state() == QProcess::NotRunning; }, 20000);
-    QFile file(displayFile);
-    if (!ready || m_display.state() != QProcess::Running || !file.open(QIODevice::ReadOnly)) {
-        m_errorString = QStringLiteral("Xvfb did not start");
-        return false;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QFile::remove(displayFile);
+        const int number = 200 + int(QRandomGenerator::global()->bounded(700));
+        m_display.start(QStringLiteral("bash"),
+                        { QStringLiteral("-c"),
+                          QStringLiteral("exec Xvfb :%1 -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp "
+                                         "3>\"$1\" 2>\"$2\"")
+                              .arg(number),
+                          QStringLiteral("xvfb"), displayFile, m_dir.filePath(QStringLiteral("xvfb.log")) });
+        const bool timedOut = !QTest::qWaitFor(
+            [&] { return QFileInfo(displayFile).size() > 0 || m_display.state() == QProcess::NotRunning; }, 20000);
+        if (!timedOut && m_display.state() == QProcess::Running) {
+            m_displayName = QStringLiteral(":%1").arg(number);
+            return true;
+        }
+        m_display.kill();
+        m_display.waitForFinished();
     }
-    m_displayName = QStringLiteral(":") + QString::fromLatin1(file.readAll().trimmed());
-    return true;
+    m_errorString = QStringLiteral("Xvfb did not start");
+    return false;
 }
 
 bool ProgramSession::start(const QStringList &arguments)
@@ -111,25 +123,55 @@ bool ProgramSession::start(const QStringList &arguments)
     m_program.setWorkingDirectory(m_dir.filePath(QStringLiteral("work")));
     m_program.setStandardInputFile(QProcess::nullDevice());
     m_program.setStandardOutputFile(QProcess::nullDevice());
-    m_log.clear();
-    m_program.setStandardErrorFile(m_dir.filePath(QStringLiteral("program.log")));
-    m_program.start(programPath(), QStringList { QStringLiteral("--verbose") } + arguments);
-    if (!m_program.waitForStarted()) {
-        m_errorString = m_program.errorString();
-        return false;
-    }
-
     QByteArray found;
-    const bool shown = QTest::qWaitFor(
-        [&] {
-            xdotool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                      QString::number(m_program.processId()) },
-                    &found);
-            return !found.trimmed().isEmpty() || m_program.state() == QProcess::NotRunning;
-        },
-        30000);
+    bool shown = false;
+    for (int attempt = 1; attempt <= 3 && !shown; ++attempt) {
+        m_log.clear();
+        m_program.setStandardErrorFile(m_dir.filePath(QStringLiteral("program.log")));
+        m_program.start(programPath(), QStringList { QStringLiteral("--verbose") } + arguments);
+        if (!m_program.waitForStarted()) {
+            m_errorString = m_program.errorString();
+            return false;
+        }
+        shown = QTest::qWaitFor(
+                    [&] {
+                        xdotool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                  QString::number(m_program.processId()) },
+                                &found);
+                        return !found.trimmed().isEmpty() || m_program.state() == QProcess::NotRunning;
+                    },
+                    30000)
+            && m_program.state() == QProcess::Running;
+        // Now and then, while other test runs use X servers of their own on
+        // this machine, the program ends at once with status 1 and not a
+        // word: it gave up on its display before it read --verbose. Nothing
+        // has happened then, so it is started again, and said so.
+        if (!shown && attempt < 3 && m_program.state() == QProcess::NotRunning
+            && m_program.exitStatus() == QProcess::NormalExit && m_program.exitCode() == 1 && log().isEmpty())
+            qWarning("ProgramSession: the program ended at once without a word on %s; starting it again",
+                     qPrintable(m_displayName));
+        else
+            break;
+    }
     if (!shown || m_program.state() == QProcess::NotRunning) {
-        m_errorString = QStringLiteral("the program showed no window:\n") + QString::fromLocal8Bit(logTail());
+        m_errorString = m_program.state() == QProcess::NotRunning
+            ? QStringLiteral("the program %1 %2 without a window on %3:\n")
+                  .arg(m_program.exitStatus() == QProcess::CrashExit ? QStringLiteral("was killed by signal")
+                                                                     : QStringLiteral("ended with status"))
+                  .arg(m_program.exitCode())
+                  .arg(m_displayName)
+            : QStringLiteral("the program showed no window on %1:\n").arg(m_displayName);
+        m_errorString += QString::fromLocal8Bit(logTail());
+        // The program reads --verbose only after it has connected to the
+        // display: the X server's own log may tell what went wrong before.
+        QByteArray geometry;
+        const bool reachable = xdotool({ QStringLiteral("getdisplaygeometry") }, &geometry);
+        m_errorString += QStringLiteral("\nthe display answers xdotool: %1 %2")
+                             .arg(reachable ? QStringLiteral("yes") : QStringLiteral("no"),
+                                  QString::fromLatin1(geometry.trimmed()));
+        QFile xvfbLog(m_dir.filePath(QStringLiteral("xvfb.log")));
+        if (xvfbLog.open(QIODevice::ReadOnly))
+            m_errorString += QStringLiteral("\nXvfb:\n") + QString::fromLocal8Bit(xvfbLog.readAll().right(2000));
         return false;
     }
     m_window = QString::fromLatin1(found.trimmed().split('\n').constFirst());
