@@ -1,8 +1,11 @@
 #include "drive.h"
 
 #include "driveprovider.h"
+#include "messagehandler.h"
 #include "progress.h"
 #include "releasevariant.h"
+
+#include <QMetaEnum>
 
 Drive::Drive(DriveProvider *parent, const QString &name, quint64 size, bool containsLive)
     : QObject(parent)
@@ -131,7 +134,15 @@ void Drive::setRestoreStatus(Drive::RestoreStatus o)
     if (o == m_restoreStatus)
         return;
     m_restoreStatus = o;
+    logRestoreStatus();
     emit restoreStatusChanged();
+}
+
+void Drive::logRestoreStatus() const
+{
+    // The road of a restore in the verbose log, as an image's statuses are.
+    qCDebug(MessageHandler::category) << metaObject()->className() << "Restore status of" << m_name << "now"
+                                      << QMetaEnum::fromType<RestoreStatus>().valueToKey(m_restoreStatus);
 }
 
 bool Drive::operator==(const Drive &o) const
@@ -168,5 +179,6 @@ void Drive::clearDelayedWrite()
 void Drive::announceRestoreStatus(RestoreStatus o)
 {
     m_restoreStatus = o;
+    logRestoreStatus();
     emit restoreStatusChanged();
 }

@@ -80,6 +80,8 @@ protected:
     void announceRestoreStatus(RestoreStatus o);
 
 private:
+    void logRestoreStatus() const;
+
     // Guarded: a custom image can be replaced, and with it its variant
     // deleted, while a drive still remembers it.
     QPointer<ReleaseVariant> m_image;

@@ -25,6 +25,9 @@ LinuxDrive::~LinuxDrive()
         && (data->status() == ReleaseVariant::WRITING || data->status() == ReleaseVariant::WRITE_VERIFYING)) {
         data->setErrorString(tr("The drive was removed while it was written to."));
         data->setStatus(ReleaseVariant::FAILED);
+        // Told like every other failed write: the user may be away from the
+        // window, waiting for the notification of the end.
+        notifyFailure(data);
     }
     releaseProcess();
 }

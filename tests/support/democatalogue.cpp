@@ -108,7 +108,8 @@ QString missingTools()
     return missing.join(QLatin1Char(' '));
 }
 
-bool make(const QString &templateFile, const QString &root, const QUrl &base, QString *error)
+bool make(const QString &templateFile, const QString &root, const QUrl &base, QString *error,
+          const QHash<QString, QString> &given)
 {
     QFile file(templateFile);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -146,8 +147,15 @@ bool make(const QString &templateFile, const QString &root, const QUrl &base, QS
         }
         const QString imagePath = images.filePath(QStringLiteral(".") + image);
         if (!made.contains(image)) {
-            if (!makeImage(image, imagePath, error))
+            if (given.contains(image)) {
+                QFile::remove(imagePath);
+                if (!QFile::link(QFileInfo(given.value(image)).absoluteFilePath(), imagePath)) {
+                    *error = QStringLiteral("cannot link %1").arg(imagePath);
+                    return false;
+                }
+            } else if (!makeImage(image, imagePath, error)) {
                 return false;
+            }
             made.insert(image, { md5Of(imagePath), QFileInfo(imagePath).size() });
         }
         // Every entry has a file name of its own, as downloads are stored by it.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QUrl>
 
@@ -23,8 +24,11 @@ QString missingTools();
 
 // Makes the images under <root>/images, each file name of the feed a link
 // to its image, and writes the feed to <root>/feed.json with links below
-// base (the address at which <root> is served). False, with *error saying
-// why, when a tool or the template failed.
-bool make(const QString &templateFile, const QString &root, const QUrl &base, QString *error);
+// base (the address at which <root> is served). Images named in `given`
+// are not made but linked to the file given for them (a large image kept
+// between runs, say). False, with *error saying why, when a tool or the
+// template failed.
+bool make(const QString &templateFile, const QString &root, const QUrl &base, QString *error,
+          const QHash<QString, QString> &given = {});
 
 } // namespace DemoCatalogue

@@ -23,7 +23,7 @@ CONFIG:
       "swap": {"active": true},        # has a Swapspace
       "partitionOf": "/org/.../block_devices/sdb",     # has a Partition (Table)
       "partitionTable": {} or {"partition": PATH} or {"error": "text"},
-      "open": {"file": PATH} or {"error": "text"} or {"pipe": true},
+      "open": {"file": PATH, "direct": true} or {"error": "text"} or {"pipe": true, "rate": N},
       "format": {} or {"error": "text"} or {"noReply": true}
     }
   },
@@ -49,8 +49,10 @@ for changes while the service runs, with the signals UDisks2 sends for them:
                              how many were held
 
 "open" hands back a descriptor of PATH opened read-write (without O_DIRECT:
-the test's files usually live on tmpfs, which refuses it), or the write end of
-a pipe that the service drains. "noReply" drops the connection that received
+the test's files usually live on tmpfs, which refuses it; with "direct" the
+caller's O_DIRECT and O_SYNC flags are honoured), or the write end of
+a pipe that the service drains (at N bytes a second with "rate", a stick so
+slow that a write can be caught in its middle). "noReply" drops the connection that received
 the call without answering, so the caller sees NoReply at once; a second
 connection queued for the name takes over, so later calls are still served.
 """
@@ -59,6 +61,7 @@ import json
 import os
 import sys
 import threading
+import time
 
 import dbus
 import dbus.bus
@@ -428,10 +431,13 @@ class FakeObject(dbus.service.Object):
             raise dbus_error(spec['error'])
         if spec.get('pipe'):
             reader, writer = os.pipe()
-            threading.Thread(target=drain, args=(reader,), daemon=True).start()
+            threading.Thread(target=drain, args=(reader, spec.get('rate')), daemon=True).start()
             fd = writer
         else:
-            fd = os.open(spec['file'], os.O_RDWR | os.O_CLOEXEC)
+            # "direct": the caller's O_DIRECT and O_SYNC are honoured, as by
+            # UDisks2 on a real device (the file must not be on tmpfs then).
+            flags = int(options.get('flags', 0)) & (os.O_DIRECT | os.O_SYNC) if spec.get('direct') else 0
+            fd = os.open(spec['file'], os.O_RDWR | os.O_CLOEXEC | flags)
         result = dbus.types.UnixFd(fd)
         os.close(fd)
         return result
@@ -463,9 +469,12 @@ class FakeObject(dbus.service.Object):
         return dbus.ObjectPath(spec.get('partition', self.path + '1'))
 
 
-def drain(fd):
-    while os.read(fd, 1 << 20):
-        pass
+def drain(fd, rate=None):
+    # Paced in tenths of a second: a tenth of the rate per read.
+    piece = max(1, int(rate) // 10) if rate else 1 << 20
+    while os.read(fd, piece):
+        if rate:
+            time.sleep(0.1)
     os.close(fd)
 
 

@@ -1,0 +1,348 @@
+#include "programsession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+// Time for a page to slide in and take the keyboard after a key.
+constexpr int settleMs = 350;
+
+QString buildFile(const QString &relative)
+{
+    return QStringLiteral(FLASHWRIGHT_BUILD_DIR "/") + relative;
+}
+
+} // namespace
+
+ProgramSession::ProgramSession() = default;
+
+ProgramSession::~ProgramSession()
+{
+    stop();
+    if (m_display.state() != QProcess::NotRunning) {
+        m_display.terminate();
+        if (!m_display.waitForFinished(5000)) {
+            m_display.kill();
+            m_display.waitForFinished();
+        }
+    }
+}
+
+QString ProgramSession::programPath()
+{
+    return buildFile(QStringLiteral("bin/flashwright"));
+}
+
+QString ProgramSession::unavailableReason()
+{
+    for (const char *tool : { "Xvfb", "xdotool" }) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            return QStringLiteral("%1 is not installed (scripts/install-deps.sh)").arg(QLatin1String(tool));
+    }
+    for (const QString &binary : { programPath(), buildFile(QStringLiteral("bin/helper")),
+                                   buildFile(QStringLiteral("bin/flashwright_windowgrab")) }) {
+        if (!QFileInfo(binary).isExecutable())
+            return QStringLiteral("%1 is not built").arg(binary);
+    }
+    return {};
+}
+
+bool ProgramSession::startDisplay()
+{
+    if (m_display.state() == QProcess::Running)
+        return true;
+    if (!m_dir.isValid()) {
+        m_errorString = QStringLiteral("no temporary folder");
+        return false;
+    }
+    // Xvfb's own choice of a free display (-displayfd alone) takes the
+    // lowest free number, and two servers that start at the same moment (of
+    // other test runs on this machine) can both take it, each with part of
+    // its sockets: a client may then reach the other one. A number picked at
+    // random far above where those start avoids that; a taken one makes
+    // Xvfb end at once, and the next is tried. Xvfb writes the number on the
+    // descriptor once it accepts clients. Larger than the window, and
+    // without a window manager.
+    const QString displayFile = m_dir.filePath(QStringLiteral("display"));
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QFile::remove(displayFile);
+        const int number = 200 + int(QRandomGenerator::global()->bounded(700));
+        m_display.start(QStringLiteral("bash"),
+                        { QStringLiteral("-c"),
+                          QStringLiteral("exec Xvfb :%1 -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp "
+                                         "3>\"$1\" 2>\"$2\"")
+                              .arg(number),
+                          QStringLiteral("xvfb"), displayFile, m_dir.filePath(QStringLiteral("xvfb.log")) });
+        const bool timedOut = !QTest::qWaitFor(
+            [&] { return QFileInfo(displayFile).size() > 0 || m_display.state() == QProcess::NotRunning; }, 20000);
+        if (!timedOut && m_display.state() == QProcess::Running) {
+            m_displayName = QStringLiteral(":%1").arg(number);
+            return true;
+        }
+        m_display.kill();
+        m_display.waitForFinished();
+    }
+    m_errorString = QStringLiteral("Xvfb did not start");
+    return false;
+}
+
+bool ProgramSession::start(const QStringList &arguments)
+{
+    stop();
+    if (!startDisplay())
+        return false;
+    for (const QString &folder : { downloads(), m_dir.filePath(QStringLiteral("runtime")),
+                                   m_dir.filePath(QStringLiteral("config")), m_dir.filePath(QStringLiteral("work")) }) {
+        if (!QDir().mkpath(folder)) {
+            m_errorString = QStringLiteral("cannot make ") + folder;
+            return false;
+        }
+    }
+    QFile::setPermissions(m_dir.filePath(QStringLiteral("runtime")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "LANGUAGE", "LC_MESSAGES", "XDG_CURRENT_DESKTOP", "XDG_DOWNLOAD_DIR", "SNAP",
+                              "QT_QPA_PLATFORMTHEME", "SESSION_MANAGER" })
+        environment.remove(QLatin1String(name));
+    environment.insert(QStringLiteral("DISPLAY"), m_displayName);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("HOME"), home());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    m_program.setProcessEnvironment(environment);
+    m_program.setWorkingDirectory(m_dir.filePath(QStringLiteral("work")));
+    m_program.setStandardInputFile(QProcess::nullDevice());
+    m_program.setStandardOutputFile(QProcess::nullDevice());
+    QByteArray found;
+    bool shown = false;
+    for (int attempt = 1; attempt <= 3 && !shown; ++attempt) {
+        m_log.clear();
+        m_program.setStandardErrorFile(m_dir.filePath(QStringLiteral("program.log")));
+        m_program.start(programPath(), QStringList { QStringLiteral("--verbose") } + arguments);
+        if (!m_program.waitForStarted()) {
+            m_errorString = m_program.errorString();
+            return false;
+        }
+        shown = QTest::qWaitFor(
+                    [&] {
+                        xdotool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                  QString::number(m_program.processId()) },
+                                &found);
+                        return !found.trimmed().isEmpty() || m_program.state() == QProcess::NotRunning;
+                    },
+                    30000)
+            && m_program.state() == QProcess::Running;
+        // Now and then, while other test runs use X servers of their own on
+        // this machine, the program ends at once with status 1 and not a
+        // word: it gave up on its display before it read --verbose. Nothing
+        // has happened then, so it is started again, and said so.
+        if (!shown && attempt < 3 && m_program.state() == QProcess::NotRunning
+            && m_program.exitStatus() == QProcess::NormalExit && m_program.exitCode() == 1 && log().isEmpty())
+            qWarning("ProgramSession: the program ended at once without a word on %s; starting it again",
+                     qPrintable(m_displayName));
+        else
+            break;
+    }
+    if (!shown || m_program.state() == QProcess::NotRunning) {
+        m_errorString = m_program.state() == QProcess::NotRunning
+            ? QStringLiteral("the program %1 %2 without a window on %3:\n")
+                  .arg(m_program.exitStatus() == QProcess::CrashExit ? QStringLiteral("was killed by signal")
+                                                                     : QStringLiteral("ended with status"))
+                  .arg(m_program.exitCode())
+                  .arg(m_displayName)
+            : QStringLiteral("the program showed no window on %1:\n").arg(m_displayName);
+        m_errorString += QString::fromLocal8Bit(logTail());
+        // The program reads --verbose only after it has connected to the
+        // display: the X server's own log may tell what went wrong before.
+        QByteArray geometry;
+        const bool reachable = xdotool({ QStringLiteral("getdisplaygeometry") }, &geometry);
+        m_errorString += QStringLiteral("\nthe display answers xdotool: %1 %2")
+                             .arg(reachable ? QStringLiteral("yes") : QStringLiteral("no"),
+                                  QString::fromLatin1(geometry.trimmed()));
+        QFile xvfbLog(m_dir.filePath(QStringLiteral("xvfb.log")));
+        if (xvfbLog.open(QIODevice::ReadOnly))
+            m_errorString += QStringLiteral("\nXvfb:\n") + QString::fromLocal8Bit(xvfbLog.readAll().right(2000));
+        return false;
+    }
+    m_window = QString::fromLatin1(found.trimmed().split('\n').constFirst());
+    return xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), m_window });
+}
+
+void ProgramSession::stop()
+{
+    if (m_program.state() == QProcess::NotRunning)
+        return;
+    m_program.terminate();
+    if (!m_program.waitForFinished(10000)) {
+        m_program.kill();
+        m_program.waitForFinished();
+    }
+    m_window.clear();
+}
+
+QByteArray ProgramSession::log() const
+{
+    // Only what was added since the last look is read: a download logs a
+    // line for every piece it stores, and the log is watched all the time.
+    QFile file(m_dir.filePath(QStringLiteral("program.log")));
+    if (file.open(QIODevice::ReadOnly) && file.size() > m_log.size() && file.seek(m_log.size()))
+        m_log += file.readAll();
+    return m_log;
+}
+
+qsizetype ProgramSession::waitForLog(const QByteArray &text, int timeoutMs, qsizetype from) const
+{
+    qsizetype end = -1;
+    const auto seen = [&] {
+        const QByteArray all = log();
+        const qsizetype at = all.indexOf(text, from);
+        if (at >= 0) {
+            const qsizetype newline = all.indexOf('\n', at);
+            end = newline < 0 ? all.size() : newline + 1;
+            return true;
+        }
+        return false;
+    };
+    // Once the program has ended its log is complete: a last look decides.
+    if (QTest::qWaitFor([&] { return seen() || m_program.state() == QProcess::NotRunning; }, timeoutMs) && end < 0)
+        seen();
+    return end;
+}
+
+qsizetype ProgramSession::waitForStatus(const QByteArray &status, int timeoutMs, qsizetype from) const
+{
+    qsizetype end = -1;
+    const auto seen = [&] {
+        const QList<QByteArray> lines = log().mid(from).split('\n');
+        qsizetype offset = from;
+        for (const QByteArray &line : lines) {
+            offset += line.size() + 1;
+            if (line.contains(" Status of ") && line.endsWith(" now " + status)) {
+                end = offset;
+                return true;
+            }
+        }
+        return false;
+    };
+    if (QTest::qWaitFor([&] { return seen() || m_program.state() == QProcess::NotRunning; }, timeoutMs) && end < 0)
+        seen();
+    return end;
+}
+
+QList<QByteArray> ProgramSession::statuses(qsizetype from) const
+{
+    static const QRegularExpression status(QStringLiteral(" Status of .* now ([A-Z_]+)$"),
+                                           QRegularExpression::MultilineOption);
+    QList<QByteArray> found;
+    const QString text = QString::fromUtf8(log().mid(from));
+    for (auto it = status.globalMatch(text); it.hasNext();)
+        found.append(it.next().captured(1).toLatin1());
+    return found;
+}
+
+bool ProgramSession::xdotool(const QStringList &arguments, QByteArray *output) const
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), m_displayName);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("xdotool"), arguments);
+    const bool ended = process.waitForFinished(20000);
+    if (output)
+        *output = process.readAllStandardOutput();
+    if (!ended) {
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool ProgramSession::keys(const QStringList &keys)
+{
+    for (const QString &key : keys) {
+        // To the window that has the keyboard, as a person's keys go: a key
+        // sent to a window that loses the keyboard while the key is down
+        // (to a dialog it opens) would stay down in the X server and repeat.
+        if (!xdotool({ QStringLiteral("key"), QStringLiteral("--clearmodifiers"), key })) {
+            m_errorString = QStringLiteral("xdotool could not press ") + key;
+            return false;
+        }
+        QTest::qWait(settleMs);
+    }
+    return true;
+}
+
+QStringList ProgramSession::visibleWindows() const
+{
+    QByteArray found;
+    xdotool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+              QString::number(m_program.processId()) },
+            &found);
+    QStringList windows;
+    for (const QByteArray &line : found.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            windows.append(QString::fromLatin1(line.trimmed()));
+    }
+    return windows;
+}
+
+bool ProgramSession::dialogKeys(const QStringList &keys)
+{
+    // Qt may replace the native window of a dialog just after showing it, so
+    // the window is taken once it has stayed the same for a moment.
+    QString dialog;
+    QString previous;
+    const bool found = QTest::qWaitFor(
+        [&] {
+            QString current;
+            for (const QString &window : visibleWindows()) {
+                if (window != m_window)
+                    current = window;
+            }
+            if (!current.isEmpty() && current == previous)
+                dialog = current;
+            previous = current;
+            if (dialog.isEmpty())
+                QTest::qWait(300);
+            return !dialog.isEmpty();
+        },
+        20000);
+    if (!found) {
+        m_errorString = QStringLiteral("no dialog came up");
+        return false;
+    }
+    if (!xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog }))
+        return false;
+    QTest::qWait(settleMs);
+    const bool pressed = this->keys(keys);
+    // The dialog may be gone already: the main window takes the keyboard back.
+    xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), m_window });
+    return pressed;
+}
+
+bool ProgramSession::grab(const QString &file)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), m_displayName);
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(buildFile(QStringLiteral("bin/flashwright_windowgrab")), { m_window, file });
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        m_errorString = QStringLiteral("cannot grab the window: ") + QString::fromLocal8Bit(process.readAll());
+        return false;
+    }
+    return true;
+}
