@@ -25,10 +25,8 @@ DialogWindow {
             drive.cancel();
         // Half an image is on the drive now, and only a restore makes it
         // whole again.
-        if (onProgressPage && listed && (writing || failedWrite || status === Units.Writing_Not_Possible)) {
-            drives.lastRestoreable = drive;
-            drive.setRestoreStatus(Units.Contains_Live);
-        }
+        if (onProgressPage && (writing || failedWrite || status === Units.Writing_Not_Possible))
+            page.offerForRestore();
         if (releases.variant)
             releases.variant.resetStatus();
         downloadManager.cancel();

@@ -1,4 +1,5 @@
 #include "dbusmock.h"
+#include "logcapture.h"
 #include "portalfiledialog.h"
 #include "privatebus.h"
 
@@ -13,6 +14,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -24,16 +26,6 @@ const QString answeringCode = QStringLiteral("path = '%1' + args[2]['handle_toke
                                              "self.AddObject(path, 'org.freedesktop.portal.Request', {}, [])\n"
                                              "ret = path\n")
                                   .arg(requestPrefix);
-
-QStringList warnings;
-QtMessageHandler previousHandler = nullptr;
-
-void recordWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg)
-        warnings.append(message);
-    previousHandler(type, context, message);
-}
 
 } // namespace
 
@@ -66,6 +58,8 @@ private:
     PrivateBus m_bus { PrivateBus::Session };
     std::unique_ptr<DBusMock> m_portal;
     QTemporaryDir m_runtimeDir;
+    // What each test function logged.
+    std::optional<LogCapture> m_log;
 };
 
 void TestPortalFileDialog::initTestCase()
@@ -77,16 +71,16 @@ void TestPortalFileDialog::initTestCase()
     qunsetenv("SNAP");
     if (!m_bus.start())
         QSKIP(qPrintable(QStringLiteral("no private session bus: ") + m_bus.errorString()));
-    previousHandler = qInstallMessageHandler(recordWarnings);
 }
 
 void TestPortalFileDialog::init()
 {
-    warnings.clear();
+    m_log.emplace();
 }
 
 void TestPortalFileDialog::cleanup()
 {
+    m_log.reset();
     m_portal.reset();
     QFile::remove(m_runtimeDir.filePath(QStringLiteral("flatpak-info")));
     qunsetenv("SNAP");
@@ -290,7 +284,7 @@ void TestPortalFileDialog::answers()
         if (warning.isEmpty())
             sync();
         else
-            QTRY_VERIFY2(warnings.contains(warning), qPrintable(warnings.join(QLatin1Char('\n'))));
+            QTRY_VERIFY2(m_log->messages().contains(warning), qPrintable(m_log->messages().join(QLatin1Char('\n'))));
         sync();
         QCOMPARE(spy.size(), 0);
     } else {
@@ -338,8 +332,8 @@ void TestPortalFileDialog::rejectedCall()
     QSignalSpy spy(&dialog, &PortalFileDialog::fileSelected);
     QVERIFY(spy.isValid());
     dialog.open();
-    QTRY_VERIFY2(warnings.contains(QStringLiteral("Failed to open portal file dialog:  \"no chooser here\"")),
-                 qPrintable(warnings.join(QLatin1Char('\n'))));
+    QTRY_VERIFY2(m_log->messages().contains(QStringLiteral("Failed to open portal file dialog:  \"no chooser here\"")),
+                 qPrintable(m_log->messages().join(QLatin1Char('\n'))));
     QCOMPARE(spy.size(), 0);
 }
 
