@@ -1,5 +1,6 @@
 #include "implantedmd5.h"
 
+#include "isovolume.h"
 #include "md5.h"
 #include "prefetchreader.h"
 
@@ -15,18 +16,9 @@
 
 namespace {
 
-constexpr long long SectorSize = 2048;
-constexpr long long DescriptorsStart = 16 * SectorSize;
-// Real descriptor sets are a handful of sectors long. Without a bound, a raw
-// disk image with a long run of zeroes after sector 16 would be read far into
-// the device before giving up, with no progress reported meanwhile.
-constexpr long long DescriptorsEnd = 16LL << 20;
-constexpr std::size_t DescriptorsReadSize = 32768;
-constexpr std::uint8_t PrimaryDescriptor = 1;
-constexpr std::uint8_t SetTerminator = 255;
+constexpr long long SectorSize = IsoVolume::SectorSize;
 constexpr long long AppDataOffset = 883;
 constexpr std::size_t AppDataSize = 512;
-constexpr long long VolumeSizeOffset = 84;
 
 // The implanted fragment sums were computed over 32 KiB steps; checking at
 // any other granularity would disagree with them.
@@ -51,29 +43,6 @@ struct ImplantInfo
     bool hasFragmentSums = false;
     long long fragmentCount = DefaultFragmentCount;
 };
-
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); }
-};
-using AlignedBuffer = std::unique_ptr<std::uint8_t, FreeDeleter>;
-
-AlignedBuffer alignedBuffer(std::size_t size)
-{
-    void *memory = nullptr;
-    if (posix_memalign(&memory, PrefetchReader::Alignment, size) != 0)
-        return nullptr;
-    return AlignedBuffer(static_cast<std::uint8_t *>(memory));
-}
-
-ssize_t preadRetrying(int fd, void *buffer, std::size_t length, long long offset)
-{
-    ssize_t n;
-    do {
-        n = pread(fd, buffer, length, offset);
-    } while (n < 0 && errno == EINTR);
-    return n;
-}
 
 // The parsing rules below are those of checkisomd5, whose verdicts the
 // reader must share: the digest is the 32 characters after its key, and the
@@ -124,60 +93,27 @@ bool parseAppData(const std::uint8_t *appData, ImplantInfo &info)
     return true;
 }
 
-// Finds the primary volume descriptor and reads the implanted fields. read
-// is called as read(buffer, length, offset) and returns the count read or -1,
-// as pread does. Reads aligned 32 KiB blocks so that it works on O_DIRECT
-// descriptors too.
-template<typename Read> bool readImplantInfo(Read read, ImplantInfo &info)
+bool readImplantInfo(const IsoVolume &volume, bool found, ImplantInfo &info)
 {
-    AlignedBuffer buffer = alignedBuffer(DescriptorsReadSize);
-    if (!buffer)
+    if (!found)
         return false;
-    for (long long position = DescriptorsStart; position < DescriptorsEnd; position += DescriptorsReadSize) {
-        const ssize_t n = read(buffer.get(), DescriptorsReadSize, position);
-        if (n <= 0)
-            return false;
-        const long long sectors = n / SectorSize;
-        for (long long i = 0; i < sectors; ++i) {
-            const std::uint8_t *sector = buffer.get() + i * SectorSize;
-            if (sector[0] == SetTerminator)
-                return false;
-            if (sector[0] != PrimaryDescriptor)
-                continue;
-            const std::uint8_t *size = sector + VolumeSizeOffset;
-            const long long volumeSectors
-                = (static_cast<long long>(size[0]) << 24) | (size[1] << 16) | (size[2] << 8) | size[3];
-            info.isoSize = volumeSectors * SectorSize;
-            info.appDataStart = position + i * SectorSize + AppDataOffset;
-            return parseAppData(sector + AppDataOffset, info);
-        }
-        if (n < static_cast<ssize_t>(DescriptorsReadSize))
-            return false;
-    }
-    return false;
+    info.isoSize = volume.size();
+    info.appDataStart = volume.descriptorOffset + AppDataOffset;
+    return parseAppData(volume.descriptor.data() + AppDataOffset, info);
 }
 
 bool readImplantInfo(int fd, ImplantInfo &info)
 {
-    return readImplantInfo(
-        [fd](void *buffer, std::size_t length, long long offset) { return preadRetrying(fd, buffer, length, offset); },
-        info);
+    IsoVolume volume;
+    const bool found = IsoVolume::find(fd, volume);
+    return readImplantInfo(volume, found, info);
 }
 
 bool readImplantInfo(const void *head, long long size, ImplantInfo &info)
 {
-    if (!head || size <= 0)
-        return false;
-    const auto *bytes = static_cast<const std::uint8_t *>(head);
-    return readImplantInfo(
-        [bytes, size](void *buffer, std::size_t length, long long offset) -> ssize_t {
-            if (offset >= size)
-                return 0;
-            const std::size_t count = std::min<long long>(static_cast<long long>(length), size - offset);
-            std::memcpy(buffer, bytes + offset, count);
-            return static_cast<ssize_t>(count);
-        },
-        info);
+    IsoVolume volume;
+    const bool found = IsoVolume::find(head, size, volume);
+    return readImplantInfo(volume, found, info);
 }
 
 char firstHexDigit(std::uint8_t byte)
