@@ -303,6 +303,17 @@
     </message>
 </context>
 <context>
+    <name>Job</name>
+    <message>
+        <source>The drive is in use by another program. Close that program and try again.</source>
+        <translation>Накопитель используется другой программой. Закройте эту программу и повторите попытку.</translation>
+    </message>
+    <message>
+        <source>The drive could not be unmounted: %1</source>
+        <translation>Не удалось отмонтировать накопитель: %1</translation>
+    </message>
+</context>
+<context>
     <name>LinuxDrive</name>
     <message>
         <source>The drive was removed while it was written to.</source>

@@ -72,6 +72,9 @@ void RestoreJob::work()
         fail(tr("Failed to sync data to disk"), 1);
         return;
     }
+    // The device is open exclusively: UDisks2's partitioning and formatting
+    // tools could not open it while it stays so.
+    m_fd = QDBusUnixFileDescriptor();
 
     // UDisks2 may answer Format on a slow stick only after the bus timeout;
     // the work goes on there, so NoReply counts as done.
