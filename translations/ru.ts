@@ -696,16 +696,24 @@
         <translation>Неизвестная ошибка распаковки.</translation>
     </message>
     <message>
-        <source>Your drive is probably damaged.</source>
-        <translation>Вероятно, накопитель повреждён.</translation>
-    </message>
-    <message>
         <source>Unexpected error occurred during media check.</source>
         <translation>При проверке носителя произошла непредвиденная ошибка.</translation>
     </message>
     <message>
         <source>Verification failed: the data read back from the drive differs from the image.</source>
         <translation>Проверка не пройдена: данные, прочитанные с накопителя, отличаются от образа.</translation>
+    </message>
+    <message>
+        <source>The image is empty: there is nothing to write.</source>
+        <translation>Образ пуст: записывать нечего.</translation>
+    </message>
+    <message>
+        <source>The image file is incomplete: it is shorter than the ISO volume it describes.</source>
+        <translation>Файл образа неполный: он короче тома ISO, который в нём описан.</translation>
+    </message>
+    <message>
+        <source>The image does not match the checksum implanted in it: the image file is damaged.</source>
+        <translation>Образ не совпадает со встроенной в него контрольной суммой: файл образа повреждён.</translation>
     </message>
 </context>
 <context>
