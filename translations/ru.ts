@@ -579,16 +579,16 @@
         <translation>Не удалось определить размер файла</translation>
     </message>
     <message>
-        <source>File size is smaller than 128 blocks</source>
-        <translation>Размер файла меньше 128 блоков</translation>
-    </message>
-    <message>
-        <source>Failed to move file pointer to the end region</source>
-        <translation>Не удалось перейти к конечной области устройства</translation>
-    </message>
-    <message>
         <source>Failed to sync data to disk</source>
         <translation>Не удалось сбросить данные на диск</translation>
+    </message>
+    <message>
+        <source>The new partition table did not appear on the drive.</source>
+        <translation>Новая таблица разделов так и не появилась на накопителе.</translation>
+    </message>
+    <message>
+        <source>The new partition did not appear on the drive.</source>
+        <translation>Новый раздел так и не появился на накопителе.</translation>
     </message>
 </context>
 <context>
