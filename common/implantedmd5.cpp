@@ -99,7 +99,15 @@ bool readImplantInfo(const IsoVolume &volume, bool found, ImplantInfo &info)
         return false;
     info.isoSize = volume.size();
     info.appDataStart = volume.descriptorOffset + AppDataOffset;
-    return parseAppData(volume.descriptor.data() + AppDataOffset, info);
+    if (!parseAppData(volume.descriptor.data() + AppDataOffset, info))
+        return false;
+    // implantisomd5 skips 15 sectors. A count outside the volume would have
+    // the check read past its end (negative) or compare nothing at all (the
+    // whole volume or more, which also overflows the byte count): either way
+    // the field names no range that can be checked, so there is no usable
+    // checksum information, rather than a match or a mismatch that no byte
+    // of the image decided.
+    return info.skipSectors >= 0 && info.skipSectors < info.isoSize / SectorSize;
 }
 
 bool readImplantInfo(int fd, ImplantInfo &info)
@@ -147,11 +155,16 @@ std::string hexDigest(const Md5::Digest &digest)
     return hex;
 }
 
+// The bytes from offset 0 that the checksum covers; never empty, since
+// readImplantInfo bounds the skipped sectors to the volume.
+long long checkedLength(const ImplantInfo &info)
+{
+    return info.isoSize - info.skipSectors * SectorSize;
+}
+
 int check(int fd, const ImplantInfo &info, checkCallback callback, void *data)
 {
-    long long total = info.isoSize - info.skipSectors * SectorSize;
-    if (total < 0)
-        total = 0;
+    const long long total = checkedLength(info);
 
     const bool checkFragments = info.hasFragmentSums && info.fragmentCount > 0
         && info.fragmentCount <= static_cast<long long>(FragmentSumsLength) && total / (info.fragmentCount + 1) > 0;
@@ -242,6 +255,12 @@ int mediaCheckHead(const void *head, long long size)
 {
     ImplantInfo info;
     return readImplantInfo(head, size, info) ? ResultMatch : ResultNoInfo;
+}
+
+long long mediaCheckHeadLength(const void *head, long long size)
+{
+    ImplantInfo info;
+    return readImplantInfo(head, size, info) ? checkedLength(info) : -1;
 }
 
 int mediaCheckFDWithHead(int fd, const void *head, long long size, checkCallback callback, void *data)

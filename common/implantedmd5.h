@@ -5,6 +5,8 @@
 //
 // Results: 1 the checksum matches, 0 mismatch, -1 no checksum information,
 // -2 the file or descriptor cannot be used, 2 the callback asked to stop.
+// Checksum information that names no range inside the volume (skipped
+// sectors below zero, or as many as the volume has or more) counts as none.
 //
 // The callback gets (0, total) first, (bytes checked, total) after every
 // 32 KiB, and (image size, total) at the end; a non-zero return stops the
@@ -27,6 +29,9 @@ int mediaCheckFD(int fd, checkCallback callback, void *data);
 // Whether head, the first size bytes of an image, holds the checksum
 // information: 1 when it does, -1 when not.
 int mediaCheckHead(const void *head, long long size);
+// How many bytes from offset 0 the check of such an image reads: the volume
+// without its skipped sectors. -1 when head holds no checksum information.
+long long mediaCheckHeadLength(const void *head, long long size);
 
 // mediaCheckFD with the checksum information taken from head (the first size
 // bytes of the image that was written to fd) instead of from fd, so that a

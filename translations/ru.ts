@@ -303,6 +303,17 @@
     </message>
 </context>
 <context>
+    <name>Job</name>
+    <message>
+        <source>The drive is in use by another program. Close that program and try again.</source>
+        <translation>Накопитель используется другой программой. Закройте эту программу и повторите попытку.</translation>
+    </message>
+    <message>
+        <source>The drive could not be unmounted: %1</source>
+        <translation>Не удалось отмонтировать накопитель: %1</translation>
+    </message>
+</context>
+<context>
     <name>LinuxDrive</name>
     <message>
         <source>The drive was removed while it was written to.</source>
@@ -568,16 +579,16 @@
         <translation>Не удалось определить размер файла</translation>
     </message>
     <message>
-        <source>File size is smaller than 128 blocks</source>
-        <translation>Размер файла меньше 128 блоков</translation>
-    </message>
-    <message>
-        <source>Failed to move file pointer to the end region</source>
-        <translation>Не удалось перейти к конечной области устройства</translation>
-    </message>
-    <message>
         <source>Failed to sync data to disk</source>
         <translation>Не удалось сбросить данные на диск</translation>
+    </message>
+    <message>
+        <source>The new partition table did not appear on the drive.</source>
+        <translation>Новая таблица разделов так и не появилась на накопителе.</translation>
+    </message>
+    <message>
+        <source>The new partition did not appear on the drive.</source>
+        <translation>Новый раздел так и не появился на накопителе.</translation>
     </message>
 </context>
 <context>
@@ -685,16 +696,24 @@
         <translation>Неизвестная ошибка распаковки.</translation>
     </message>
     <message>
-        <source>Your drive is probably damaged.</source>
-        <translation>Вероятно, накопитель повреждён.</translation>
-    </message>
-    <message>
         <source>Unexpected error occurred during media check.</source>
         <translation>При проверке носителя произошла непредвиденная ошибка.</translation>
     </message>
     <message>
         <source>Verification failed: the data read back from the drive differs from the image.</source>
         <translation>Проверка не пройдена: данные, прочитанные с накопителя, отличаются от образа.</translation>
+    </message>
+    <message>
+        <source>The image is empty: there is nothing to write.</source>
+        <translation>Образ пуст: записывать нечего.</translation>
+    </message>
+    <message>
+        <source>The image file is incomplete: it is shorter than the ISO volume it describes.</source>
+        <translation>Файл образа неполный: он короче тома ISO, который в нём описан.</translation>
+    </message>
+    <message>
+        <source>The image does not match the checksum implanted in it: the image file is damaged.</source>
+        <translation>Образ не совпадает со встроенной в него контрольной суммой: файл образа повреждён.</translation>
     </message>
 </context>
 <context>

@@ -24,19 +24,12 @@ DeviceWriter::~DeviceWriter()
     stopThreads();
 }
 
-void DeviceWriter::setHashing(bool hashing)
-{
-    if (!m_started)
-        m_hashing = hashing;
-}
-
 void DeviceWriter::start()
 {
     m_started = true;
     try {
         m_writer = std::thread(&DeviceWriter::writeLoop, this);
-        if (m_hashing)
-            m_hasher = std::thread(&DeviceWriter::hashLoop, this);
+        m_hasher = std::thread(&DeviceWriter::hashLoop, this);
         m_threaded = true;
     } catch (const std::system_error &) {
         // Without threads every buffer is hashed and written as it comes:
@@ -61,7 +54,7 @@ void DeviceWriter::stopThreads()
 
 long long DeviceWriter::doneCount() const
 {
-    return m_hashing ? std::min(m_written, m_hashed) : m_written;
+    return std::min(m_written, m_hashed);
 }
 
 char *DeviceWriter::acquire()
@@ -83,8 +76,7 @@ void DeviceWriter::submit(std::size_t length, long long progress)
         start();
 
     if (!m_threaded) {
-        if (m_hashing)
-            m_md5.update(slot.data, length);
+        m_md5.update(slot.data, length);
         const bool written = writeSlot(slot);
         ++m_submitted;
         if (!written) {

@@ -35,9 +35,6 @@ public:
 
     [[nodiscard]] std::size_t bufferSize() const { return m_bufferSize; }
 
-    // Whether the bytes are hashed; to be decided before the first submit().
-    void setHashing(bool hashing);
-
     // The next buffer to fill, once one is free; null after a failed write.
     char *acquire();
     // Queues the buffer from acquire() holding length bytes. progress, when
@@ -73,7 +70,6 @@ private:
     const std::size_t m_blockSize;
     std::size_t m_bufferSize = 0;
     Slot m_slots[BufferCount];
-    bool m_hashing = true;
     Md5 m_md5;
     long long m_bytes = 0;
     // The caller's side: progress values of the buffers not yet reported.

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -11,6 +12,8 @@
 #include <QDBusVariant>
 #include <QVariantHash>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -21,6 +24,20 @@ const QString udisksService = QStringLiteral("org.freedesktop.UDisks2");
 const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
 const QString filesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
 const QString partitionInterface = QStringLiteral("org.freedesktop.UDisks2.Partition");
+
+// UDisks2 2.9 answers an open that the kernel refuses with EBUSY as a
+// generic failure whose text ends in the daemon's strerror; later versions
+// may name it.
+bool isBusy(const QDBusError &error)
+{
+    if (error.name() == QLatin1String("org.freedesktop.UDisks2.Error.DeviceBusy"))
+        return true;
+    if (error.name() != QLatin1String("org.freedesktop.UDisks2.Error.Failed"))
+        return false;
+    const QString message = error.message();
+    return message.endsWith(QLatin1String(": Device or resource busy"))
+        || message.endsWith(QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EBUSY)));
+}
 
 QString objectPathProperty(const InterfacesAndProperties &interfaces, const QString &interface, const QString &property)
 {
@@ -65,11 +82,11 @@ Job::Job(const QString &image, const QString &device)
 }
 
 QDBusMessage Job::callUdisks(const QString &path, const QString &interface, const QString &method,
-                             const QVariantList &arguments)
+                             const QVariantList &arguments, int timeoutMs)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(udisksService, path, interface, method);
     message.setArguments(arguments);
-    return QDBusConnection::systemBus().call(message, QDBus::Block);
+    return QDBusConnection::systemBus().call(message, QDBus::Block, timeoutMs);
 }
 
 void Job::fail(const QString &message, int status)
@@ -89,13 +106,18 @@ QDBusUnixFileDescriptor Job::getDescriptor()
     if (!unmountFilesystems(drivePath))
         return QDBusUnixFileDescriptor(-1);
 
-    const QVariantHash options { { QStringLiteral("flags"), int(O_DIRECT | O_SYNC | O_CLOEXEC) } };
+    // O_EXCL: no filesystem, no other writer and no second helper can have
+    // the device while this one writes it, and none can take it meanwhile.
+    const QVariantHash options { { QStringLiteral("flags"), int(O_DIRECT | O_SYNC | O_CLOEXEC | O_EXCL) } };
     const QDBusReply<QDBusUnixFileDescriptor> reply = callUdisks(
         m_device, blockInterface, QStringLiteral("OpenDevice"), { QStringLiteral("rw"), QVariant::fromValue(options) });
     if (reply.isValid() && reply.value().isValid())
         return reply.value();
 
-    fail(reply.error().message(), 2);
+    if (isBusy(reply.error()))
+        fail(tr("The drive is in use by another program. Close that program and try again."), 2);
+    else
+        fail(reply.error().message(), 2);
     return QDBusUnixFileDescriptor(-1);
 }
 
@@ -125,9 +147,15 @@ bool Job::unmountFilesystems(const QString &drivePath)
                || objectPathProperty(interfaces, partitionInterface, QStringLiteral("Table")) == m_device);
         if (!onTarget)
             continue;
-        // Not mounted, busy or refused: opening is attempted anyway.
-        callUdisks(it.key().path(), filesystemInterface, QStringLiteral("Unmount"),
-                   { QVariant::fromValue(QVariantHash { { QStringLiteral("force"), true } }) });
+        // Never forced: UDisks2 then detaches a busy filesystem lazily, and it
+        // lives on and writes its metadata over the image after it is written.
+        const QDBusMessage unmounted = callUdisks(it.key().path(), filesystemInterface, QStringLiteral("Unmount"),
+                                                  { QVariant::fromValue(QVariantHash()) });
+        if (unmounted.type() == QDBusMessage::ErrorMessage
+            && unmounted.errorName() != QLatin1String("org.freedesktop.UDisks2.Error.NotMounted")) {
+            fail(tr("The drive could not be unmounted: %1").arg(unmounted.errorMessage()), 2);
+            return false;
+        }
     }
     return true;
 }

@@ -36,9 +36,10 @@ public slots:
     virtual void work() = 0;
 
 protected:
-    // A synchronous call of a UDisks2 method on the system bus; the reply or the error.
+    // A synchronous call of a UDisks2 method on the system bus; the reply or
+    // the error. timeoutMs -1 is the bus's default (25 s).
     static QDBusMessage callUdisks(const QString &path, const QString &interface, const QString &method,
-                                   const QVariantList &arguments = {});
+                                   const QVariantList &arguments = {}, int timeoutMs = -1);
 
     // Writes the message to standard error at once and sets the exit status.
     void fail(const QString &message, int status);
@@ -50,6 +51,7 @@ protected:
     QDBusUnixFileDescriptor m_fd;
 
 private:
-    // False when the object list could not be read (reported, status 2).
+    // False when the object list could not be read or a filesystem stayed
+    // mounted (reported, status 2).
     bool unmountFilesystems(const QString &drivePath);
 };

@@ -1,5 +1,7 @@
 #include "restorejob.h"
 
+#include "interfacewaiter.h"
+
 #include <QCoreApplication>
 #include <QDBusError>
 #include <QDBusMessage>
@@ -8,19 +10,35 @@
 #include <QTimer>
 #include <QVariantHash>
 
+#include <algorithm>
 #include <cstring>
 #include <unistd.h>
 
 namespace {
 const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
-constexpr int wipeBlocks = 128;
+const QString tableInterface = QStringLiteral("org.freedesktop.UDisks2.PartitionTable");
 
-bool wipe(int fd, const char *buffer, std::size_t size)
+// What is wiped at each end of the drive: enough to take every partition
+// table, boot sector and filesystem signature of a live image with it.
+// Never more than half the drive, so that the two ends do not overrun it.
+constexpr off_t WipeBytes = off_t(512) << 20;
+// UDisks2 answers Format and CreatePartition once the work is done; on a
+// large, slow card that takes minutes, and a polkit dialog waits for the
+// person too. No answer within this is a failure, not a success.
+constexpr int PartitioningTimeoutMs = 10 * 60 * 1000;
+// How long UDisks2 may take to show what it made (see InterfaceWaiter).
+constexpr int AppearanceTimeoutMs = 20000;
+
+// Writes zeros over [offset, offset + length), one buffer per call; length
+// is a multiple of the device's logical block size.
+bool wipe(int fd, const char *zeros, std::size_t bufferSize, off_t offset, off_t length)
 {
-    for (int i = 0; i < wipeBlocks; ++i) {
-        const ssize_t written = ::write(fd, buffer, size);
+    for (off_t done = 0; done < length;) {
+        const auto size = std::size_t(std::min<off_t>(off_t(bufferSize), length - done));
+        const ssize_t written = ::pwrite(fd, zeros, size, offset + done);
         if (written < 0 || std::size_t(written) != size)
             return false;
+        done += off_t(size);
     }
     return true;
 }
@@ -43,28 +61,17 @@ void RestoreJob::work()
         return;
     }
 
-    auto [owner, buffer, blockSize] = pageAlignedBuffer(1024);
-    std::memset(buffer, 0, blockSize);
-
-    if (!wipe(fd, buffer, blockSize)) {
-        fail(tr("Destination drive is not writable"), 1);
-        return;
-    }
     const off_t size = lseek(fd, 0, SEEK_END);
-    if (size < 0) {
+    if (size <= 0) {
         fail(tr("Failed to get file size"), 1);
         return;
     }
-    const off_t start = size - off_t(wipeBlocks) * off_t(blockSize);
-    if (start < 0) {
-        fail(tr("File size is smaller than 128 blocks"), 1);
-        return;
-    }
-    if (lseek(fd, start, SEEK_SET) < 0) {
-        fail(tr("Failed to move file pointer to the end region"), 1);
-        return;
-    }
-    if (!wipe(fd, buffer, blockSize)) {
+    const auto blockSize = off_t(logicalBlockSize(fd));
+    const off_t region = std::min(WipeBytes, size / 2 / blockSize * blockSize);
+
+    auto [owner, buffer, bufferSize] = pageAlignedBuffer(1024);
+    std::memset(buffer, 0, bufferSize);
+    if (!wipe(fd, buffer, bufferSize, 0, region) || !wipe(fd, buffer, bufferSize, size - region, region)) {
         fail(tr("Destination drive is not writable"), 1);
         return;
     }
@@ -72,30 +79,43 @@ void RestoreJob::work()
         fail(tr("Failed to sync data to disk"), 1);
         return;
     }
+    // The device is open exclusively: UDisks2's partitioning and formatting
+    // tools could not open it while it stays so.
+    m_fd = QDBusUnixFileDescriptor();
 
-    // UDisks2 may answer Format on a slow stick only after the bus timeout;
-    // the work goes on there, so NoReply counts as done.
-    const QDBusMessage table = callUdisks(m_device, blockInterface, QStringLiteral("Format"),
-                                          { QStringLiteral("gpt"), QVariant::fromValue(QVariantHash()) });
-    if (table.type() == QDBusMessage::ErrorMessage && QDBusError(table).type() != QDBusError::NoReply) {
+    const QDBusMessage table
+        = callUdisks(m_device, blockInterface, QStringLiteral("Format"),
+                     { QStringLiteral("gpt"), QVariant::fromValue(QVariantHash()) }, PartitioningTimeoutMs);
+    if (table.type() != QDBusMessage::ReplyMessage) {
         fail(table.errorMessage() + QLatin1Char('\n'), 1);
         return;
     }
+    if (!InterfaceWaiter(m_device, tableInterface).wait(AppearanceTimeoutMs)) {
+        fail(tr("The new partition table did not appear on the drive.") + QLatin1Char('\n'), 1);
+        return;
+    }
 
-    const QDBusReply<QDBusObjectPath> partition = callUdisks(
-        m_device, QStringLiteral("org.freedesktop.UDisks2.PartitionTable"), QStringLiteral("CreatePartition"),
-        { QVariant::fromValue(quint64(1)), QVariant::fromValue(quint64(0)), QString(), QString(),
-          QVariant::fromValue(QVariantHash()) });
+    const QDBusReply<QDBusObjectPath> partition
+        = callUdisks(m_device, tableInterface, QStringLiteral("CreatePartition"),
+                     { QVariant::fromValue(quint64(1)), QVariant::fromValue(quint64(0)), QString(), QString(),
+                       QVariant::fromValue(QVariantHash()) },
+                     PartitioningTimeoutMs);
     if (!partition.isValid()) {
         fail(partition.error().message(), 2);
         return;
     }
+    const QString partitionPath = partition.value().path();
+    if (!InterfaceWaiter(partitionPath, blockInterface).wait(AppearanceTimeoutMs)) {
+        fail(tr("The new partition did not appear on the drive."), 2);
+        return;
+    }
 
     const QDBusMessage filesystem
-        = callUdisks(partition.value().path(), blockInterface, QStringLiteral("Format"),
+        = callUdisks(partitionPath, blockInterface, QStringLiteral("Format"),
                      { QStringLiteral("exfat"),
-                       QVariant::fromValue(QVariantHash { { QStringLiteral("update-partition-type"), true } }) });
-    if (filesystem.type() == QDBusMessage::ErrorMessage && QDBusError(filesystem).type() != QDBusError::NoReply) {
+                       QVariant::fromValue(QVariantHash { { QStringLiteral("update-partition-type"), true } }) },
+                     PartitioningTimeoutMs);
+    if (filesystem.type() != QDBusMessage::ReplyMessage) {
         fail(filesystem.errorMessage() + QLatin1Char('\n'), 3);
         return;
     }

@@ -2,7 +2,9 @@
 
 #include "devicewriter.h"
 #include "implantedmd5.h"
+#include "isovolume.h"
 #include "prefetchreader.h"
+#include "xzindex.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -12,13 +14,15 @@
 #include <lzma.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 // What the xz decoder may use, all its threads together.
 constexpr uint64_t MemoryLimit = 268435456;
-// The start of an image that is searched for an implanted checksum: the
-// volume descriptors of an ISO lie in its first few sectors after 32 KiB.
+// The start of an image that is searched for an ISO volume and an implanted
+// checksum: the volume descriptors lie in its first few sectors after 32 KiB.
 constexpr std::size_t HeadSize = 1 << 20;
 // Read-back in large aligned reads, one ahead of the hashing.
 constexpr std::size_t ReadBackChunk = 4 << 20;
@@ -51,12 +55,18 @@ WriteJob::~WriteJob() = default;
 
 void WriteJob::work()
 {
+    // A finished image is judged before the drive is unmounted or opened; a
+    // download still running, once it is there.
+    const bool delayed = m_image.endsWith(QLatin1String(".part"));
+    if (!delayed && !checkImage())
+        return;
+
     m_fd = getDescriptor();
     if (m_fd.fileDescriptor() < 0)
         return;
     m_blockSize = logicalBlockSize(m_fd.fileDescriptor());
 
-    if (m_image.endsWith(QLatin1String(".part"))) {
+    if (delayed) {
         // The download may have finished between our start and this watch:
         // a file that is already gone would never be reported as changed.
         if (!m_watcher.addPath(m_image) || !QFileInfo::exists(m_image))
@@ -83,6 +93,8 @@ void WriteJob::onFileChanged(const QString &path)
         QCoreApplication::exit(4);
         return;
     }
+    if (!checkImage())
+        return;
 
     m_out << "WRITE\n";
     m_out.flush();
@@ -91,8 +103,58 @@ void WriteJob::onFileChanged(const QString &path)
 
     if (write(m_fd.fileDescriptor()))
         check(m_fd.fileDescriptor());
-    else
+    else if (!m_refused)
         QCoreApplication::exit(4);
+}
+
+bool WriteJob::checkImage()
+{
+    QFile file(m_image);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        fail(tr("Source image is not readable") + m_image, 2);
+        return false;
+    }
+    if (m_image.endsWith(QLatin1String(".xz"))) {
+        // -1 when the index cannot be read: the decoder then finds out what
+        // the file holds, and finishCopy() judges what it wrote.
+        m_imageSize = xzDecodedSize(file.handle());
+        return acceptSizes();
+    }
+    // Only an ordinary file tells its length; a device or a file under /proc
+    // reads as empty, and is judged once it has been read.
+    struct stat status;
+    if (fstat(file.handle(), &status) != 0 || !S_ISREG(status.st_mode))
+        return true;
+    m_imageSize = status.st_size;
+    // Files under /proc tell a length of 0 whatever they hold.
+    char byte;
+    if (m_imageSize == 0 && file.read(&byte, 1) != 0)
+        m_imageSize = -1;
+    IsoVolume volume;
+    if (IsoVolume::find(file.handle(), volume))
+        m_volumeSize = volume.size();
+    return acceptSizes();
+}
+
+bool WriteJob::acceptSizes()
+{
+    if (m_imageSize == 0) {
+        refuse(tr("The image is empty: there is nothing to write."));
+        return false;
+    }
+    // An interrupted download of an ISO: written, it would fail its check
+    // and be blamed on the drive.
+    if (m_imageSize > 0 && m_volumeSize > m_imageSize) {
+        refuse(tr("The image file is incomplete: it is shorter than the ISO volume it describes."));
+        return false;
+    }
+    return true;
+}
+
+void WriteJob::refuse(const QString &message)
+{
+    m_refused = true;
+    fail(message, 2);
 }
 
 bool WriteJob::write(int fd)
@@ -102,16 +164,20 @@ bool WriteJob::write(int fd)
     return writePlain(fd);
 }
 
-void WriteJob::inspectHead(DeviceWriter &writer, const char *data, std::size_t length)
+bool WriteJob::inspectHead(const char *data, std::size_t length)
 {
     if (m_headSeen)
-        return;
+        return true;
     m_headSeen = true;
     const auto size = static_cast<long long>(std::min<std::size_t>(length, HeadSize));
-    if (mediaCheckHead(data, size) == 1) {
+    IsoVolume volume;
+    if (IsoVolume::find(data, size, volume))
+        m_volumeSize = volume.size();
+    if (!acceptSizes())
+        return false;
+    if (mediaCheckHead(data, size) == 1)
         m_head = QByteArray(data, qsizetype(size));
-        writer.setHashing(false);
-    }
+    return true;
 }
 
 void WriteJob::printWritten(DeviceWriter &writer)
@@ -126,13 +192,19 @@ bool WriteJob::finishCopy(DeviceWriter &writer)
 {
     const bool written = writer.finish();
     printWritten(writer);
-    if (!written) {
+    // The device is synchronous, so this costs little; it still reports a
+    // cache that failed to reach the medium, which no write did. A
+    // descriptor that cannot be flushed at all (a pipe) has nothing pending.
+    if (!written || (fsync(m_fd.fileDescriptor()) != 0 && errno != EINVAL && errno != EROFS)) {
         fail(tr("Destination drive is not writable"), 3);
         return false;
     }
     m_sent = writer.bytes();
     m_sentDigest = writer.digest();
-    return true;
+    // What could not be told before: an image whose length was unknown
+    // that held nothing, or less than its ISO volume.
+    m_imageSize = m_sent;
+    return acceptSizes();
 }
 
 bool WriteJob::writePlain(int fd)
@@ -161,16 +233,12 @@ bool WriteJob::writePlain(int fd)
         }
         if (count == 0)
             break;
-        inspectHead(writer, buffer, std::size_t(count));
+        if (!inspectHead(buffer, std::size_t(count)))
+            return false;
         total += count;
         writer.submit(std::size_t(count), total);
     }
-    if (!finishCopy(writer))
-        return false;
-
-    file.close();
-    sync();
-    return true;
+    return finishCopy(writer);
 }
 
 bool WriteJob::writeCompressed(int fd)
@@ -229,7 +297,8 @@ bool WriteJob::writeCompressed(int fd)
         if (result == LZMA_STREAM_END) {
             const std::size_t filled = outSize - stream.avail_out;
             if (filled > 0) {
-                inspectHead(writer, outBuffer, filled);
+                if (!inspectHead(outBuffer, filled))
+                    return false;
                 writer.submit(filled);
             }
             return finishCopy(writer);
@@ -254,7 +323,8 @@ bool WriteJob::writeCompressed(int fd)
             return false;
         }
         if (stream.avail_out == 0) {
-            inspectHead(writer, outBuffer, outSize);
+            if (!inspectHead(outBuffer, outSize))
+                return false;
             writer.submit(outSize);
             outBuffer = writer.acquire();
             if (!outBuffer) {
@@ -272,30 +342,43 @@ void WriteJob::check(int fd)
     m_out << "CHECK\n";
     m_out.flush();
 
+    // Everything written is read back and compared with what was sent,
+    // whatever else vouches for the image: an implanted checksum covers
+    // only the ISO volume, not what hybrid images append after it (often
+    // their EFI system partition) nor its last sectors.
+    const long long implanted = m_head.isEmpty() ? 0 : mediaCheckHeadLength(m_head.constData(), m_head.size());
+    m_verifyWork = m_sent + std::max(0LL, implanted);
+    if (!checkReadBack(fd))
+        return;
     if (m_head.isEmpty()) {
-        checkReadBack(fd);
+        succeed();
         return;
     }
 
+    m_verifyBase = m_sent;
     const int result
         = mediaCheckFDWithHead(fd, m_head.constData(), m_head.size(), &WriteJob::staticOnMediaCheckAdvanced, this);
     if (result == 1 || result == -1) {
         succeed();
     } else if (result == 0) {
-        fail(tr("Your drive is probably damaged.") + QLatin1Char('\n'), 1);
+        // The drive gave back exactly what was sent: it is the image that
+        // differs from the checksum its maker implanted.
+        fail(tr("The image does not match the checksum implanted in it: the image file is damaged.")
+                 + QLatin1Char('\n'),
+             1);
     } else {
         fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
     }
 }
 
-void WriteJob::checkReadBack(int fd)
+bool WriteJob::checkReadBack(int fd)
 {
     // The device was opened with O_DIRECT, so these reads come from the drive,
     // not from the page cache that the writes went through.
     PrefetchReader reader(fd, m_sent, ReadBackChunk, ReadBackChunk);
     if (!reader.isValid()) {
         fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
-        return;
+        return false;
     }
     Md5 md5;
     long long verified = 0;
@@ -303,10 +386,7 @@ void WriteJob::checkReadBack(int fd)
     while (reader.next(chunk)) {
         md5.update(chunk.data, chunk.size);
         verified += static_cast<long long>(chunk.size);
-        if (chunk.size > 0) {
-            m_out << verified << '\n';
-            m_out.flush();
-        }
+        printVerified(verified);
     }
     // A drive that gives back less than was written to it (a read error, or a
     // device that keeps nothing) fails the comparison like one that gives back
@@ -314,9 +394,22 @@ void WriteJob::checkReadBack(int fd)
     if (verified != m_sent || md5.result() != m_sentDigest) {
         fail(tr("Verification failed: the data read back from the drive differs from the image.") + QLatin1Char('\n'),
              1);
-        return;
+        return false;
     }
-    succeed();
+    return true;
+}
+
+void WriteJob::printVerified(long long work)
+{
+    if (m_verifyWork <= 0)
+        return;
+    const auto shown
+        = static_cast<long long>(static_cast<__int128>(std::min(work, m_verifyWork)) * m_sent / m_verifyWork);
+    if (shown <= m_verifyPrinted)
+        return;
+    m_verifyPrinted = shown;
+    m_out << shown << '\n';
+    m_out.flush();
 }
 
 void WriteJob::succeed()
@@ -335,8 +428,7 @@ int WriteJob::staticOnMediaCheckAdvanced(void *data, long long offset, long long
 
 int WriteJob::onMediaCheckAdvanced(long long offset, long long total)
 {
-    Q_UNUSED(total)
-    m_out << offset << '\n';
-    m_out.flush();
+    // The last call reports the volume size, past the checked range.
+    printVerified(m_verifyBase + std::min(offset, total));
     return 0;
 }

@@ -23,26 +23,46 @@ public slots:
     void onFileChanged(const QString &path);
 
 private:
+    // Refuses, before the drive is touched, an image that cannot be right:
+    // one that is empty, or an ISO shorter than its volume. False when
+    // refused (reported, status 2).
+    bool checkImage();
+    // The same judgement on the sizes known so far.
+    bool acceptSizes();
+    void refuse(const QString &message);
+
     bool write(int fd);
     bool writePlain(int fd);
     bool writeCompressed(int fd);
     void check(int fd);
-    // Reads back what was written and compares it with what was sent.
-    void checkReadBack(int fd);
+    // Reads back what was written and compares it with what was sent; false
+    // when it differs or cannot be read (reported, status 1).
+    bool checkReadBack(int fd);
     // "DONE", "OK" and status 0.
     void succeed();
+    // A verification progress line: `work` counts the bytes read by both
+    // checks so far, shown on the scale of the image so that the numbers
+    // run from 0 to its size once.
+    void printVerified(long long work);
 
-    // Looks at the first buffer of the image: an implanted checksum there
-    // is what verifies the drive; without one, the bytes are hashed as they
-    // go out and read back afterwards.
-    void inspectHead(DeviceWriter &writer, const char *data, std::size_t length);
-    // Waits for the writes and keeps what the check needs; false when a
-    // write failed (reported, status 3).
+    // Looks at the first buffer of the image before it is written: an ISO
+    // volume there must fit the image, and an implanted checksum is kept for
+    // the check. False when the image is refused (reported, status 2).
+    bool inspectHead(const char *data, std::size_t length);
+    // Waits for the writes, flushes the device and keeps what the check
+    // needs; false when a write failed (reported, status 3) or the image
+    // turned out empty or incomplete (status 2).
     bool finishCopy(DeviceWriter &writer);
     void printWritten(DeviceWriter &writer);
 
     QFileSystemWatcher m_watcher;
     std::size_t m_blockSize = 512;
+
+    // What the image says of its size before it is written: its length
+    // (decoded, for xz) and the volume of an ISO; -1 while unknown.
+    long long m_imageSize = -1;
+    long long m_volumeSize = -1;
+    bool m_refused = false;
 
     // The start of the image as sent, holding its volume descriptors, when
     // it carries an implanted checksum; empty otherwise.
@@ -51,4 +71,8 @@ private:
     // The bytes sent to the device (padding excluded) and their MD5.
     long long m_sent = 0;
     Md5::Digest m_sentDigest {};
+    // The bytes both checks read together, and the last progress printed.
+    long long m_verifyWork = 0;
+    long long m_verifyBase = 0;
+    long long m_verifyPrinted = 0;
 };

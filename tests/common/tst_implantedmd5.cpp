@@ -245,6 +245,9 @@ void TestImplantedMd5::agreesWithCheckisomd5_data()
     QTest::newRow("descriptor byte after application area")
         << m_base << int(Flip) << IsoImage::AppDataOffset + 520 << QByteArray() << 0 << 0;
     QTest::newRow("descriptor type") << m_base << int(Flip) << IsoImage::DescriptorOffset << QByteArray() << -1 << -1;
+    // Type 1 alone does not make a descriptor: a raw disk image may hold it there.
+    QTest::newRow("descriptor identifier")
+        << m_base << int(Flip) << IsoImage::DescriptorOffset + 1 << QByteArray() << -1 << 0;
 
     QTest::newRow("truncated in the middle") << m_base << int(Truncate) << m_total / 2 << QByteArray() << 0 << 0;
     QTest::newRow("truncated off a block boundary")
@@ -289,8 +292,21 @@ void TestImplantedMd5::agreesWithCheckisomd5_data()
         << m_base << int(AppData) << 0LL << QByteArray(digest + sums + "SKIPSECTORS = 15") << -1 << -1;
     QTest::newRow("skipped sectors not a number")
         << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 15x;" + sums) << -1 << -1;
+    // Skipped sectors outside the volume name no range to check: it would
+    // end past the volume, be empty (a match that compared nothing), or
+    // overflow its byte count. That is no checksum information, where
+    // checkisomd5 reports a mismatch that no byte of the image decided.
+    const QByteArray volumeSectors = QByteArray::number(m_isoSize / IsoImage::SectorSize);
     QTest::newRow("negative skipped sectors")
-        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = -1;" + sums) << 0 << 0;
+        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = -1;" + sums) << -1 << 0;
+    QTest::newRow("the whole volume skipped")
+        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = " + volumeSectors + ";") << -1 << 0;
+    QTest::newRow("all but one sector skipped")
+        << m_base << int(AppData) << 0LL
+        << QByteArray(digest + "SKIPSECTORS = " + QByteArray::number(volumeSectors.toLongLong() - 1) + ";") << 0 << 0;
+    QTest::newRow("more skipped sectors than a 64-bit count")
+        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 99999999999999999999;" + sums) << -1
+        << 0;
     QTest::newRow("upper-case digest") << m_base << int(AppData) << 0LL << QByteArray(digest.toUpper() + skip) << 0
                                        << 0;
     // The last byte of the area does not count, so the digest loses its last digit.
@@ -436,6 +452,8 @@ void TestImplantedMd5::checkAgainstHead()
     const QByteArray head = IsoImage::read(image, 0, headSize);
     QCOMPARE(head.size(), headSize);
     QCOMPARE(mediaCheckHead(head.constData(), head.size()), expectedHead);
+    QCOMPARE(mediaCheckHeadLength(head.constData(), head.size()),
+             expectedHead == 1 ? IsoImage::volumeSize(image) - IsoImage::SkippedBytes : -1LL);
 
     Descriptor descriptor { openDirect(device) };
     if (descriptor.fd < 0)

@@ -4,8 +4,9 @@
 // drive cannot. What the job did is judged against liblzma's own verdict on
 // the same bytes: a stream that decodes must land on the device byte for
 // byte and end in "DONE" (or in a verification failure, when the decoded
-// data is an ISO whose implanted checksum does not match); one that does not
-// decode, or does not fit, must fail with a status of its own.
+// data is an ISO whose implanted checksum does not match), unless it is
+// empty or an ISO shorter than its volume, which are refused; one that does
+// not decode, or does not fit, must fail with a status of its own.
 //
 // Inputs that start with 'G' are not taken as xz data themselves but
 // generate a valid stream: the three bytes after the 'G' give a repeat count,
@@ -19,6 +20,7 @@
 
 #include "fuzzsupport.h"
 #include "implantedmd5.h"
+#include "isovolume.h"
 #include "writejob.h"
 
 #include <QBuffer>
@@ -186,7 +188,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, std::size_t inputSiz
 
     QByteArray decoded;
     const Reference reference = decode(data, size, decoded);
-    if (reference == Reference::Decodes) {
+    // An image that cannot be right is refused: nothing to write, or an ISO
+    // whose volume (declared in its first MiB, where the job looks) is
+    // longer than the image.
+    IsoVolume volume;
+    const bool incomplete = reference == Reference::Decodes
+        && IsoVolume::find(decoded.constData(), std::min<qsizetype>(decoded.size(), 1 << 20), volume)
+        && volume.size() > decoded.size();
+    if (reference == Reference::Decodes && (decoded.isEmpty() || incomplete)) {
+        FuzzSupport::expect(status == 2, "an empty or incomplete image is refused with status 2");
+        FuzzSupport::expect(!output.contains("DONE"), "no DONE for a refused image");
+        FuzzSupport::expect(!errors.isEmpty(), "a refusal says why");
+    } else if (reference == Reference::Decodes) {
         const qsizetype padded = (decoded.size() + 511) / 512 * 512;
         QByteArray written(padded, Qt::Uninitialized);
         FuzzSupport::expect(pread(device, written.data(), std::size_t(padded), 0) == padded,

@@ -48,6 +48,13 @@ for changes while the service runs, with the signals UDisks2 sends for them:
   ReleaseManagedObjects()    ... until this sends them, oldest first; returns
                              how many were held
 
+After a successful Format, "format": {"adds": {KEYS}, "addDelay": S} merges
+KEYS into the formatted block S seconds (default 0) after the reply, as
+UpdateObject does; after CreatePartition, "partitionTable": {"partition": PATH,
+"creates": {KEYS}, "createDelay": S} adds the block PATH with KEYS likewise,
+as AddObject does. So UDisks2's habit of showing a new partition table or
+partition only some time after its call has returned can be played.
+
 "open" hands back a descriptor of PATH opened read-write (without O_DIRECT:
 the test's files usually live on tmpfs, which refuses it; with "direct" the
 caller's O_DIRECT and O_SYNC flags are honoured), or the write end of
@@ -458,6 +465,8 @@ class FakeObject(dbus.service.Object):
             fail(dbus_error(spec['error']))
         else:
             reply()
+            if 'adds' in spec:
+                later(spec.get('addDelay', 0), lambda: self.service.update_object(self.path, spec['adds']))
 
     @dbus.service.method(TABLE, in_signature='ttssa{sv}', out_signature='o')
     def CreatePartition(self, offset, size, kind, name, options):
@@ -466,7 +475,18 @@ class FakeObject(dbus.service.Object):
         spec = self.config().get('partitionTable') or {}
         if 'error' in spec:
             raise dbus_error(spec['error'])
-        return dbus.ObjectPath(spec.get('partition', self.path + '1'))
+        partition = spec.get('partition', self.path + '1')
+        if 'creates' in spec:
+            later(spec.get('createDelay', 0), lambda: self.service.add_object(partition, spec['creates']))
+        return dbus.ObjectPath(partition)
+
+
+def later(seconds, action):
+    """Runs action from the main loop after the current call has been answered."""
+    def run():
+        action()
+        return False
+    GLib.timeout_add(int(seconds * 1000), run)
 
 
 def drain(fd, rate=None):

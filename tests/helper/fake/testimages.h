@@ -18,6 +18,10 @@ public:
     // fills its last write up to the logical block size, which is 512 when
     // the descriptor is not a block device.
     [[nodiscard]] static QByteArray padded(const QByteArray &image);
+    // The start of an ISO 9660 image whose primary volume descriptor declares
+    // a volume of volumeSize bytes: the system area, that descriptor and the
+    // set terminator (36 KiB), as a download cut off there holds.
+    [[nodiscard]] static QByteArray isoStart(qint64 volumeSize);
     // What the helper copies per system call: 1024 pages.
     [[nodiscard]] static qint64 bufferSize();
     // The lines the helper prints while it reads back an image of size bytes

@@ -102,6 +102,14 @@ void TestFakeDelayed::ends_data()
     QTest::newRow("device full after the wait")
         << "download.iso" << image << Rename << 4 << QList<QByteArray> { "WRITE", "1" }
         << QByteArray("Destination drive is not writable") << QByteArray() << "/dev/full";
+    // Judged once it is there, before anything is written.
+    QTest::newRow("empty download") << "download.iso" << QByteArray() << Rename << 2 << QList<QByteArray>()
+                                    << QByteArray("The image is empty: there is nothing to write.") << QByteArray()
+                                    << file;
+    QTest::newRow("ISO download shorter than its volume")
+        << "download.iso" << TestImages::isoStart(8 << 20) << Rename << 2 << QList<QByteArray>()
+        << QByteArray("The image file is incomplete: it is shorter than the ISO volume it describes.") << QByteArray()
+        << file;
     const QByteArray noise = TestImages::random(65536, 14);
     QTest::newRow("corrupted xz download")
         << "download.img.xz" << noise << Rename << 4 << QList<QByteArray> { "WRITE", "1", "65536" }

@@ -13,17 +13,16 @@
 
 #include <algorithm>
 
-#include <unistd.h>
-
 namespace {
 
 const QString kTarget = FakeUDisks2::blockPath(QStringLiteral("sdb"));
 const QString kPartition = FakeUDisks2::blockPath(QStringLiteral("sdb1"));
 
-// One wipe region: 128 blocks of 1024 pages.
-qint64 regionSize()
+// What is wiped at each end: 512 MiB, at most half the device (in whole
+// 512-byte blocks, the logical block size of an ordinary file).
+qint64 regionSize(qint64 deviceSize)
 {
-    return qint64(getpagesize()) * 1024 * 128;
+    return qMin(qint64(512) << 20, deviceSize / 2 / 512 * 512);
 }
 
 QJsonObject error(const QString &message)
@@ -55,8 +54,8 @@ private slots:
     void wipe();
 
 private:
-    bool startFake(const QJsonObject &open, const QJsonObject &tableFormat, const QJsonObject &partitionTable,
-                   const QJsonObject &partitionFormat);
+    bool startFake(const QJsonObject &open, QJsonObject tableFormat, QJsonObject partitionTable,
+                   const QJsonObject &partitionFormat, const QString &late = QString());
     [[nodiscard]] QStringList callSequence() const;
 
     HelperFixture m_fixture { scratchParent() + QStringLiteral("/flashwright-restore-XXXXXX") };
@@ -76,20 +75,36 @@ void TestFakeRestore::cleanup()
     QFile::remove(m_fixture.device());
 }
 
-bool TestFakeRestore::startFake(const QJsonObject &open, const QJsonObject &tableFormat,
-                                const QJsonObject &partitionTable, const QJsonObject &partitionFormat)
+// late: "table" when UDisks2 shows the new table only a second after Format
+// has returned, "partition" likewise for the new partition after
+// CreatePartition, "no table" when the table never shows.
+bool TestFakeRestore::startFake(const QJsonObject &open, QJsonObject tableFormat, QJsonObject partitionTable,
+                                const QJsonObject &partitionFormat, const QString &late)
 {
     const QString drive = FakeUDisks2::drivePath(QStringLiteral("d1"));
-    const QJsonObject target { { QStringLiteral("drive"), drive },
-                               { QStringLiteral("partitionTable"), partitionTable },
-                               { QStringLiteral("open"), open },
-                               { QStringLiteral("format"), tableFormat } };
     const QJsonObject partition { { QStringLiteral("drive"), drive },
                                   { QStringLiteral("partitionOf"), kTarget },
                                   { QStringLiteral("filesystem"), QJsonObject() },
                                   { QStringLiteral("format"), partitionFormat } };
-    return m_fixture.fake().start(
-        { { QStringLiteral("blocks"), QJsonObject { { kTarget, target }, { kPartition, partition } } } });
+    QJsonObject blocks { { kPartition, partition } };
+    if (late == QLatin1String("partition")) {
+        blocks.remove(kPartition);
+        partitionTable.insert(QStringLiteral("creates"), partition);
+        partitionTable.insert(QStringLiteral("createDelay"), 1);
+    }
+    QJsonObject target { { QStringLiteral("drive"), drive },
+                         { QStringLiteral("partitionTable"), partitionTable },
+                         { QStringLiteral("open"), open } };
+    if (late == QLatin1String("table") || late == QLatin1String("no table"))
+        target.remove(QStringLiteral("partitionTable"));
+    if (late == QLatin1String("table")) {
+        tableFormat.insert(QStringLiteral("adds"),
+                           QJsonObject { { QStringLiteral("partitionTable"), partitionTable } });
+        tableFormat.insert(QStringLiteral("addDelay"), 1);
+    }
+    target.insert(QStringLiteral("format"), tableFormat);
+    blocks.insert(kTarget, target);
+    return m_fixture.fake().start({ { QStringLiteral("blocks"), blocks } });
 }
 
 // The device calls in order, as "Method object".
@@ -114,6 +129,7 @@ void TestFakeRestore::outcomes_data()
     QTest::addColumn<QByteArray>("expectedErrors");
     QTest::addColumn<int>("expectedStatus");
     QTest::addColumn<QStringList>("expectedCalls");
+    QTest::addColumn<QString>("late"); // see startFake()
 
     const QString open = QStringLiteral("OpenDevice ") + kTarget;
     const QString formatTable = QStringLiteral("Format ") + kTarget;
@@ -123,30 +139,45 @@ void TestFakeRestore::outcomes_data()
     const QJsonObject createsPartition { { QStringLiteral("partition"), kPartition } };
     const QString file;
 
-    QTest::newRow("device refuses writes")
-        << "/dev/full" << ok << createsPartition << ok << QByteArray("Destination drive is not writable") << 1
-        << QStringList { open };
-    // Writes vanish and the size reads as 0: smaller than one wipe region.
+    // What the bus says when UDisks2 goes away without answering; a call that
+    // outlives its time-out ends alike, with NoReply.
+    const QByteArray unanswered("Message recipient disconnected from message bus without replying\n");
+    const QString now;
+
+    // Writes vanish and the size reads as 0.
     QTest::newRow("device without size") << "/dev/null" << ok << createsPartition << ok
-                                         << QByteArray("File size is smaller than 128 blocks") << 1
-                                         << QStringList { open };
+                                         << QByteArray("Failed to get file size") << 1 << QStringList { open } << now;
     QTest::newRow("device that cannot seek")
-        << "pipe" << ok << createsPartition << ok << QByteArray("Failed to get file size") << 1 << QStringList { open };
+        << "pipe" << ok << createsPartition << ok << QByteArray("Failed to get file size") << 1 << QStringList { open }
+        << now;
     QTest::newRow("partition table refused")
         << file << error(QStringLiteral("Error creating partition table: device is busy")) << createsPartition << ok
-        << QByteArray("Error creating partition table: device is busy\n") << 1 << QStringList { open, formatTable };
-    QTest::newRow("table unanswered counts as done; partition refused")
-        << file << kNoReply << error(QStringLiteral("Error creating partition: no free space")) << ok
-        << QByteArray("Error creating partition: no free space") << 2 << QStringList { open, formatTable, create };
+        << QByteArray("Error creating partition table: device is busy\n") << 1 << QStringList { open, formatTable }
+        << now;
+    // No answer may mean a format still running, or refused in a polkit
+    // dialog: never a success.
+    QTest::newRow("table unanswered") << file << kNoReply << createsPartition << ok << unanswered << 1
+                                      << QStringList { open, formatTable } << now;
+    QTest::newRow("partition refused") << file << ok << error(QStringLiteral("Error creating partition: no free space"))
+                                       << ok << QByteArray("Error creating partition: no free space") << 2
+                                       << QStringList { open, formatTable, create } << now;
     QTest::newRow("partition format refused")
         << file << ok << createsPartition << error(QStringLiteral("Error creating filesystem: mkfs.exfat failed"))
         << QByteArray("Error creating filesystem: mkfs.exfat failed\n") << 3
-        << QStringList { open, formatTable, create, formatPartition };
-    QTest::newRow("partition format unanswered counts as done")
-        << file << ok << createsPartition << kNoReply << QByteArray() << 0
-        << QStringList { open, formatTable, create, formatPartition };
+        << QStringList { open, formatTable, create, formatPartition } << now;
+    QTest::newRow("partition format unanswered") << file << ok << createsPartition << kNoReply << unanswered << 3
+                                                 << QStringList { open, formatTable, create, formatPartition } << now;
     QTest::newRow("restored") << file << ok << createsPartition << ok << QByteArray() << 0
-                              << QStringList { open, formatTable, create, formatPartition };
+                              << QStringList { open, formatTable, create, formatPartition } << now;
+    // UDisks2 answers Format before it shows the table on the object, and
+    // CreatePartition before the partition exists as an object.
+    QTest::newRow("table shows late") << file << ok << createsPartition << ok << QByteArray() << 0
+                                      << QStringList { open, formatTable, create, formatPartition } << "table";
+    QTest::newRow("partition shows late") << file << ok << createsPartition << ok << QByteArray() << 0
+                                          << QStringList { open, formatTable, create, formatPartition } << "partition";
+    QTest::newRow("table never shows") << file << ok << createsPartition << ok
+                                       << QByteArray("The new partition table did not appear on the drive.\n") << 1
+                                       << QStringList { open, formatTable } << "no table";
 }
 
 void TestFakeRestore::outcomes()
@@ -158,6 +189,7 @@ void TestFakeRestore::outcomes()
     QFETCH(QByteArray, expectedErrors);
     QFETCH(int, expectedStatus);
     QFETCH(QStringList, expectedCalls);
+    QFETCH(QString, late);
 
     QJsonObject open;
     if (device == QLatin1String("pipe")) {
@@ -165,11 +197,13 @@ void TestFakeRestore::outcomes()
     } else if (device.isEmpty()) {
         QFile file(m_fixture.device());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(file.resize(8 << 20));
         open.insert(QStringLiteral("file"), m_fixture.device());
     } else {
         open.insert(QStringLiteral("file"), device);
     }
-    QVERIFY2(startFake(open, tableFormat, partitionTable, partitionFormat), qPrintable(m_fixture.fake().errorString()));
+    QVERIFY2(startFake(open, tableFormat, partitionTable, partitionFormat, late),
+             qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.run({ QStringLiteral("restore"), kTarget }, 120000), qPrintable(helper.failure()));
@@ -201,18 +235,19 @@ void TestFakeRestore::wipe_data()
 {
     QTest::addColumn<qint64>("deviceSize");
 
-    QTest::newRow("one region more than twice") << 2 * regionSize() + 8 * 1024 * 1024;
-    QTest::newRow("exactly one region: both wipes cover it all") << regionSize();
-    QTest::newRow("between one and two regions: the wipes overlap") << regionSize() + regionSize() / 2;
-    // A real device this small fails the first wipe (see "device refuses
-    // writes"); an ordinary file grows instead, to exactly one region.
-    QTest::newRow("smaller than one region: the file grows") << qint64(1024 * 1024);
+    constexpr qint64 MiB = 1024 * 1024;
+    QTest::newRow("more than twice the wipe") << 1032 * MiB;
+    QTest::newRow("exactly twice the wipe: it all") << 1024 * MiB;
+    // A small card is wiped half at each end, and restored.
+    QTest::newRow("less than twice the wipe: half at each end") << 600 * MiB;
+    QTest::newRow("a small card") << MiB;
+    QTest::newRow("an odd number of blocks: the middle one stays") << MiB + 512;
 }
 
 void TestFakeRestore::wipe()
 {
     QFETCH(qint64, deviceSize);
-    const qint64 region = regionSize();
+    const qint64 region = regionSize(deviceSize);
 
     // Marks at the edges of both wipe regions and of what lies between them.
     QList<qint64> offsets { 0, region - 1, region, deviceSize - region - 1, deviceSize - region, deviceSize - 1 };
@@ -238,7 +273,7 @@ void TestFakeRestore::wipe()
 
     QFile file(m_fixture.device());
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.size(), std::max(deviceSize, region));
+    QCOMPARE(file.size(), deviceSize);
     for (qint64 offset : offsets) {
         const bool wiped = offset < region || offset >= deviceSize - region;
         QVERIFY(file.seek(offset));

@@ -49,10 +49,10 @@ void TestHelperRestore::restoresOneExfatPartition_data()
 {
     QTest::addColumn<qint64>("size");
 
-    // Two wipe regions of 128 buffers (512 MiB) overlap on 600 MiB: every
-    // sector of the old content must go.
-    QTest::newRow("600 MiB, wipe regions overlap") << 600 * MiB;
-    QTest::newRow("exactly 128 buffers, end region from 0") << 512 * MiB;
+    // 512 MiB are wiped at each end, never more than half the drive: on
+    // drives up to 1 GiB every sector of the old content must go.
+    QTest::newRow("600 MiB, half at each end") << 600 * MiB;
+    QTest::newRow("a small card of 64 MiB") << 64 * MiB;
 }
 
 void TestHelperRestore::restoresOneExfatPartition()
