@@ -125,7 +125,10 @@ void DriveManager::onDriveConnected(Drive *d)
 
     connect(d, &Drive::restoreStatusChanged, this, [this, d] { onDriveRestoreStatusChanged(d); });
     connect(d, &Drive::infoChanged, this, [this, d] { onDriveInfoChanged(d); });
-    if (!hold && d->restoreStatus() == Drive::CONTAINS_LIVE)
+    // Offered unasked only when it holds a written live image: a backup disk
+    // with ext4 plugged in after a write must not take the offer from the
+    // stick just written.
+    if (!hold && d->restoreStatus() == Drive::CONTAINS_LIVE && d->carriesLiveImage())
         setLastRestoreable(d);
 }
 
@@ -170,8 +173,9 @@ void DriveManager::onBackendBroken(QString message)
 
 Drive *DriveManager::findRestoreable() const
 {
+    // The role passes on unasked, so as on connecting only to a live image.
     for (auto it = m_drives.crbegin(); it != m_drives.crend(); ++it) {
-        if ((*it)->restoreStatus() == Drive::CONTAINS_LIVE)
+        if ((*it)->restoreStatus() == Drive::CONTAINS_LIVE && (*it)->carriesLiveImage())
             return *it;
     }
     return nullptr;
