@@ -416,30 +416,72 @@ void TestLinuxDrive::removedDuringWrite()
     QTRY_VERIFY(!isAlive(pid));
 }
 
+// The file column: "plain N" (N bytes), "xz N" (N zero bytes compressed by
+// xz), "cut ISO" (an ISO image without the second half of its volume). An
+// image size of -1 is the file's own.
 void TestLinuxDrive::refusals_data()
 {
-    QTest::addColumn<qint64>("imageSize");
+    QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("fileName");
+    QTest::addColumn<qint64>("imageSize");
+    QTest::addColumn<qint64>("realSize");
     QTest::addColumn<quint64>("driveSize");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("drive too small") << qint64(20000) << "disk.iso" << quint64(10000)
-                                     << "This drive is not large enough.";
+    const QString tooSmall = QStringLiteral("This drive is not large enough.");
+    const QString empty = QStringLiteral("The image file is empty: there is nothing to write.");
+    QTest::newRow("drive too small") << "plain 16"
+                                     << "disk.iso" << qint64(20000) << qint64(0) << quint64(10000) << tooSmall;
+    QTest::newRow("real size beyond the drive, none announced")
+        << "plain 16"
+        << "disk.img" << qint64(0) << qint64(20000) << quint64(10000) << tooSmall;
+    QTest::newRow("no size announced, the file beyond the drive")
+        << "plain 20000"
+        << "disk.img" << qint64(0) << qint64(0) << quint64(10000) << tooSmall;
+    QTest::newRow("xz that unpacks beyond the drive")
+        << "xz 20000"
+        << "disk.img.xz" << qint64(-1) << qint64(0) << quint64(10000) << tooSmall;
     QTest::newRow("local file named like a download")
-        << kImageSize << "disk.iso.part" << kDriveSize
+        << "plain 16"
+        << "disk.iso.part" << kImageSize << qint64(0) << kDriveSize
         << "The image file name ends in \".part\", which marks an unfinished download. Rename the file if it is "
            "complete, and choose it again.";
+    QTest::newRow("empty file") << "plain 0"
+                                << "disk.img" << qint64(-1) << qint64(0) << kDriveSize << empty;
+    QTest::newRow("xz that unpacks to nothing") << "xz 0"
+                                                << "disk.img.xz" << qint64(-1) << qint64(0) << kDriveSize << empty;
+    QTest::newRow("ISO cut short by an interrupted download")
+        << "cut ISO"
+        << "disk.iso" << qint64(-1) << qint64(0) << kDriveSize
+        << "The image file is incomplete: it is shorter than the ISO volume it describes.";
 }
 
 void TestLinuxDrive::refusals()
 {
-    QFETCH(qint64, imageSize);
+    QFETCH(QString, file);
     QFETCH(QString, fileName);
+    QFETCH(qint64, imageSize);
+    QFETCH(qint64, realSize);
     QFETCH(quint64, driveSize);
     QFETCH(QString, error);
     QVERIFY(installStandIn(QStringLiteral("echo DONE")));
     LinuxDrive *drive = newDrive(driveSize);
-    auto image = newImage(imageSize, fileName);
+
+    const QString path = m_scratch.filePath(fileName);
+    const qsizetype bytes = file.section(QLatin1Char(' '), 1).toLongLong();
+    if (file.startsWith(QLatin1String("plain"))) {
+        QVERIFY(writeFile(path, QByteArray(bytes, 'x')));
+    } else if (file.startsWith(QLatin1String("xz"))) {
+        QVERIFY2(FileContents::writeXz(path, QByteArray(bytes, '\0')), "xz is needed");
+    } else {
+        if (!IsoImage::missingTools().isEmpty())
+            QSKIP(qPrintable(QStringLiteral("missing tools: ") + IsoImage::missingTools()));
+        QVERIFY(IsoImage::make(path, 256 * 1024));
+        QVERIFY(IsoImage::truncate(path, IsoImage::volumeSize(path) / 2));
+    }
+    auto image = std::make_unique<ReleaseVariant>(nullptr, path, imageSize < 0 ? QFileInfo(path).size() : imageSize);
+    if (realSize > 0)
+        image->setRealSize(realSize);
 
     QVERIFY(!drive->write(image.get()));
     // Shown on the page, which hides errors of an image that is still ready.
