@@ -367,6 +367,10 @@
         <source>Stopped before writing has finished.</source>
         <translation>Остановлено до завершения записи.</translation>
     </message>
+    <message>
+        <source>Verification was cancelled: the drive holds the image, but it was not checked.</source>
+        <translation>Проверка отменена: образ записан на накопитель, но не проверен.</translation>
+    </message>
 </context>
 <context>
     <name>LinuxDriveProvider</name>
