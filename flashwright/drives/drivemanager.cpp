@@ -22,6 +22,7 @@ DriveManager::DriveManager(const ProviderFactory &factory, QObject *parent)
     connect(m_provider, &DriveProvider::driveConnected, this, &DriveManager::onDriveConnected);
     connect(m_provider, &DriveProvider::driveRemoved, this, &DriveManager::onDriveRemoved);
     connect(m_provider, &DriveProvider::backendBroken, this, &DriveManager::onBackendBroken);
+    connect(m_provider, &DriveProvider::backendRecovered, this, &DriveManager::onBackendRecovered);
 }
 
 int DriveManager::rowCount(const QModelIndex &parent) const
@@ -168,6 +169,14 @@ void DriveManager::onDriveRestoreStatusChanged(Drive *d)
 void DriveManager::onBackendBroken(QString message)
 {
     m_errorString = std::move(message);
+    emit isBackendBrokenChanged();
+}
+
+void DriveManager::onBackendRecovered()
+{
+    if (m_errorString.isEmpty())
+        return;
+    m_errorString.clear();
     emit isBackendBrokenChanged();
 }
 

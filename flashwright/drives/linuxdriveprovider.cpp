@@ -11,6 +11,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTimer>
@@ -177,6 +178,10 @@ void LinuxDriveProvider::delayedConstruct()
                 SLOT(onInterfacesAdded(QDBusObjectPath, InterfacesAndProperties)));
     bus.connect(udisksService, udisksRoot, objectManagerInterface, QStringLiteral("InterfacesRemoved"), this,
                 SLOT(onInterfacesRemoved(QDBusObjectPath, QStringList)));
+    // udisksd restarting (during an upgrade, say) fails the requests sent
+    // meanwhile; once it is back, a new scan shows whether all is well again.
+    auto *watcher = new QDBusServiceWatcher(udisksService, bus, QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &LinuxDriveProvider::requestManagedObjects);
     qCDebug(MessageHandler::category) << metaObject()->className() << "Calling GetManagedObjects over DBus";
     requestManagedObjects();
 }
@@ -208,8 +213,13 @@ void LinuxDriveProvider::init(QDBusPendingCallWatcher *w)
             : QDBusError(QDBusError::InvalidSignature,
                          QStringLiteral("Unexpected reply signature \"%1\"").arg(reply.signature()));
         qCWarning(MessageHandler::category) << "Could not read drives from UDisks:" << error.name() << error.message();
+        m_backendBroken = true;
         emit backendBroken(tr("UDisks2 seems to be unavailable or unaccessible on your system."));
         return;
+    }
+    if (std::exchange(m_backendBroken, false)) {
+        qCInfo(MessageHandler::category) << metaObject()->className() << "UDisks2 answers again";
+        emit backendRecovered();
     }
     m_scan = std::make_unique<Scan>();
     m_scan->serial = m_requestSerial;

@@ -87,5 +87,7 @@ private:
     QHash<QDBusObjectPath, LinuxDrive *> m_drives;
     quint64 m_requestSerial = 0;
     QString m_sysfsRoot;
+    // Set by a failed scan, cleared by the next good one.
+    bool m_backendBroken = false;
     std::unique_ptr<Scan> m_scan;
 };

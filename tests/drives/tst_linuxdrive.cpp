@@ -791,6 +791,14 @@ void TestLinuxDrive::brokenBackEndBlocksWriting()
     QTest::qWait(100);
     QVERIFY2(recordedArguments().isEmpty(), "the helper was started");
 
+    // UDisks2 appears (back) on the bus, as after an upgrade restarted it:
+    // its first good reply makes writing possible again.
+    m_fake = std::make_unique<FakeUDisks2>();
+    QVERIFY2(m_fake->start(Layout().json()), qPrintable(m_fake->errorString()));
+    QTRY_COMPARE_WITH_TIMEOUT(image->status(), ReleaseVariant::READY, 10000);
+    QVERIFY(!m_manager->isBackendBroken());
+    QCOMPARE(m_manager->errorString(), QString());
+
     // Its feed fetch reports to it: let that end before it goes.
     releases->setDriveBackend(nullptr);
     QVERIFY(QTest::qWaitFor(
