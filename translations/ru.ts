@@ -210,6 +210,14 @@
         <source>This drive is not large enough.</source>
         <translation>Этот накопитель слишком мал.</translation>
     </message>
+    <message>
+        <source>The image file is empty: there is nothing to write.</source>
+        <translation>Файл образа пуст: записывать нечего.</translation>
+    </message>
+    <message>
+        <source>The image file is incomplete: it is shorter than the ISO volume it describes.</source>
+        <translation>Файл образа неполный: он короче описанного в нём тома ISO.</translation>
+    </message>
 </context>
 <context>
     <name>DriveList</name>
@@ -358,6 +366,10 @@
     <message>
         <source>Stopped before writing has finished.</source>
         <translation>Остановлено до завершения записи.</translation>
+    </message>
+    <message>
+        <source>Verification was cancelled: the drive holds the image, but it was not checked.</source>
+        <translation>Проверка отменена: образ записан на накопитель, но не проверен.</translation>
     </message>
 </context>
 <context>

@@ -1,11 +1,54 @@
 #include "drive.h"
 
 #include "driveprovider.h"
+#include "isovolume.h"
 #include "messagehandler.h"
 #include "progress.h"
 #include "releasevariant.h"
+#include "xzindex.h"
 
+#include <QFile>
 #include <QMetaEnum>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// What an image file tells of itself from a few reads: its size, the ISO
+// volume descriptor at 32 KiB, or the index at the end of an .xz file.
+struct ImageFacts
+{
+    // The bytes that writing it puts on the drive; -1 when unknown.
+    qint64 dataSize = -1;
+    // An ISO image shorter than the volume it declares: cut off.
+    bool truncated = false;
+};
+
+ImageFacts inspect(const QString &path)
+{
+    ImageFacts facts;
+    if (path.isEmpty())
+        return facts;
+    // Not blocking: a named pipe chosen as the image must not hang the window.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return facts;
+    struct stat status;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        // The helper decompresses exactly the names that end so.
+        if (path.endsWith(QLatin1String(".xz"))) {
+            facts.dataSize = xzDecodedSize(fd);
+        } else {
+            facts.dataSize = status.st_size;
+            IsoVolume volume;
+            facts.truncated = IsoVolume::find(fd, volume) && volume.size() > status.st_size;
+        }
+    }
+    ::close(fd);
+    return facts;
+}
+} // namespace
 
 Drive::Drive(DriveProvider *parent, const QString &name, quint64 size, bool containsLive)
     : QObject(parent)
@@ -92,20 +135,34 @@ bool Drive::write(ReleaseVariant *data)
     if (!data)
         return false;
 
-    // The announced size must be known for the check to apply; the real
-    // (unpacked) size is what has to fit.
-    const bool tooSmall = data->size() > 0 && size() > 0 && double(data->realSize()) > size();
-    if (tooSmall) {
-        setDelayedWrite(false);
-        data->setErrorString(tr("This drive is not large enough."));
-        // The page hides errors while an image is ready to write, so the
-        // refusal would pass unseen. A download still running keeps its
-        // status: it belongs to the download, and the error shows there.
-        if (isWritable(data->status()))
-            data->setStatus(ReleaseVariant::FAILED);
-        return false;
-    }
-    return true;
+    // A finished image is looked at before the drive is touched; a download
+    // still running is checked by the helper once it is complete.
+    const ImageFacts facts = isWritable(data->status()) ? inspect(data->iso()) : ImageFacts();
+    // What has to fit is the real (unpacked) size: an .xz file's own index
+    // says it, otherwise the image's real size does, or failing that the file.
+    qint64 realSize = data->realSize();
+    if (data->iso().endsWith(QLatin1String(".xz")) ? facts.dataSize >= 0 : realSize <= 0)
+        realSize = facts.dataSize;
+    QString refusal;
+    if (facts.dataSize == 0)
+        refusal = tr("The image file is empty: there is nothing to write.");
+    else if (facts.truncated)
+        refusal = tr("The image file is incomplete: it is shorter than the ISO volume it describes.");
+    else if (realSize > 0 && size() > 0 && double(realSize) > size())
+        refusal = tr("This drive is not large enough.");
+    if (refusal.isEmpty())
+        return true;
+
+    qCWarning(MessageHandler::category) << metaObject()->className() << "Not writing" << data->iso() << "to" << m_name
+                                        << ":" << refusal;
+    setDelayedWrite(false);
+    data->setErrorString(refusal);
+    // The page hides errors while an image is ready to write, so the
+    // refusal would pass unseen. A download still running keeps its
+    // status: it belongs to the download, and the error shows there.
+    if (isWritable(data->status()))
+        data->setStatus(ReleaseVariant::FAILED);
+    return false;
 }
 
 bool Drive::isWritable(int status)

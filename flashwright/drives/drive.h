@@ -54,6 +54,12 @@ public:
     // True while a write or restore of this drive runs; the drive list holds
     // the selection still meanwhile.
     [[nodiscard]] bool isBusy() const { return m_busy; }
+    // Whether the drive holds a live image (an ISO 9660 or UDF filesystem),
+    // not merely an unusual layout: only such a drive is offered for
+    // restoring without the user having written it. The provider keeps it
+    // up to date, before it announces or updates the drive.
+    [[nodiscard]] bool carriesLiveImage() const { return m_carriesLiveImage; }
+    void setCarriesLiveImage(bool carries) { m_carriesLiveImage = carries; }
 
     bool operator==(const Drive &o) const;
 
@@ -91,4 +97,5 @@ private:
     RestoreStatus m_restoreStatus;
     bool m_delayedWrite = false;
     bool m_busy = false;
+    bool m_carriesLiveImage = false;
 };

@@ -22,6 +22,7 @@ DriveManager::DriveManager(const ProviderFactory &factory, QObject *parent)
     connect(m_provider, &DriveProvider::driveConnected, this, &DriveManager::onDriveConnected);
     connect(m_provider, &DriveProvider::driveRemoved, this, &DriveManager::onDriveRemoved);
     connect(m_provider, &DriveProvider::backendBroken, this, &DriveManager::onBackendBroken);
+    connect(m_provider, &DriveProvider::backendRecovered, this, &DriveManager::onBackendRecovered);
 }
 
 int DriveManager::rowCount(const QModelIndex &parent) const
@@ -125,7 +126,10 @@ void DriveManager::onDriveConnected(Drive *d)
 
     connect(d, &Drive::restoreStatusChanged, this, [this, d] { onDriveRestoreStatusChanged(d); });
     connect(d, &Drive::infoChanged, this, [this, d] { onDriveInfoChanged(d); });
-    if (!hold && d->restoreStatus() == Drive::CONTAINS_LIVE)
+    // Offered unasked only when it holds a written live image: a backup disk
+    // with ext4 plugged in after a write must not take the offer from the
+    // stick just written.
+    if (!hold && d->restoreStatus() == Drive::CONTAINS_LIVE && d->carriesLiveImage())
         setLastRestoreable(d);
 }
 
@@ -168,10 +172,19 @@ void DriveManager::onBackendBroken(QString message)
     emit isBackendBrokenChanged();
 }
 
+void DriveManager::onBackendRecovered()
+{
+    if (m_errorString.isEmpty())
+        return;
+    m_errorString.clear();
+    emit isBackendBrokenChanged();
+}
+
 Drive *DriveManager::findRestoreable() const
 {
+    // The role passes on unasked, so as on connecting only to a live image.
     for (auto it = m_drives.crbegin(); it != m_drives.crend(); ++it) {
-        if ((*it)->restoreStatus() == Drive::CONTAINS_LIVE)
+        if ((*it)->restoreStatus() == Drive::CONTAINS_LIVE && (*it)->carriesLiveImage())
             return *it;
     }
     return nullptr;

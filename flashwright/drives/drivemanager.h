@@ -66,6 +66,7 @@ private slots:
     void onDriveRemoved(Drive *d);
     void onDriveRestoreStatusChanged(Drive *d);
     void onBackendBroken(QString message);
+    void onBackendRecovered();
 
 private:
     [[nodiscard]] Drive *findRestoreable() const;

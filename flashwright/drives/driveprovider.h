@@ -12,7 +12,8 @@ class DriveManager;
 // Obligations: driveConnected(d) once per new drive, after it is fully built;
 // driveRemoved(d) before the drive goes, which is deleted only afterwards and
 // later (deleteLater); backendBroken(message) with a translated text when no
-// drive can be listed at all; a known drive is updated in place.
+// drive can be listed at all, and backendRecovered() once they can be again;
+// a known drive is updated in place.
 class DriveProvider : public QObject
 {
     Q_OBJECT
@@ -28,6 +29,7 @@ signals:
     void driveConnected(Drive *d);
     void driveRemoved(Drive *d);
     void backendBroken(QString message);
+    void backendRecovered();
     void initializedChanged();
 
 protected:

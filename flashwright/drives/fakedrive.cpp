@@ -16,6 +16,8 @@ FakeDrive::FakeDrive(FakeDriveProvider *parent, const QString &name, quint64 siz
     , m_restoreTimer(this)
     , m_removeTimer(this)
 {
+    // A simulated live layout is a simulated live image.
+    setCarriesLiveImage(containsLive);
     progress()->setTo(double(size));
     for (QTimer *timer : { &m_writeTimer, &m_restoreTimer, &m_removeTimer })
         timer->setSingleShot(true);

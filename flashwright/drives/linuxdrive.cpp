@@ -284,8 +284,10 @@ void LinuxDrive::cancel()
     if (data && isHelperRunning() && !m_restoring) {
         const auto status = data->status();
         if (status == ReleaseVariant::WRITE_VERIFYING) {
-            // The data is on the drive; only its check is skipped.
-            data->setStatus(ReleaseVariant::FINISHED);
+            // Finished means verified: what was not checked may be anything,
+            // and a download deleted after "writing" would be gone for good.
+            data->setErrorString(tr("Verification was cancelled: the drive holds the image, but it was not checked."));
+            data->setStatus(ReleaseVariant::FAILED);
         } else if (status != ReleaseVariant::DOWNLOADING && status != ReleaseVariant::DOWNLOAD_VERIFYING
                    && status != ReleaseVariant::FINISHED) {
             data->setErrorString(tr("Stopped before writing has finished."));

@@ -1,5 +1,6 @@
 #include "linuxdriveprovider.h"
 
+#include "blockstack.h"
 #include "drivemanager.h"
 #include "linuxdrive.h"
 #include "messagehandler.h"
@@ -10,6 +11,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTimer>
@@ -25,6 +27,7 @@ const QString partitionTableInterface = QStringLiteral("org.freedesktop.UDisks2.
 const QString driveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
 const QString filesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
 const QString swapspaceInterface = QStringLiteral("org.freedesktop.UDisks2.Swapspace");
+const QString loopInterface = QStringLiteral("org.freedesktop.UDisks2.Loop");
 
 // A scan gives the window back after this long and goes on with the next
 // pass of the event loop: a reply listing hundreds of objects takes longer
@@ -34,10 +37,23 @@ constexpr qint64 scanSliceNs = 4000000;
 // Where the running system lives: a drive with any of these mounted, or with
 // active swap, is never offered, whatever bus it hangs on.
 const QList<QByteArray> systemMountPoints { "/", "/boot", "/boot/efi", "/usr", "/var", "/home" };
+// Where the initramfs of a live system mounts the medium it started from,
+// while / is an overlay or a loop device over a file on that medium.
+const QList<QByteArray> liveMediumMountPoints { "/run/initramfs/live",  "/run/live/medium", "/lib/live/mount/medium",
+                                                "/run/archiso/bootmnt", "/cdrom",           "/isodevice" };
+// Where the desktop mounts the user's removable media; a filesystem mounted
+// anywhere else is in use by the system (or by someone who mounted it there
+// by hand), and its drive is not offered.
+const QList<QByteArray> removableMediaFolders { "/media/", "/run/media/" };
 
 bool isCommonFilesystem(const QString &type)
 {
     return type == QLatin1String("vfat") || type == QLatin1String("exfat") || type == QLatin1String("ntfs");
+}
+
+bool isLiveImageFilesystem(const QString &type)
+{
+    return type == QLatin1String("iso9660") || type == QLatin1String("udf");
 }
 
 // True when the drive does not look like an ordinary data drive: it holds an
@@ -82,35 +98,45 @@ QList<QByteArray> mountPointsOf(const InterfacesAndProperties &interfaces)
     return mountPoints;
 }
 
-bool holdsTheSystem(const InterfacesAndProperties &interfaces)
+// Why the system uses a block device, ranked (the higher, the more telling
+// for the log): it backs swap, holds the running system or the medium a live
+// system started from, or is mounted somewhere a user's stick is not.
+struct SystemUse
 {
-    if (interfaces.value(swapspaceInterface).value(QStringLiteral("Active")).toBool())
-        return true;
-    const QList<QByteArray> mountPoints = mountPointsOf(interfaces);
-    return std::any_of(mountPoints.cbegin(), mountPoints.cend(),
-                       [](const QByteArray &mountPoint) { return systemMountPoints.contains(mountPoint); });
+    int rank = 0;
+    QString why;
+};
+
+bool isUnder(const QByteArray &path, const QByteArray &folder)
+{
+    return path.startsWith(folder)
+        && (folder.endsWith('/') || path.size() == folder.size() || path.at(folder.size()) == '/');
 }
 
-// The drive objects that hold the running system. An encrypted filesystem
-// sits on a device without a drive; its backing device has one.
-QSet<QString> systemDrivesOf(const DBusIntrospection &objects)
+SystemUse systemUseOf(const InterfacesAndProperties &interfaces)
 {
-    QSet<QString> drives;
-    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
-        if (!it.value().contains(blockInterface) || !holdsTheSystem(it.value()))
-            continue;
-        QString path = it.key().path();
-        for (int hop = 0; hop < 8 && !path.isEmpty(); ++hop) {
-            const QVariantHash block = objects.value(QDBusObjectPath(path)).value(blockInterface);
-            const QString drive = objectPathOf(block.value(QStringLiteral("Drive")));
-            if (!drive.isEmpty()) {
-                drives.insert(drive);
-                break;
-            }
-            path = objectPathOf(block.value(QStringLiteral("CryptoBackingDevice")));
-        }
+    if (interfaces.value(swapspaceInterface).value(QStringLiteral("Active")).toBool())
+        return { 4, QStringLiteral("it backs active swap") };
+    SystemUse use;
+    const QList<QByteArray> mountPoints = mountPointsOf(interfaces);
+    for (const QByteArray &mountPoint : mountPoints) {
+        const QString at = QString::fromUtf8(mountPoint);
+        if (systemMountPoints.contains(mountPoint))
+            return { 3, QStringLiteral("the running system is mounted from it at ") + at };
+        if (liveMediumMountPoints.contains(mountPoint))
+            use = { 2, QStringLiteral("the live system started from it, mounted at ") + at };
+        else if (use.rank < 1
+                 && std::none_of(removableMediaFolders.cbegin(), removableMediaFolders.cend(),
+                                 [&mountPoint](const QByteArray &folder) { return isUnder(mountPoint, folder); }))
+            use = { 1, QStringLiteral("it is mounted outside the removable-media folders, at ") + at };
     }
-    return drives;
+    return use;
+}
+
+QString kernelNameOf(const QVariantHash &block)
+{
+    const QByteArray device = untilNul(block.value(QStringLiteral("Device")).toByteArray());
+    return QString::fromUtf8(device.mid(device.lastIndexOf('/') + 1));
 }
 
 // Whole disks only: partitions (sdb1, mmcblk0p1, mmcblk0p10), devices whose
@@ -128,8 +154,9 @@ bool isWholeDiskPath(const QString &path)
 }
 } // namespace
 
-LinuxDriveProvider::LinuxDriveProvider(DriveManager *parent)
+LinuxDriveProvider::LinuxDriveProvider(DriveManager *parent, QString sysfsRoot)
     : DriveProvider(parent)
+    , m_sysfsRoot(std::move(sysfsRoot))
 {
     qCDebug(MessageHandler::category) << metaObject()->className() << "construction";
     qDBusRegisterMetaType<InterfacesAndProperties>();
@@ -151,6 +178,10 @@ void LinuxDriveProvider::delayedConstruct()
                 SLOT(onInterfacesAdded(QDBusObjectPath, InterfacesAndProperties)));
     bus.connect(udisksService, udisksRoot, objectManagerInterface, QStringLiteral("InterfacesRemoved"), this,
                 SLOT(onInterfacesRemoved(QDBusObjectPath, QStringList)));
+    // udisksd restarting (during an upgrade, say) fails the requests sent
+    // meanwhile; once it is back, a new scan shows whether all is well again.
+    auto *watcher = new QDBusServiceWatcher(udisksService, bus, QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &LinuxDriveProvider::requestManagedObjects);
     qCDebug(MessageHandler::category) << metaObject()->className() << "Calling GetManagedObjects over DBus";
     requestManagedObjects();
 }
@@ -182,8 +213,13 @@ void LinuxDriveProvider::init(QDBusPendingCallWatcher *w)
             : QDBusError(QDBusError::InvalidSignature,
                          QStringLiteral("Unexpected reply signature \"%1\"").arg(reply.signature()));
         qCWarning(MessageHandler::category) << "Could not read drives from UDisks:" << error.name() << error.message();
+        m_backendBroken = true;
         emit backendBroken(tr("UDisks2 seems to be unavailable or unaccessible on your system."));
         return;
+    }
+    if (std::exchange(m_backendBroken, false)) {
+        qCInfo(MessageHandler::category) << metaObject()->className() << "UDisks2 answers again";
+        emit backendRecovered();
     }
     m_scan = std::make_unique<Scan>();
     m_scan->serial = m_requestSerial;
@@ -261,24 +297,96 @@ void LinuxDriveProvider::continueScan()
     emit initializedChanged();
 }
 
-void LinuxDriveProvider::classify(Scan &scan)
+void LinuxDriveProvider::classify(Scan &scan) const
 {
     for (auto it = scan.objects.cbegin(); it != scan.objects.cend(); ++it) {
-        if (it.key().path().startsWith(blockDevicesPrefix))
-            scan.blocks.append(it.key());
+        if (!it.key().path().startsWith(blockDevicesPrefix))
+            continue;
+        scan.blocks.append(it.key());
+        const QVariantHash block = it.value().value(blockInterface);
+        scan.byKernelName.insert(kernelNameOf(block), it.key());
+        const QList<QByteArray> mountPoints = mountPointsOf(it.value());
+        for (const QByteArray &mountPoint : mountPoints)
+            scan.mounts.append({ mountPoint, it.key() });
         if (!it.value().contains(partitionInterface))
             continue;
         const QString table
             = it.value().value(partitionInterface).value(QStringLiteral("Table")).value<QDBusObjectPath>().path();
-        scan.partitionTypes[table].append(it.value().value(blockInterface).value(QStringLiteral("IdType")).toString());
+        scan.partitionTypes[table].append(block.value(QStringLiteral("IdType")).toString());
     }
-    scan.systemDrives = systemDrivesOf(scan.objects);
+
+    QHash<QString, int> ranks;
+    for (const QDBusObjectPath &path : std::as_const(scan.blocks)) {
+        const SystemUse use = systemUseOf(scan.objects.value(path));
+        if (use.rank == 0)
+            continue;
+        const QSet<QString> drives = drivesUnder(scan, path);
+        for (const QString &drive : drives) {
+            if (ranks.value(drive) >= use.rank)
+                continue;
+            ranks.insert(drive, use.rank);
+            scan.systemDrives.insert(drive, use.why);
+        }
+    }
+}
+
+QSet<QString> LinuxDriveProvider::drivesUnder(const Scan &scan, const QDBusObjectPath &top) const
+{
+    // The block object whose filesystem holds a file: the deepest mount
+    // point above it.
+    const auto holderOf = [&scan](const QByteArray &file) {
+        QDBusObjectPath holder;
+        qsizetype longest = -1;
+        for (const auto &[mountPoint, path] : scan.mounts) {
+            if (mountPoint.size() > longest && isUnder(file, mountPoint)) {
+                longest = mountPoint.size();
+                holder = path;
+            }
+        }
+        return holder;
+    };
+
+    QSet<QString> drives;
+    QSet<QString> seen;
+    QStringList pending { top.path() };
+    while (!pending.isEmpty()) {
+        const QString path = pending.takeFirst();
+        if (path.isEmpty() || seen.contains(path))
+            continue;
+        seen.insert(path);
+        const auto object = scan.objects.constFind(QDBusObjectPath(path));
+        if (object == scan.objects.cend())
+            continue;
+        const InterfacesAndProperties &interfaces = object.value();
+        const QVariantHash block = interfaces.value(blockInterface);
+        const QString kernelName = kernelNameOf(block);
+        const QString drive = objectPathOf(block.value(QStringLiteral("Drive")));
+        if (!drive.isEmpty())
+            drives.insert(drive);
+
+        pending.append(objectPathOf(block.value(QStringLiteral("CryptoBackingDevice"))));
+        QList<QByteArray> files;
+        const QByteArray loopFile
+            = untilNul(interfaces.value(loopInterface).value(QStringLiteral("BackingFile")).toByteArray());
+        if (!loopFile.isEmpty())
+            files.append(loopFile);
+        const BlockStack stack = BlockStack::of(m_sysfsRoot, kernelName);
+        for (const QString &device : stack.devices) {
+            if (device != kernelName)
+                pending.append(scan.byKernelName.value(device).path());
+        }
+        for (const QString &file : stack.backingFiles)
+            files.append(file.toUtf8());
+        for (const QByteArray &file : std::as_const(files))
+            pending.append(holderOf(file).path());
+    }
+    return drives;
 }
 
 QDBusObjectPath LinuxDriveProvider::handleObject(const QDBusObjectPath &object_path,
                                                  const InterfacesAndProperties &interfaces_and_properties,
                                                  const QStringList &partitionTypes, const QVariantHash &driveProperties,
-                                                 const QSet<QString> &systemDrives)
+                                                 const QHash<QString, QString> &systemDrives)
 {
     if (interfaces_and_properties.contains(partitionInterface) || !isWholeDiskPath(object_path.path()))
         return {};
@@ -300,11 +408,15 @@ QDBusObjectPath LinuxDriveProvider::handleObject(const QDBusObjectPath &object_p
     const QStringList compatibility = driveProperties.value(QStringLiteral("MediaCompatibility")).toStringList();
     const bool embedded = object_path.path().startsWith(blockDevicesPrefix + QStringLiteral("/mmcblk"))
         && compatibility.contains(QStringLiteral("flash_mmc")) && !compatibility.contains(QStringLiteral("flash_sd"));
-    const bool system = systemDrives.contains(drivePath);
+    const QString systemUse = systemDrives.value(drivePath);
+    const bool system = !systemUse.isEmpty();
 
-    const bool acceptable
-        = mediaAvailable && !optical && (removable || connectionBus == QLatin1String("usb")) && !embedded && !system;
+    const bool offerable
+        = mediaAvailable && !optical && (removable || connectionBus == QLatin1String("usb")) && !embedded;
+    const bool acceptable = offerable && !system;
     const bool containsLive = containsLiveLayout(interfaces_and_properties, partitionTypes);
+    const bool liveImage = isLiveImageFilesystem(block.value(QStringLiteral("IdType")).toString())
+        || std::any_of(partitionTypes.cbegin(), partitionTypes.cend(), isLiveImageFilesystem);
 
     QString name;
     if (vendor.isEmpty() && model.isEmpty())
@@ -320,22 +432,28 @@ QDBusObjectPath LinuxDriveProvider::handleObject(const QDBusObjectPath &object_p
         QDebug line = QMessageLogger().debug(MessageHandler::category());
         line << metaObject()->className() << "New drive" << drivePath << "-" << name << "(" << size << "bytes;"
              << (acceptable ? "removable;" : "nonremovable;") << connectionBus;
-        if (system)
-            line << "; holds the running system";
         if (embedded)
             line << "; embedded";
         if (containsLive)
             line << "; contains live";
+        if (liveImage)
+            line << "; live image";
         line << ")";
+    }
+    if (offerable && system) {
+        qCDebug(MessageHandler::category) << metaObject()->className() << "Leaving out" << drivePath << "-" << name
+                                          << "- the system uses it:" << systemUse;
     }
     if (!acceptable)
         return {};
 
     if (LinuxDrive *drive = m_drives.value(object_path)) {
+        drive->setCarriesLiveImage(liveImage);
         drive->updateDrive(name, size, containsLive);
         return object_path;
     }
     auto *drive = new LinuxDrive(this, object_path.path(), name, size, containsLive);
+    drive->setCarriesLiveImage(liveImage);
     m_drives.insert(object_path, drive);
     emit driveConnected(drive);
     return object_path;

@@ -28,9 +28,12 @@ public:
         m_initialized = true;
         emit initializedChanged();
     }
-    StubDrive *plug(const QString &name, quint64 size, bool containsLive = false)
+    // A drive with a live layout holds a live image unless `liveImage` says
+    // otherwise (an ext4 disk, say).
+    StubDrive *plug(const QString &name, quint64 size, bool containsLive = false, bool liveImage = true)
     {
         auto *drive = new StubDrive(this, name, size, containsLive);
+        drive->setCarriesLiveImage(containsLive && liveImage);
         emit driveConnected(drive);
         return drive;
     }

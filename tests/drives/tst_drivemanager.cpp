@@ -53,7 +53,8 @@ void TestDriveManager::initTestCase()
 }
 
 // Steps, separated by spaces: "+A:100" plugs drive A of 100 bytes ("+A:100:live"
-// with a live layout), "-A" unplugs it, "init" ends the first scan,
+// with a live image, "+A:100:layout" with another unusual layout, such as an
+// ext4 partition), "-A" unplugs it, "init" ends the first scan,
 // "select=A" selects it, "busy=A" / "idle=A" starts or ends its write.
 void TestDriveManager::hotplug_data()
 {
@@ -92,6 +93,13 @@ void TestDriveManager::hotplug_data()
         << "M";
     QTest::newRow("candidate unplugged: none left") << "+L:100:live +A:300 init -L" << QStringList { "A" } << "A"
                                                     << "none";
+    // A backup disk is no written stick: it is offered only when asked for.
+    QTest::newRow("plugged disk without a live image: not the candidate")
+        << "+L:100:live init +E:300:layout" << QStringList { "L", "E" } << "E"
+        << "L";
+    QTest::newRow("candidate unplugged: not to a disk without a live image")
+        << "+E:300:layout +L:100:live init -L" << QStringList { "E" } << "E"
+        << "none";
 
     // While a drive is written, plugging does not move what the user confirmed.
     QTest::newRow("busy: plugged drive not selected")
@@ -135,7 +143,8 @@ void TestDriveManager::hotplug()
         if (step.startsWith(QLatin1Char('+'))) {
             const QStringList parts = step.mid(1).split(QLatin1Char(':'));
             drives.insert(parts.at(0),
-                          scripted.provider->plug(parts.at(0), parts.at(1).toULongLong(), parts.size() > 2));
+                          scripted.provider->plug(parts.at(0), parts.at(1).toULongLong(), parts.size() > 2,
+                                                  parts.value(2) == QLatin1String("live")));
         } else if (step.startsWith(QLatin1Char('-'))) {
             scripted.provider->unplug(drive(step.mid(1)));
         } else if (step == QLatin1String("init")) {

@@ -385,9 +385,11 @@ void TestLinuxDrive::cancelWhileVerifying()
     const qint64 pid = recordedPid();
 
     drive->cancel();
-    // The data is on the drive; only its check was skipped.
-    QCOMPARE(image->status(), ReleaseVariant::FINISHED);
-    QCOMPARE(image->errorString(), QString());
+    // Not finished: nothing was checked, and the page deletes a download
+    // only once its image is finished.
+    QCOMPARE(image->status(), ReleaseVariant::FAILED);
+    QCOMPARE(image->errorString(),
+             QStringLiteral("Verification was cancelled: the drive holds the image, but it was not checked."));
     QTRY_VERIFY(!isAlive(pid));
 }
 
@@ -416,30 +418,72 @@ void TestLinuxDrive::removedDuringWrite()
     QTRY_VERIFY(!isAlive(pid));
 }
 
+// The file column: "plain N" (N bytes), "xz N" (N zero bytes compressed by
+// xz), "cut ISO" (an ISO image without the second half of its volume). An
+// image size of -1 is the file's own.
 void TestLinuxDrive::refusals_data()
 {
-    QTest::addColumn<qint64>("imageSize");
+    QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("fileName");
+    QTest::addColumn<qint64>("imageSize");
+    QTest::addColumn<qint64>("realSize");
     QTest::addColumn<quint64>("driveSize");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("drive too small") << qint64(20000) << "disk.iso" << quint64(10000)
-                                     << "This drive is not large enough.";
+    const QString tooSmall = QStringLiteral("This drive is not large enough.");
+    const QString empty = QStringLiteral("The image file is empty: there is nothing to write.");
+    QTest::newRow("drive too small") << "plain 16"
+                                     << "disk.iso" << qint64(20000) << qint64(0) << quint64(10000) << tooSmall;
+    QTest::newRow("real size beyond the drive, none announced")
+        << "plain 16"
+        << "disk.img" << qint64(0) << qint64(20000) << quint64(10000) << tooSmall;
+    QTest::newRow("no size announced, the file beyond the drive")
+        << "plain 20000"
+        << "disk.img" << qint64(0) << qint64(0) << quint64(10000) << tooSmall;
+    QTest::newRow("xz that unpacks beyond the drive")
+        << "xz 20000"
+        << "disk.img.xz" << qint64(-1) << qint64(0) << quint64(10000) << tooSmall;
     QTest::newRow("local file named like a download")
-        << kImageSize << "disk.iso.part" << kDriveSize
+        << "plain 16"
+        << "disk.iso.part" << kImageSize << qint64(0) << kDriveSize
         << "The image file name ends in \".part\", which marks an unfinished download. Rename the file if it is "
            "complete, and choose it again.";
+    QTest::newRow("empty file") << "plain 0"
+                                << "disk.img" << qint64(-1) << qint64(0) << kDriveSize << empty;
+    QTest::newRow("xz that unpacks to nothing") << "xz 0"
+                                                << "disk.img.xz" << qint64(-1) << qint64(0) << kDriveSize << empty;
+    QTest::newRow("ISO cut short by an interrupted download")
+        << "cut ISO"
+        << "disk.iso" << qint64(-1) << qint64(0) << kDriveSize
+        << "The image file is incomplete: it is shorter than the ISO volume it describes.";
 }
 
 void TestLinuxDrive::refusals()
 {
-    QFETCH(qint64, imageSize);
+    QFETCH(QString, file);
     QFETCH(QString, fileName);
+    QFETCH(qint64, imageSize);
+    QFETCH(qint64, realSize);
     QFETCH(quint64, driveSize);
     QFETCH(QString, error);
     QVERIFY(installStandIn(QStringLiteral("echo DONE")));
     LinuxDrive *drive = newDrive(driveSize);
-    auto image = newImage(imageSize, fileName);
+
+    const QString path = m_scratch.filePath(fileName);
+    const qsizetype bytes = file.section(QLatin1Char(' '), 1).toLongLong();
+    if (file.startsWith(QLatin1String("plain"))) {
+        QVERIFY(writeFile(path, QByteArray(bytes, 'x')));
+    } else if (file.startsWith(QLatin1String("xz"))) {
+        QVERIFY2(FileContents::writeXz(path, QByteArray(bytes, '\0')), "xz is needed");
+    } else {
+        if (!IsoImage::missingTools().isEmpty())
+            QSKIP(qPrintable(QStringLiteral("missing tools: ") + IsoImage::missingTools()));
+        QVERIFY(IsoImage::make(path, 256 * 1024));
+        QVERIFY(IsoImage::truncate(path, IsoImage::volumeSize(path) / 2));
+    }
+    auto image = std::make_unique<ReleaseVariant>(nullptr, path, imageSize < 0 ? QFileInfo(path).size() : imageSize);
+    if (realSize > 0)
+        image->setRealSize(realSize);
 
     QVERIFY(!drive->write(image.get()));
     // Shown on the page, which hides errors of an image that is still ready.
@@ -746,6 +790,14 @@ void TestLinuxDrive::brokenBackEndBlocksWriting()
     QCOMPARE(image->errorString(), QString());
     QTest::qWait(100);
     QVERIFY2(recordedArguments().isEmpty(), "the helper was started");
+
+    // UDisks2 appears (back) on the bus, as after an upgrade restarted it:
+    // its first good reply makes writing possible again.
+    m_fake = std::make_unique<FakeUDisks2>();
+    QVERIFY2(m_fake->start(Layout().json()), qPrintable(m_fake->errorString()));
+    QTRY_COMPARE_WITH_TIMEOUT(image->status(), ReleaseVariant::READY, 10000);
+    QVERIFY(!m_manager->isBackendBroken());
+    QCOMPARE(m_manager->errorString(), QString());
 
     // Its feed fetch reports to it: let that end before it goes.
     releases->setDriveBackend(nullptr);

@@ -6,6 +6,7 @@
 #include "linuxdrive.h"
 #include "linuxdriveprovider.h"
 #include "privatebus.h"
+#include "sysfstree.h"
 #include "udisksobjects.h"
 
 #include <QAbstractItemModelTester>
@@ -19,7 +20,8 @@ using namespace UdisksObjects;
 namespace {
 const QString kUnavailable = QStringLiteral("UDisks2 seems to be unavailable or unaccessible on your system.");
 
-// "name (size)|live" or "|clean" for every listed drive, in list order.
+// "name (size)|live" or "|clean" for every listed drive, in list order;
+// "|live image" for a drive that holds a live image, not just some layout.
 QStringList listing(const DriveManager &manager)
 {
     QStringList result;
@@ -27,15 +29,19 @@ QStringList listing(const DriveManager &manager)
         auto *drive = manager.data(manager.index(row), DriveManager::DriveRole).value<Drive *>();
         result.append(
             drive->name()
-            + (drive->restoreStatus() == Drive::CONTAINS_LIVE ? QStringLiteral("|live") : QStringLiteral("|clean")));
+            + (drive->restoreStatus() == Drive::CONTAINS_LIVE ? QStringLiteral("|live") : QStringLiteral("|clean"))
+            + (drive->carriesLiveImage() ? QStringLiteral(" image") : QString()));
     }
     return result;
 }
 
 // The program's drive list over UDisks2 discovery, with a model tester on it.
+// The kernel's view of the block devices is a tree the test fills before
+// the first scan, which starts on the next pass of the event loop.
 struct Discovery
 {
-    DriveManager manager { [](DriveManager *m) { return new LinuxDriveProvider(m); } };
+    SysfsTree sysfs;
+    DriveManager manager { [this](DriveManager *m) { return new LinuxDriveProvider(m, sysfs.root()); } };
     QAbstractItemModelTester tester { &manager, QAbstractItemModelTester::FailureReportingMode::QtTest };
 
     [[nodiscard]] LinuxDriveProvider *provider() const { return static_cast<LinuxDriveProvider *>(manager.provider()); }
@@ -59,6 +65,8 @@ private slots:
     void acceptance();
     void systemDisks_data();
     void systemDisks();
+    void systemStacks_data();
+    void systemStacks();
     void backendBroken_data();
     void backendBroken();
     void hotplugInAndOut();
@@ -115,8 +123,12 @@ void TestLinuxDriveProvider::acceptance_data()
         << Layout().stick("sdb", stick, { "vfat", "ext4" }) << QStringList { cruzer + "|live" };
     QTest::newRow("unformatted partition: live")
         << Layout().stick("sdb", stick, { "" }) << QStringList { cruzer + "|live" };
-    QTest::newRow("ISO on the whole disk: live")
-        << Layout().stick("sdb", stick, {}, "iso9660") << QStringList { cruzer + "|live" };
+    QTest::newRow("ISO on the whole disk: live image")
+        << Layout().stick("sdb", stick, {}, "iso9660") << QStringList { cruzer + "|live image" };
+    QTest::newRow("UDF on the whole disk: live image")
+        << Layout().stick("sdb", stick, {}, "udf") << QStringList { cruzer + "|live image" };
+    QTest::newRow("ISO partition of a hybrid image: live image")
+        << Layout().stick("sdb", stick, { "iso9660", "vfat" }) << QStringList { cruzer + "|live image" };
     QTest::newRow("exFAT without table: clean")
         << Layout().stick("sdb", stick, {}, "exfat") << QStringList { cruzer + "|clean" };
     QTest::newRow("squashfs without table: live")
@@ -208,13 +220,16 @@ void TestLinuxDriveProvider::systemDisks_data()
     QTest::addColumn<QJsonObject>("partitionKeys");
     QTest::addColumn<bool>("listed");
 
-    for (const char *mountPoint : { "/", "/boot", "/boot/efi", "/usr", "/var", "/home" })
+    // The running system, the medium a live system started from, and
+    // anything mounted outside the user's removable-media folders.
+    for (const char *mountPoint :
+         { "/", "/boot", "/boot/efi", "/usr", "/var", "/home", "/run/initramfs/live", "/run/live/medium",
+           "/lib/live/mount/medium", "/run/archiso/bootmnt", "/cdrom", "/isodevice", "/homework", "/mnt", "/media" })
         QTest::addRow("mounted at %s", mountPoint) << QJsonObject {
             { "mountPoints", QJsonArray { QStringLiteral("/media/x"), QString::fromLatin1(mountPoint) } }
         } << false;
-    QTest::newRow("mounted elsewhere") << QJsonObject { { "mountPoints",
-                                                          QJsonArray { "/media/user/STICK", "/homework" } } }
-                                       << true;
+    QTest::newRow("mounted in the removable-media folders")
+        << QJsonObject { { "mountPoints", QJsonArray { "/media/user/STICK", "/run/media/user/STICK" } } } << true;
     QTest::newRow("active swap") << QJsonObject { { "swap", QJsonObject { { "active", true } } } } << false;
     QTest::newRow("inactive swap") << QJsonObject { { "swap", QJsonObject { { "active", false } } } } << true;
 }
@@ -241,6 +256,79 @@ void TestLinuxDriveProvider::systemDisks()
     if (listed)
         expected.append("SanDisk Cruzer (16.0 GB)|live");
     QCOMPARE(listing(discovery.manager), expected);
+}
+
+void TestLinuxDriveProvider::systemStacks_data()
+{
+    // Block objects by their name in UDisks2 (which writes dm-0 as dm_2d0).
+    QTest::addColumn<QJsonObject>("stacked");
+    QTest::addColumn<QJsonObject>("partitionKeys");
+    QTest::addColumn<QStringList>("tree");
+    QTest::addColumn<bool>("listed");
+
+    const QString sdb2 = FakeUDisks2::blockPath("sdb2");
+    const QJsonArray root { "/" };
+    const QJsonObject onStick { { "mountPoints", QJsonArray { "/run/media/user/STICK" } } };
+    const QJsonObject lvmRoot { { "dm_2d0", kernelDevice("dm-0", { { "mountPoints", root } }) } };
+    QTest::newRow("LVM volume on it mounted at /")
+        << lvmRoot << QJsonObject() << QStringList { "dm-0/slaves/sdb2" } << false;
+    QTest::newRow("LVM in LUKS: UDisks2's backing device, then sysfs")
+        << QJsonObject { { "dm_2d1", kernelDevice("dm-1", { { "mountPoints", QJsonArray { "/home" } } }) },
+                         { "dm_2d0", kernelDevice("dm-0", { { "cryptoBackingDevice", sdb2 } }) } }
+        << QJsonObject() << QStringList { "dm-1/slaves/dm-0" } << false;
+    QTest::newRow("md RAID member, by sysfs")
+        << QJsonObject { { "md127", kernelDevice("md127", { { "mountPoints", QJsonArray { "/usr" } } }) } }
+        << QJsonObject() << QStringList { "md127/slaves/sdb2", "md127/slaves/sdz1" } << false;
+    QTest::newRow("/ on a loop file on it, by sysfs")
+        << QJsonObject { { "loop0", kernelDevice("loop0", { { "mountPoints", root } }) } } << onStick
+        << QStringList { "loop0/loop/backing_file=/run/media/user/STICK/disks/root.img" } << false;
+    QTest::newRow("swap in a file on it, by UDisks2's loop device")
+        << QJsonObject { { "loop0",
+                           kernelDevice("loop0",
+                                        { { "loop", QJsonObject { { "backingFile", "/run/media/user/STICK/swap" } } },
+                                          { "swap", QJsonObject { { "active", true } } } }) } }
+        << onStick << QStringList {} << false;
+
+    // A file on another filesystem, even one mounted inside the stick's or
+    // beside it under a longer name, does not make the stick a system drive.
+    QTest::newRow("/ and /usr on loop files elsewhere")
+        << QJsonObject { { "loop0", kernelDevice("loop0", { { "mountPoints", root } }) },
+                         { "loop1", kernelDevice("loop1", { { "mountPoints", QJsonArray { "/usr" } } }) },
+                         { "sdz1",
+                           kernelDevice("sdz1", { { "mountPoints", QJsonArray { "/run/media/user/STICK/in" } } }) } }
+        << onStick
+        << QStringList { "loop0/loop/backing_file=/run/media/user/STICK/in/root.img",
+                         "loop1/loop/backing_file=/run/media/user/STICKY/usr.img" }
+        << true;
+    QTest::newRow("the user's unlocked encrypted stick")
+        << QJsonObject { { "dm_2d0",
+                           kernelDevice("dm-0",
+                                        { { "cryptoBackingDevice", sdb2 },
+                                          { "mountPoints", QJsonArray { "/run/media/user/secret" } } }) } }
+        << QJsonObject() << QStringList { "dm-0/slaves/sdb2" } << true;
+}
+
+// A USB disk whose system sits on layers above its partition: LVM, md RAID,
+// dm-crypt, a loop device over a file on it.
+void TestLinuxDriveProvider::systemStacks()
+{
+    QFETCH(QJsonObject, stacked);
+    QFETCH(QJsonObject, partitionKeys);
+    QFETCH(QStringList, tree);
+    QFETCH(bool, listed);
+
+    Layout layout;
+    layout.add("usbdisk", DriveObject()).add("sdb", kernelDevice("sdb", disk("usbdisk", QString(), true)));
+    layout.add("sdb1", partition("usbdisk", "sdb", "vfat", kernelDevice("sdb1")));
+    layout.add("sdb2", partition("usbdisk", "sdb", "ext4", kernelDevice("sdb2", partitionKeys)));
+    for (auto it = stacked.constBegin(); it != stacked.constEnd(); ++it)
+        layout.add(it.key(), it.value().toObject());
+    QVERIFY(startFake(layout));
+
+    Discovery discovery;
+    QVERIFY(discovery.sysfs.add(tree));
+    QVERIFY(discovery.scanned());
+    QCOMPARE(discovery.manager.length(), listed ? 1 : 0);
 }
 
 void TestLinuxDriveProvider::backendBroken_data()
@@ -272,6 +360,13 @@ void TestLinuxDriveProvider::backendBroken()
     QCOMPARE(discovery.manager.errorString(), kUnavailable);
     QCOMPARE(discovery.manager.length(), 0);
     QVERIFY(!discovery.provider()->initialized());
+
+    // UDisks2 comes (back) on the bus, as after an upgrade restarted it: its
+    // first good reply clears the error.
+    QVERIFY(startFake(Layout().stick("sdb", DriveObject())));
+    QTRY_VERIFY_WITH_TIMEOUT(!discovery.manager.isBackendBroken(), 10000);
+    QCOMPARE(discovery.manager.errorString(), QString());
+    QTRY_COMPARE(discovery.manager.length(), 1);
 }
 
 void TestLinuxDriveProvider::hotplugInAndOut()

@@ -56,6 +56,14 @@ inline QJsonObject partition(const QString &drive, const QString &table, const Q
     return block;
 }
 
+// Keys of a block object the kernel knows as `name` (/dev/<name>), as the
+// stacked devices (dm-0, md127, loop0) and their lower devices need them.
+inline QJsonObject kernelDevice(const QString &name, QJsonObject more = QJsonObject())
+{
+    more.insert(QStringLiteral("device"), QStringLiteral("/dev/") + name);
+    return more;
+}
+
 // A configuration of the fake service: block objects and drive objects by name.
 struct Layout
 {

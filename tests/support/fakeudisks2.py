@@ -18,6 +18,7 @@ CONFIG:
       "drive": "/org/freedesktop/UDisks2/drives/d1",   # default "/"
       "idType": "", "device": "/dev/sdb",
       "cryptoBackingDevice": "/org/.../block_devices/sdb2", # default "/"
+      "loop": {"backingFile": PATH},    # has a Loop
       "filesystem": {} or {"unmountError": "text"},   # has a Filesystem
       "mountPoints": ["/", "/boot"],   # MountPoints of the Filesystem (implies one)
       "swap": {"active": true},        # has a Swapspace
@@ -88,6 +89,7 @@ PROPERTIES = 'org.freedesktop.DBus.Properties'
 MANAGER = 'org.freedesktop.DBus.ObjectManager'
 INTROSPECTABLE = 'org.freedesktop.DBus.Introspectable'
 SWAPSPACE = 'org.freedesktop.UDisks2.Swapspace'
+LOOP = 'org.freedesktop.UDisks2.Loop'
 CONTROL = 'org.flashwright.FakeUDisks2.Control'
 DEFAULT_ERROR = 'org.freedesktop.UDisks2.Error.Failed'
 DRIVES_PREFIX = ROOT + '/drives/'
@@ -203,6 +205,8 @@ class Service:
                 'Device': ('ay', os.fsencode(b.get('device', '/dev/fake')) + b'\0'),
                 'CryptoBackingDevice': ('o', b.get('cryptoBackingDevice', '/')),
             }
+            if 'loop' in b:
+                result[LOOP] = {'BackingFile': ('ay', os.fsencode(b['loop'].get('backingFile', '')) + b'\0')}
             if 'filesystem' in b or 'mountPoints' in b:
                 result[FILESYSTEM] = {
                     'MountPoints': ('aay', [os.fsencode(m) + b'\0' for m in b.get('mountPoints', [])]),

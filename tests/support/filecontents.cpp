@@ -1,6 +1,7 @@
 #include "filecontents.h"
 
 #include <QFile>
+#include <QProcess>
 
 namespace FileContents {
 
@@ -14,6 +15,18 @@ QByteArray read(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeXz(const QString &path, const QByteArray &data, const QStringList &options)
+{
+    QProcess xz;
+    xz.setStandardOutputFile(path, QIODevice::Truncate);
+    xz.start(QStringLiteral("xz"), QStringList { QStringLiteral("-c"), QStringLiteral("-q") } + options);
+    if (!xz.waitForStarted())
+        return false;
+    xz.write(data);
+    xz.closeWriteChannel();
+    return xz.waitForFinished(60000) && xz.exitStatus() == QProcess::NormalExit && xz.exitCode() == 0;
 }
 
 } // namespace FileContents

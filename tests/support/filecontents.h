@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Whole files in one call, for tests that lay out or inspect files.
 namespace FileContents {
@@ -10,5 +11,8 @@ namespace FileContents {
 bool write(const QString &path, const QByteArray &data);
 // The whole file, or nothing when it cannot be opened.
 QByteArray read(const QString &path);
+// Replaces the file with the data compressed by the xz tool (with its
+// options); false when xz is missing or fails.
+bool writeXz(const QString &path, const QByteArray &data, const QStringList &options = {});
 
 } // namespace FileContents
