@@ -20,6 +20,7 @@ FramedPage {
             height: 22
             verticalAlignment: Text.AlignVCenter
             text: qsTr("Certified edition")
+            textFormat: Text.PlainText
             color: page.theme.text
             font.pixelSize: 16
             font.bold: true
@@ -28,6 +29,7 @@ FramedPage {
         Text {
             width: parent.width
             text: qsTr("Available on request after discussing this issue with the manager. All information on the purchase of a certified edition is available on the website.")
+            textFormat: Text.PlainText
             color: page.theme.placeholderText
             font.pixelSize: 14
             font.letterSpacing: -0.4

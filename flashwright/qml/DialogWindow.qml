@@ -111,6 +111,7 @@ Window {
                 objectName: "dialogHeading"
                 width: parent.width
                 text: dialog.heading
+                textFormat: Text.PlainText
                 color: dialog.theme.text
                 font.pixelSize: 16
                 font.weight: 600
@@ -121,6 +122,7 @@ Window {
                 objectName: "dialogDetail"
                 width: parent.width
                 text: dialog.detail
+                textFormat: Text.PlainText
                 visible: text !== ""
                 color: dialog.theme.text
                 font.pixelSize: 14
@@ -132,6 +134,7 @@ Window {
                 objectName: "dialogBody"
                 width: dialog.bodyWidth
                 text: dialog.body
+                textFormat: Text.PlainText
                 color: dialog.theme.placeholderText
                 font.pixelSize: 14
                 wrapMode: Text.Wrap

@@ -226,6 +226,7 @@ FramedPage {
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
                 text: page.headingText
+                textFormat: Text.PlainText
                 color: page.theme.text
                 font.pixelSize: 18
                 font.weight: 600
@@ -251,6 +252,7 @@ FramedPage {
                     visible: text !== page.headingText
                     horizontalAlignment: Text.AlignHCenter
                     text: page.statusLine
+                    textFormat: Text.PlainText
                     color: page.theme.text
                     font.pixelSize: 18
                     wrapMode: Text.Wrap

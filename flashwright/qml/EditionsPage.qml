@@ -74,6 +74,7 @@ FramedPage {
                             height: 22
                             verticalAlignment: Text.AlignVCenter
                             text: row.name
+                            textFormat: Text.PlainText
                             color: page.theme.text
                             font.pixelSize: 16
                             font.weight: 600
@@ -83,6 +84,7 @@ FramedPage {
                         Text {
                             width: parent.width
                             text: row.description
+                            textFormat: Text.PlainText
                             color: page.theme.placeholderText
                             font.pixelSize: 14
                             font.letterSpacing: -0.4

@@ -123,6 +123,7 @@ Page {
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
                 text: page.heading
+                textFormat: Text.PlainText
                 color: page.theme.text
                 font.pixelSize: 18
                 elide: Text.ElideRight

@@ -9,6 +9,9 @@ Text {
 
     width: parent ? parent.width : 0
     visible: shown
+    // Some messages carry names from outside (a drive's, an image's, an
+    // error with a file name), which must show as they are.
+    textFormat: Text.PlainText
     horizontalAlignment: Text.AlignHCenter
     color: theme.placeholderText
     font.pixelSize: 14

@@ -49,6 +49,7 @@ Page {
             height: 27
             verticalAlignment: Text.AlignVCenter
             text: qsTr("Writing images to USB Flash")
+            textFormat: Text.PlainText
             color: theme.text
             font.pixelSize: 20
             font.weight: 600
@@ -74,6 +75,7 @@ Page {
                 height: 25
                 verticalAlignment: Text.AlignVCenter
                 text: qsTr("Selecting an image source")
+                textFormat: Text.PlainText
                 color: theme.text
                 font.pixelSize: 18
             }
@@ -169,6 +171,7 @@ Page {
             anchors.rightMargin: 8
             anchors.verticalCenter: parent.verticalCenter
             text: qsTr("A connection to the server is being established, and downloading from the site is not possible. Please wait or start downloading from your device.")
+            textFormat: Text.PlainText
             color: theme.warningTextColor
             font.pixelSize: 13
             wrapMode: Text.Wrap

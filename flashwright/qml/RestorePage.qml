@@ -83,6 +83,7 @@ FramedPage {
             Text {
                 width: parent.width
                 text: qsTr("Do you want to restore the factory settings?")
+                textFormat: Text.PlainText
                 color: page.theme.text
                 font.pixelSize: 16
                 font.bold: true
@@ -92,6 +93,7 @@ FramedPage {
             Text {
                 width: parent.width
                 text: qsTr("In order to return all available space on the device, you need to restore the factory settings of the USB Flash drive. The live system and all saved data will be deleted.")
+                textFormat: Text.PlainText
                 color: page.theme.placeholderText
                 font.pixelSize: 14
                 font.letterSpacing: -0.4
@@ -101,6 +103,7 @@ FramedPage {
             Text {
                 width: parent.width
                 text: qsTr("You don't need to restore the device if you want to burn another live system to it.")
+                textFormat: Text.PlainText
                 color: page.theme.placeholderText
                 font.pixelSize: 14
                 font.letterSpacing: -0.4
@@ -166,6 +169,7 @@ FramedPage {
                     return qsTr("Wait for Zelvan Flashwright to restore your device");
                 }
             }
+            textFormat: Text.PlainText
             color: page.theme.text
             font.pixelSize: 18
             wrapMode: Text.Wrap

@@ -5,6 +5,7 @@ Text {
     readonly property CurrentThemeColor theme: CurrentThemeColor {
     }
 
+    textFormat: Text.PlainText
     color: theme.text
     font.pixelSize: 14
 }

@@ -106,6 +106,7 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             width: Math.min(implicitWidth, content.available - (icon.visible ? icon.width + content.spacing : 0))
             text: button.text
+            textFormat: Text.PlainText
             color: button.textColor
             font.pixelSize: button.pixelSize
             elide: Text.ElideRight

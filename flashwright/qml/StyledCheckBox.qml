@@ -74,6 +74,7 @@ Item {
         Text {
             anchors.verticalCenter: parent.verticalCenter
             text: checkBox.text
+            textFormat: Text.PlainText
             color: theme.text
             font.pixelSize: checkBox.pixelSize
         }

@@ -81,6 +81,7 @@ Item {
         anchors.rightMargin: 8 + dropIcon.width + 8
         verticalAlignment: Text.AlignVCenter
         text: combo.displayText !== "" ? combo.displayText : combo.placeholderText
+        textFormat: Text.PlainText
         color: combo.displayText !== "" ? theme.text : theme.placeholderText
         font.pixelSize: 13
         elide: Text.ElideRight
@@ -226,6 +227,7 @@ Item {
                     anchors.rightMargin: 8
                     verticalAlignment: Text.AlignVCenter
                     text: row.model[combo.textRole] ?? ""
+                    textFormat: Text.PlainText
                     color: row.highlighted ? theme.highlightedText : theme.text
                     font.pixelSize: 13
                     font.weight: row.value === combo.currentIndex ? Font.DemiBold : Font.Normal

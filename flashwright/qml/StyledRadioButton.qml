@@ -39,6 +39,7 @@ RadioButton {
         leftPadding: radio.indicator.width + radio.spacing
         verticalAlignment: Text.AlignVCenter
         text: radio.text
+        textFormat: Text.PlainText
         font: radio.font
         color: theme.text
     }

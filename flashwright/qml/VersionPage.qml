@@ -101,6 +101,7 @@ FramedPage {
                 height: 22
                 verticalAlignment: Text.AlignVCenter
                 text: page.edition ? page.edition.name : ""
+                textFormat: Text.PlainText
                 color: page.theme.text
                 font.pixelSize: 14
                 font.weight: Font.DemiBold
@@ -111,6 +112,7 @@ FramedPage {
                 width: parent.width
                 height: 38
                 text: page.edition ? page.edition.description : ""
+                textFormat: Text.PlainText
                 color: page.theme.placeholderText
                 font.pixelSize: 12
                 font.letterSpacing: -0.4
@@ -186,6 +188,7 @@ FramedPage {
                     }
                     return "";
                 }
+                textFormat: Text.PlainText
                 color: page.theme.placeholderText
                 font.pixelSize: 12
                 wrapMode: Text.Wrap

@@ -30,12 +30,14 @@ const char *severityName(QtMsgType type)
 
 // Silent by default: the program is started from desktop menus, where nobody
 // reads its output. --verbose turns the same lines into a plain trace on
-// standard error, which is what a user asking for it expects.
+// standard error, which is what a user asking for it expects. A fatal message
+// is written in any case: it ends the program, often before --verbose has
+// been read (no display, a broken plug-in), and is the only word on why.
 void myMessageOutput(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     Q_UNUSED(context)
 
-    if (options.verbose) {
+    if (options.verbose || type == QtFatalMsg) {
         QByteArray line = severityName(type);
         line += ": ";
         line += message.toLocal8Bit();

@@ -12,6 +12,7 @@ public:
     static void install();
 };
 
-// Ends the process with status 1 on a fatal message; writes every message to
-// standard error when options.verbose is set and discards it otherwise.
+// Ends the process with status 1 on a fatal message, which it writes to
+// standard error first; writes every other message there when options.verbose
+// is set and discards it otherwise.
 void myMessageOutput(QtMsgType type, const QMessageLogContext &context, const QString &message);

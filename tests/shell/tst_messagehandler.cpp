@@ -89,7 +89,8 @@ void TestMessageHandler::messages_data()
         QTest::addRow("%s quiet", prefix.constData()) << int(type) << false << 0 << QByteArray();
         QTest::addRow("%s verbose", prefix.constData()) << int(type) << true << 0 << prefix + text;
     }
-    QTest::newRow("fatal quiet") << int(QtFatalMsg) << false << 1 << QByteArray();
+    // A fatal message is the one word on why the program ended, verbose or not.
+    QTest::newRow("fatal quiet") << int(QtFatalMsg) << false << 1 << QByteArray("fatal: Drive sdb 42\n");
     QTest::newRow("fatal verbose") << int(QtFatalMsg) << true << 1 << QByteArray("fatal: Drive sdb 42\n");
 }
 

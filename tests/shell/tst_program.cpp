@@ -16,8 +16,8 @@ private Q_SLOTS:
     void initTestCase();
     void startsUp_data();
     void startsUp();
-    void fatalStartIsSilent_data();
-    void fatalStartIsSilent();
+    void fatalStartSaysWhy_data();
+    void fatalStartSaysWhy();
 
 private:
     QProcessEnvironment environment(const QString &locale) const;
@@ -124,7 +124,7 @@ void TestProgram::startsUp()
     QVERIFY2(!errors.contains("main.qml"), errors.constData());
 }
 
-void TestProgram::fatalStartIsSilent_data()
+void TestProgram::fatalStartSaysWhy_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("quiet") << QStringList();
@@ -132,11 +132,12 @@ void TestProgram::fatalStartIsSilent_data()
     QTest::newRow("verbose") << QStringList { QStringLiteral("-v") };
 }
 
-void TestProgram::fatalStartIsSilent()
+void TestProgram::fatalStartSaysWhy()
 {
     QFETCH(QStringList, arguments);
 
-    // Without a usable platform plug-in Qt gives up with a fatal message.
+    // Without a usable platform plug-in Qt gives up with a fatal message: the
+    // person who started the program gets that message and nothing else.
     QProcessEnvironment broken = environment(QStringLiteral("en_US.UTF-8"));
     broken.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("nosuchplatform"));
     QProcess program;
@@ -146,7 +147,12 @@ void TestProgram::fatalStartIsSilent()
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 1);
     QCOMPARE(program.readAllStandardOutput(), QByteArray());
-    QCOMPARE(program.readAllStandardError(), QByteArray());
+    const QByteArray errors = program.readAllStandardError();
+    QVERIFY2(errors.startsWith("fatal: This application failed to start because no Qt platform plugin could be "
+                               "initialized."),
+             errors.constData());
+    QVERIFY2(errors.endsWith('\n') && !errors.contains("\nwarning: ") && !errors.contains("\ndebug: "),
+             errors.constData());
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

@@ -70,13 +70,20 @@ bool ProgramSession::startDisplay()
     // Xvfb end at once, and the next is tried. Xvfb writes the number on the
     // descriptor once it accepts clients. Larger than the window, and
     // without a window manager.
+    //
+    // -noreset: by default an X server resets itself when its last client
+    // leaves, and kills every connection that has not finished its set-up by
+    // then. A desktop always has clients; here the only others are the short
+    // xdotool runs that look for the window, so the program's connection,
+    // made just as one of them left, was cut now and then, and Qt gave up
+    // with "could not initialize a platform plug-in".
     const QString displayFile = m_dir.filePath(QStringLiteral("display"));
     for (int attempt = 0; attempt < 20; ++attempt) {
         QFile::remove(displayFile);
         const int number = 200 + int(QRandomGenerator::global()->bounded(700));
         m_display.start(QStringLiteral("bash"),
                         { QStringLiteral("-c"),
-                          QStringLiteral("exec Xvfb :%1 -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp "
+                          QStringLiteral("exec Xvfb :%1 -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset "
                                          "3>\"$1\" 2>\"$2\"")
                               .arg(number),
                           QStringLiteral("xvfb"), displayFile, m_dir.filePath(QStringLiteral("xvfb.log")) });
@@ -123,36 +130,22 @@ bool ProgramSession::start(const QStringList &arguments)
     m_program.setWorkingDirectory(m_dir.filePath(QStringLiteral("work")));
     m_program.setStandardInputFile(QProcess::nullDevice());
     m_program.setStandardOutputFile(QProcess::nullDevice());
-    QByteArray found;
-    bool shown = false;
-    for (int attempt = 1; attempt <= 3 && !shown; ++attempt) {
-        m_log.clear();
-        m_program.setStandardErrorFile(m_dir.filePath(QStringLiteral("program.log")));
-        m_program.start(programPath(), QStringList { QStringLiteral("--verbose") } + arguments);
-        if (!m_program.waitForStarted()) {
-            m_errorString = m_program.errorString();
-            return false;
-        }
-        shown = QTest::qWaitFor(
-                    [&] {
-                        xdotool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                  QString::number(m_program.processId()) },
-                                &found);
-                        return !found.trimmed().isEmpty() || m_program.state() == QProcess::NotRunning;
-                    },
-                    30000)
-            && m_program.state() == QProcess::Running;
-        // Now and then, while other test runs use X servers of their own on
-        // this machine, the program ends at once with status 1 and not a
-        // word: it gave up on its display before it read --verbose. Nothing
-        // has happened then, so it is started again, and said so.
-        if (!shown && attempt < 3 && m_program.state() == QProcess::NotRunning
-            && m_program.exitStatus() == QProcess::NormalExit && m_program.exitCode() == 1 && log().isEmpty())
-            qWarning("ProgramSession: the program ended at once without a word on %s; starting it again",
-                     qPrintable(m_displayName));
-        else
-            break;
+    m_log.clear();
+    m_program.setStandardErrorFile(m_dir.filePath(QStringLiteral("program.log")));
+    m_program.start(programPath(), QStringList { QStringLiteral("--verbose") } + arguments);
+    if (!m_program.waitForStarted()) {
+        m_errorString = m_program.errorString();
+        return false;
     }
+    QByteArray found;
+    const bool shown = QTest::qWaitFor(
+        [&] {
+            xdotool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                      QString::number(m_program.processId()) },
+                    &found);
+            return !found.trimmed().isEmpty() || m_program.state() == QProcess::NotRunning;
+        },
+        30000);
     if (!shown || m_program.state() == QProcess::NotRunning) {
         m_errorString = m_program.state() == QProcess::NotRunning
             ? QStringLiteral("the program %1 %2 without a window on %3:\n")
@@ -163,7 +156,8 @@ bool ProgramSession::start(const QStringList &arguments)
             : QStringLiteral("the program showed no window on %1:\n").arg(m_displayName);
         m_errorString += QString::fromLocal8Bit(logTail());
         // The program reads --verbose only after it has connected to the
-        // display: the X server's own log may tell what went wrong before.
+        // display, and says no more than a fatal message before: the X
+        // server's own log may tell more.
         QByteArray geometry;
         const bool reachable = xdotool({ QStringLiteral("getdisplaygeometry") }, &geometry);
         m_errorString += QStringLiteral("\nthe display answers xdotool: %1 %2")

@@ -91,7 +91,7 @@ TestCase {
         mouseClick(child(page, "selectButton"));
         tryVerify(() => dialog.visible);
         dialog.accept();
-        tryCompare(releases.localFile, "iso", url.replace("file://", ""));
+        tryCompare(releases.localFile, "iso", decodeURIComponent(url.replace("file://", "")));
     }
 
     // The erase confirmation, once it has come up and holds the keyboard.

@@ -212,6 +212,14 @@ QString UiHarness::makeLocalFile(const QString &path, qint64 bytes)
     return QUrl::fromLocalFile(file).toString();
 }
 
+QStringList UiHarness::requestedPaths() const
+{
+    QStringList paths;
+    for (const NginxServer::Request &request : m_server.requests())
+        paths.append(request.uri);
+    return paths;
+}
+
 void UiHarness::setDriveTimings(int writeStep, int restore, int removeAfterRestore, int newRestoreable)
 {
     FakeDriveProvider *provider = simulatedDrives();

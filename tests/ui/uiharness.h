@@ -56,6 +56,9 @@ public:
     // A file of the user's own with the given path below a folder of the
     // harness; its URL.
     Q_INVOKABLE QString makeLocalFile(const QString &path, qint64 bytes);
+    // An address on the harness's server, and the paths asked of it so far.
+    Q_INVOKABLE QString serverUrl(const QString &path) const { return m_server.url(path).toString(); }
+    Q_INVOKABLE QStringList requestedPaths() const;
 
     // The simulated drives' pace, in milliseconds: one write step, a
     // restore, how long a restored drive stays, and how long until the next
