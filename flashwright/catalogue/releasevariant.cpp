@@ -53,6 +53,7 @@ ReleaseVariant::ReleaseVariant(ReleaseVersion *parent, const QString &url, const
     , m_url(url)
     , m_md5(md5)
     , m_size(size)
+    , m_announcedSize(size)
 {
     initStatusTexts();
     connect(this, &ReleaseVariant::sizeChanged, this, &ReleaseVariant::realSizeChanged);
@@ -212,6 +213,8 @@ bool ReleaseVariant::updateUrl(const QString &url, const QString &md5, qint64 si
         emit mdHashChanged();
         changed = true;
     }
+    if (size != 0)
+        m_announcedSize = size;
     if (size != 0 && size != m_size) {
         m_size = size;
         emit sizeChanged();
@@ -313,7 +316,7 @@ void ReleaseVariant::download()
     }
 
     DownloadManager *downloads = DownloadManager::instance();
-    const QString path = downloads->downloadFile(this, url, DownloadManager::dir(), progress());
+    const QString path = downloads->downloadFile(this, url, DownloadManager::dir(), progress(), m_announcedSize);
     if (path.endsWith(QLatin1String(".part"))) {
         m_temporaryPath = path;
         m_transfer = downloads->currentDownload();

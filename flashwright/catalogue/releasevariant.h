@@ -172,6 +172,8 @@ private:
     QString m_url;
     QString m_md5;
     qint64 m_size;
+    // The size the catalogue gave, which the file's own size does not replace.
+    qint64 m_announcedSize = 0;
     qint64 m_realSize = 0;
     Status m_status = PREPARING;
     QString m_errorString;

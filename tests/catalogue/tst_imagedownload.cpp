@@ -48,6 +48,7 @@ private slots:
     void failedChecksLeaveNoTrap_data();
     void failedChecksLeaveNoTrap();
     void transferError();
+    void largerThanAnnounced();
     void unreadableFile();
     void finalNameTaken();
     void existingFile_data();
@@ -266,6 +267,20 @@ void TestImageDownload::transferError()
     variant->resetStatus();
     QCOMPARE(variant->status(), ReleaseVariant::PREPARING);
     QVERIFY(variant->errorString().isEmpty());
+}
+
+void TestImageDownload::largerThanAnnounced()
+{
+    // The catalogue's size bounds the transfer: what passes it is not kept.
+    ReleaseVariant *variant = makeVariant(QStringLiteral("/good.iso"), QString(), m_goodSize - 1);
+    QCOMPARE(downloadAndWait(variant),
+             (QList<ReleaseVariant::Status> { ReleaseVariant::DOWNLOADING, ReleaseVariant::FAILED_DOWNLOAD }));
+    QCOMPARE(variant->errorString(),
+             QStringLiteral("The image on the server is larger than expected. The download was stopped and its "
+                            "partial file deleted."));
+    QVERIFY(!QFile::exists(downloads(QStringLiteral("good.iso.part"))));
+    QVERIFY(!QFile::exists(downloads(QStringLiteral("good.iso"))));
+    QVERIFY(variant->iso().isEmpty());
 }
 
 void TestImageDownload::unreadableFile()
