@@ -142,7 +142,9 @@ private:
     };
 
     void initStatusTexts();
+    // Takes an .xz image's real size from its index.
     void setIso(const QString &iso);
+    void updateRealSize(const QString &path);
     void updateSizeFromFile(const QString &path);
     bool matchesVerifiedFile(const QString &path) const;
     void rememberVerifiedFile(const QString &path);
