@@ -70,12 +70,19 @@ truncate -s 65536 "$work/files/zelvan-live.iso"
 # The sample catalogue with its images on a local server that sends them
 # slowly, so that a download can be seen under way.
 python3 - "$top/tests/support/feeds/catalogue.json" "$work/port" 2>"$work/server.log" <<'PYTHON' &
+import hashlib
 import http.server
+import json
 import sys
 import time
 
 feed_file, port_file = sys.argv[1], sys.argv[2]
 image_size = 256 * 1024 * 1024
+# The catalogue takes an image over plain http only with its digest.
+digest = hashlib.md5()
+for _ in range(image_size // 65536):
+    digest.update(bytes(65536))
+image_md5 = digest.hexdigest()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -83,7 +90,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.path == "/feed.json":
             address = "http://127.0.0.1:%d/" % self.server.server_address[1]
             with open(feed_file, encoding="utf-8") as feed:
-                body = feed.read().replace("https://images.zelvan.example/", address).encode()
+                entries = json.loads(feed.read().replace("https://images.zelvan.example/", address))
+            for entry in entries:
+                entry.setdefault("MD5", image_md5)
+            body = json.dumps(entries).encode()
             self.send_response(200)
             self.send_header("Content-Length", str(len(body)))
             self.end_headers()

@@ -108,6 +108,18 @@
         <source>Connection timed out</source>
         <translation>Время ожидания соединения истекло</translation>
     </message>
+    <message>
+        <source>The image on the server is larger than expected. The download was stopped and its partial file deleted.</source>
+        <translation>Образ на сервере больше ожидаемого. Загрузка остановлена, её незавершённый файл удалён.</translation>
+    </message>
+    <message>
+        <source>The server&apos;s answer is larger than 64 MiB.</source>
+        <translation>Ответ сервера больше 64 МиБ.</translation>
+    </message>
+    <message>
+        <source>The server&apos;s answer ended before it was complete.</source>
+        <translation>Ответ сервера оборвался, не дойдя до конца.</translation>
+    </message>
 </context>
 <context>
     <name>DownloadPage</name>

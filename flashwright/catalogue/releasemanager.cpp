@@ -93,6 +93,16 @@ bool isWebAddress(const QString &text)
         && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
 }
 
+// Anyone on the network path can replace what a plain http address sends:
+// only a digest from the catalogue makes such an image trustworthy.
+bool isTrustedAddress(const QString &text, const QString &md5)
+{
+    if (QUrl(text, QUrl::TolerantMode).scheme().toLower() != QLatin1String("http"))
+        return true;
+    static const QRegularExpression digest(QStringLiteral("^[0-9a-fA-F]{32}$"));
+    return digest.match(md5.trimmed()).hasMatch();
+}
+
 } // namespace
 
 ReleaseManager::ReleaseManager(QObject *parent)
@@ -253,6 +263,10 @@ bool ReleaseManager::updateUrl(const QString &subvariant, int number, const QStr
     }
     if (!isWebAddress(url)) {
         qCWarning(MessageHandler::category) << "Url" << url << "is not an http or https address!";
+        return false;
+    }
+    if (!isTrustedAddress(url, md5)) {
+        qCWarning(MessageHandler::category) << "Url" << url << "is plain http without an md5 to check it by!";
         return false;
     }
     Release *release = m_list->findSubvariant(subvariant);

@@ -10,6 +10,7 @@
 #include "releasearchitecture.h"
 #include "releasemanager.h"
 #include "releaseversion.h"
+#include "xzindex.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -53,6 +54,7 @@ ReleaseVariant::ReleaseVariant(ReleaseVersion *parent, const QString &url, const
     , m_url(url)
     , m_md5(md5)
     , m_size(size)
+    , m_announcedSize(size)
 {
     initStatusTexts();
     connect(this, &ReleaseVariant::sizeChanged, this, &ReleaseVariant::realSizeChanged);
@@ -68,6 +70,8 @@ ReleaseVariant::ReleaseVariant(ReleaseVersion *parent, const QString &file, qint
 {
     initStatusTexts();
     connect(this, &ReleaseVariant::sizeChanged, this, &ReleaseVariant::realSizeChanged);
+    if (!m_iso.isEmpty())
+        updateRealSize(m_iso);
 }
 
 ReleaseVariant::~ReleaseVariant()
@@ -212,6 +216,8 @@ bool ReleaseVariant::updateUrl(const QString &url, const QString &md5, qint64 si
         emit mdHashChanged();
         changed = true;
     }
+    if (size != 0)
+        m_announcedSize = size;
     if (size != 0 && size != m_size) {
         m_size = size;
         emit sizeChanged();
@@ -244,10 +250,31 @@ void ReleaseVariant::announceBackendChange()
 
 void ReleaseVariant::setIso(const QString &iso)
 {
+    // Also for the same path: the file under it may be another one now.
+    if (!iso.isEmpty())
+        updateRealSize(iso);
     if (m_iso == iso)
         return;
     m_iso = iso;
     emit isoChanged();
+}
+
+void ReleaseVariant::updateRealSize(const QString &path)
+{
+    // The helper unpacks a file by this name ending: such an image needs a
+    // drive as large as what it unpacks to, which the index at the file's
+    // end tells without decoding anything.
+    if (!path.endsWith(QLatin1String(".xz"))) {
+        setRealSize(0);
+        return;
+    }
+    const qint64 decoded = xzDecodedSize(QFile::encodeName(path).constData());
+    if (decoded < 0) {
+        // The helper finds out while it writes, and stops at the drive's end.
+        qCDebug(MessageHandler::category) << metaObject()->className() << "No decoded size in the index of" << path;
+        return;
+    }
+    setRealSize(decoded);
 }
 
 void ReleaseVariant::updateSizeFromFile(const QString &path)
@@ -313,7 +340,7 @@ void ReleaseVariant::download()
     }
 
     DownloadManager *downloads = DownloadManager::instance();
-    const QString path = downloads->downloadFile(this, url, DownloadManager::dir(), progress());
+    const QString path = downloads->downloadFile(this, url, DownloadManager::dir(), progress(), m_announcedSize);
     if (path.endsWith(QLatin1String(".part"))) {
         m_temporaryPath = path;
         m_transfer = downloads->currentDownload();

@@ -142,7 +142,9 @@ private:
     };
 
     void initStatusTexts();
+    // Takes an .xz image's real size from its index.
     void setIso(const QString &iso);
+    void updateRealSize(const QString &path);
     void updateSizeFromFile(const QString &path);
     bool matchesVerifiedFile(const QString &path) const;
     void rememberVerifiedFile(const QString &path);
@@ -172,6 +174,8 @@ private:
     QString m_url;
     QString m_md5;
     qint64 m_size;
+    // The size the catalogue gave, which the file's own size does not replace.
+    qint64 m_announcedSize = 0;
     qint64 m_realSize = 0;
     Status m_status = PREPARING;
     QString m_errorString;

@@ -4,14 +4,18 @@
 #include "downloadreceiver.h"
 #include "messagehandler.h"
 #include "progress.h"
+#include "replyverdict.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QPointer>
 #include <QStorageInfo>
 
-Download::Download(DownloadManager *parent, DownloadReceiver *receiver, const QString &path, Progress *progress)
+Download::Download(DownloadManager *parent, DownloadReceiver *receiver, const QString &path, Progress *progress,
+                   qint64 announcedSize)
     : QObject(parent)
+    , m_announcedSize(announcedSize)
+    , m_limit(announcedSize > 0 ? announcedSize : -1)
     , m_receiver(receiver)
     , m_path(path)
     , m_progress(progress)
@@ -23,6 +27,12 @@ Download::Download(DownloadManager *parent, DownloadReceiver *receiver, const QS
         m_file = new QFile(m_path + QStringLiteral(".part"), this);
         if (!m_file->exists() && m_file->open(QIODevice::WriteOnly))
             m_file->close();
+        // No piece of the image is longer than the image: not worth hashing.
+        if (m_limit >= 0 && m_file->size() > m_limit) {
+            qCDebug(MessageHandler::category)
+                << metaObject()->className() << "The part file is longer than the image, starting it again";
+            m_file->resize(0);
+        }
         if (m_file->exists()) {
             m_bytesDownloaded = m_file->size();
             m_catchingUp = true;
@@ -167,39 +177,64 @@ void Download::dropReply()
 
 void Download::checkStatus()
 {
-    if (m_statusChecked || !m_file)
+    if (m_statusChecked)
         return;
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
         return;
     m_statusChecked = true;
+    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
 
-    // The body of an error answer is an error page, not a piece of the file:
-    // stored, it would corrupt every later resume. The error itself is
-    // reported when the reply fails.
-    if (status.toInt() >= 300) {
-        m_discarding = true;
-        // Asking for the bytes after the end of a part file that already has
-        // every byte (say the program ended before it could use the file)
-        // gets 416 with the full size: the part file is the whole download.
-        const QByteArray contentRange = m_reply->rawHeader("Content-Range");
-        m_complete = status.toInt() == 416 && m_bytesDownloaded > 0
-            && contentRange == "bytes */" + QByteArray::number(m_bytesDownloaded);
+    if (!m_file) {
+        if (length.isValid() && length.toLongLong() > PageLimit)
+            failPageTooLarge();
         return;
     }
 
     const QByteArray range = m_reply->request().rawHeader("Range");
-    const qint64 rangeStart = range.startsWith("bytes=") ? range.mid(6).chopped(1).toLongLong() : 0;
-    if (status.toInt() != 200 || rangeStart <= 0)
-        return;
+    ReplyVerdict::Headers headers;
+    headers.status = status.toInt();
+    headers.contentRange = m_reply->rawHeader("Content-Range");
+    headers.contentLength = length.isValid() ? length.toLongLong() : -1;
+    const qint64 offset = range.startsWith("bytes=") ? range.mid(6).chopped(1).toLongLong() : 0;
+    const ReplyVerdict verdict = ReplyVerdict::judge(headers, offset, m_bytesDownloaded, m_announcedSize);
+    m_limit = verdict.limit;
+    m_total = verdict.total;
 
-    // A 200 answer carries the whole file, not the missing tail: appending it
-    // would corrupt the part file, so start it afresh.
-    qCDebug(MessageHandler::category) << metaObject()->className()
-                                      << "The server ignored the range, starting the part file again";
+    switch (verdict.action) {
+    case ReplyVerdict::Append:
+        return;
+    case ReplyVerdict::StartOver:
+        qCDebug(MessageHandler::category)
+            << metaObject()->className() << "The server ignored the range, starting the part file again";
+        startPartAgain();
+        return;
+    case ReplyVerdict::Complete:
+        m_discarding = true;
+        m_complete = true;
+        return;
+    case ReplyVerdict::Reject:
+        // The body of an error answer is an error page, not a piece of the
+        // file: stored, it would corrupt every later resume. The error itself
+        // is reported when the reply fails or ends.
+        m_discarding = true;
+        return;
+    case ReplyVerdict::Refetch:
+        m_discarding = true;
+        requestFromStart();
+        return;
+    case ReplyVerdict::TooLarge:
+        m_discarding = true;
+        failTooLarge();
+        return;
+    }
+}
+
+bool Download::startPartAgain()
+{
     if (!m_file->resize(0)) {
         failWriting();
-        return;
+        return false;
     }
     m_hash.reset();
     m_resumedLength = 0;
@@ -207,14 +242,61 @@ void Download::checkStatus()
     m_replyBytes = 0;
     if (m_progress)
         m_progress->setValue(0);
+    return true;
+}
+
+void Download::requestFromStart()
+{
+    qCDebug(MessageHandler::category) << metaObject()->className()
+                                      << "The part file does not continue the file on the server, starting it again";
+    QNetworkRequest request = m_reply->request();
+    dropReply();
+    if (!startPartAgain())
+        return;
+    request.setRawHeader("Range", "bytes=0-");
+    DownloadManager *downloads = manager();
+    handleNewReply(downloads ? downloads->get(request) : nullptr);
+}
+
+void Download::failTooLarge()
+{
+    qCWarning(MessageHandler::category) << metaObject()->className() << "The file passes its size of" << m_limit
+                                        << "bytes, deleting" << m_file->fileName();
+    dropReply();
+    // Deleted, not kept for a resume: nothing in it can be trusted.
+    m_file->close();
+    m_file->remove();
+    fail(tr("The image on the server is larger than expected. The download was stopped and its partial file "
+            "deleted."));
+}
+
+void Download::failPage(const QString &message)
+{
+    if (m_failed)
+        return;
+    m_failed = true;
+    m_timer.stop();
+    m_receiver->onDownloadError(message);
+}
+
+void Download::failPageTooLarge()
+{
+    qCWarning(MessageHandler::category) << metaObject()->className() << "Refusing a reply of more than" << PageLimit
+                                        << "bytes from" << (m_reply ? m_reply->url() : QUrl());
+    m_buffer.clear();
+    dropReply();
+    failPage(tr("The server's answer is larger than 64 MiB."));
+    deleteLater();
 }
 
 void Download::onReadyRead()
 {
-    if (!m_reply || m_failed)
+    QNetworkReply *reply = m_reply;
+    if (!reply || m_failed)
         return;
     checkStatus();
-    if (m_failed)
+    // Failed, or the answer was dropped for a new request.
+    if (m_failed || m_reply != reply)
         return;
 
     const QByteArray chunk = m_reply->read(NetworkChunk);
@@ -238,6 +320,15 @@ void Download::onReadyRead()
 
 bool Download::store(const QByteArray &chunk)
 {
+    // A server (or a proxy) that keeps sending would fill the disk.
+    if (m_file && m_limit >= 0 && m_bytesDownloaded + chunk.size() > m_limit) {
+        failTooLarge();
+        return false;
+    }
+    if (!m_file && m_buffer.size() + chunk.size() > PageLimit) {
+        failPageTooLarge();
+        return false;
+    }
     m_bytesDownloaded += chunk.size();
     m_replyBytes += chunk.size();
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
@@ -274,10 +365,14 @@ void Download::onError(QNetworkReply::NetworkError code)
     if (!reply || reply != m_reply)
         return;
     qWarning() << "Error" << code << "reading from" << reply->url() << ":" << reply->errorString();
-    if (m_path.isEmpty())
+    if (m_path.isEmpty()) {
+        failPage(reply->errorString());
         return;
+    }
 
     checkStatus();
+    if (m_failed || m_reply != reply)
+        return;
     if (m_complete) {
         qCDebug(MessageHandler::category) << metaObject()->className() << "The part file is already complete";
         finish();
@@ -313,7 +408,12 @@ void Download::onSslErrors(const QList<QSslError> &errors)
     const QString message = reply->error() != QNetworkReply::NoError || texts.isEmpty()
         ? reply->errorString()
         : texts.join(QStringLiteral("; "));
-    m_receiver->onDownloadError(message);
+    // A page fetch reports once; the failure of its reply that follows says
+    // nothing new.
+    if (m_path.isEmpty())
+        failPage(message);
+    else
+        m_receiver->onDownloadError(message);
 }
 
 void Download::onFinished()
@@ -338,23 +438,27 @@ void Download::onFinished()
 
     // Handlers of other objects run while draining; one of them may cancel us.
     QPointer<Download> self(this);
-    while (self && m_reply && !m_failed && m_reply->bytesAvailable() > 0) {
+    while (self && m_reply == reply && !m_failed && m_reply->bytesAvailable() > 0) {
         onReadyRead();
         QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
     }
-    if (!self || !m_reply || m_failed)
+    if (!self || m_reply != reply || m_failed)
         return;
 
     // Qt may take a connection that closes in the middle of the body for the
     // end of it, and answers such as an unfollowed redirect end without an
     // error: neither may pass for the whole file.
+    // A server may also send less than the whole file in a ranged answer
+    // that is complete in itself.
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    if ((m_file && m_discarding) || (length.isValid() && m_replyBytes < length.toLongLong())) {
+    if ((m_file && m_discarding) || (length.isValid() && m_replyBytes < length.toLongLong())
+        || (m_file && m_total >= 0 && m_bytesDownloaded < m_total)) {
         qWarning() << "Error reading from" << m_reply->url() << ": status"
                    << m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() << "with" << m_replyBytes
                    << "of" << length.toLongLong() << "bytes";
         dropReply();
         if (!m_file) {
+            failPage(tr("The server's answer ended before it was complete."));
             deleteLater();
             return;
         }
@@ -400,6 +504,7 @@ void Download::onTimedOut()
     qWarning() << m_reply->url() << "timed out. Trying another mirror.";
     dropReply();
     if (m_path.isEmpty()) {
+        failPage(tr("Connection timed out"));
         deleteLater();
         return;
     }

@@ -16,7 +16,8 @@ class QFile;
 
 // One transfer for the DownloadManager: a page fetch collected in memory, or
 // a file download appended to "<path>.part", resumed from whatever an earlier
-// attempt left there and hashed with MD5 as it grows.
+// attempt left there and hashed with MD5 as it grows. Neither grows without
+// bound: a page stops at PageLimit, a file at its announced or served size.
 class Download : public QObject
 {
     Q_OBJECT
@@ -27,8 +28,14 @@ public:
     static constexpr qint64 HashChunk = 1048576;
     static constexpr qint64 ReadBufferSize = 67108864;
     static constexpr qint64 FullDiskThreshold = 5242879;
+    // A page larger than this is refused: a catalogue of tens of thousands of
+    // entries takes a few MiB.
+    static constexpr qint64 PageLimit = 67108864;
 
-    Download(DownloadManager *parent, DownloadReceiver *receiver, const QString &path, Progress *progress);
+    // announcedSize: the file's size as the catalogue gives it, 0 when it
+    // gives none; the part file never grows past it.
+    Download(DownloadManager *parent, DownloadReceiver *receiver, const QString &path, Progress *progress,
+             qint64 announcedSize = 0);
 
     DownloadManager *manager();
     void handleNewReply(QNetworkReply *reply);
@@ -58,9 +65,24 @@ private:
     bool store(const QByteArray &chunk);
     void dropReply();
     void checkStatus();
+    // Empties the part file and the digest; false (and failed) when the
+    // file cannot be emptied.
+    bool startPartAgain();
+    // Drops the current reply and asks for the file from its first byte.
+    void requestFromStart();
+    // The file passes the size it may have: nothing of it is kept.
+    void failTooLarge();
+    // Reports a failed page fetch, once.
+    void failPage(const QString &message);
+    void failPageTooLarge();
     QNetworkReply *nextReply();
     int timeout();
 
+    qint64 m_announcedSize;
+    // The size the part file may not pass, and the whole file's size as the
+    // server gives it; -1 while unknown.
+    qint64 m_limit = -1;
+    qint64 m_total = -1;
     qint64 m_resumedLength = 0;
     qint64 m_bytesDownloaded = 0;
     // Body bytes stored from the current reply.

@@ -59,7 +59,7 @@ QString DownloadManager::fileNameOf(const QUrl &url)
 }
 
 QString DownloadManager::downloadFile(DownloadReceiver *receiver, const QUrl &url, const QString &folder,
-                                      Progress *progress)
+                                      Progress *progress, qint64 announcedSize)
 {
     qCDebug(MessageHandler::category) << metaObject()->className() << "Going to download" << url;
 
@@ -84,7 +84,7 @@ QString DownloadManager::downloadFile(DownloadReceiver *receiver, const QUrl &ur
         m_current->failLater(Download::tr("Unable to fetch the requested image."));
     } else {
         m_mirrors.append(url.toString());
-        m_current = new Download(this, receiver, target, progress);
+        m_current = new Download(this, receiver, target, progress, announcedSize);
     }
 
     Download *download = m_current;

@@ -28,8 +28,11 @@ public:
 
     // Returns the final path when the file is already there (nothing starts),
     // otherwise the part file's path ending in ".part"; the outcome reaches
-    // the receiver later, from the event loop.
-    QString downloadFile(DownloadReceiver *receiver, const QUrl &url, const QString &folder, Progress *progress);
+    // the receiver later, from the event loop. announcedSize is the file's
+    // size as the catalogue gives it (0 for none): a transfer that passes it
+    // fails and leaves no part file.
+    QString downloadFile(DownloadReceiver *receiver, const QUrl &url, const QString &folder, Progress *progress,
+                         qint64 announcedSize = 0);
     void fetchPageAsync(DownloadReceiver *receiver, const QString &url);
     // Requests the current file from the next address, continuing where the
     // part file stands; null when no address is left.

@@ -48,6 +48,9 @@ private slots:
     void failedChecksLeaveNoTrap_data();
     void failedChecksLeaveNoTrap();
     void transferError();
+    void largerThanAnnounced();
+    void xzRealSize_data();
+    void xzRealSize();
     void unreadableFile();
     void finalNameTaken();
     void existingFile_data();
@@ -73,6 +76,7 @@ private:
     ReleaseManager *m_manager = nullptr;
     QString m_goodMd5;
     qint64 m_goodSize = 0;
+    QByteArray m_raw;
     // Requests of earlier test functions.
     qsizetype m_requestsBefore = 0;
 };
@@ -96,6 +100,9 @@ void TestImageDownload::initTestCase()
     QVERIFY(IsoImage::flipByte(root + QStringLiteral("/tampered.iso"), 1048576));
     QCOMPARE(IsoImage::referenceVerdict(root + QStringLiteral("/tampered.iso")), IsoImage::Fail);
     QVERIFY(FileContents::write(root + QStringLiteral("/image.iso.part"), QByteArray(4096, 'p')));
+    // A raw disk image, compressed: it unpacks to four times its announced size and more.
+    m_raw = QByteArray(4 * 1048576, 'z') + QByteArray(4096, 'r');
+    QVERIFY(FileContents::writeXz(root + QStringLiteral("/disk.img.xz"), m_raw));
     m_goodMd5 = md5Of(root + QStringLiteral("/good.iso"));
     m_goodSize = QFileInfo(root + QStringLiteral("/good.iso")).size();
 }
@@ -266,6 +273,61 @@ void TestImageDownload::transferError()
     variant->resetStatus();
     QCOMPARE(variant->status(), ReleaseVariant::PREPARING);
     QVERIFY(variant->errorString().isEmpty());
+}
+
+void TestImageDownload::largerThanAnnounced()
+{
+    // The catalogue's size bounds the transfer: what passes it is not kept.
+    ReleaseVariant *variant = makeVariant(QStringLiteral("/good.iso"), QString(), m_goodSize - 1);
+    QCOMPARE(downloadAndWait(variant),
+             (QList<ReleaseVariant::Status> { ReleaseVariant::DOWNLOADING, ReleaseVariant::FAILED_DOWNLOAD }));
+    QCOMPARE(variant->errorString(),
+             QStringLiteral("The image on the server is larger than expected. The download was stopped and its "
+                            "partial file deleted."));
+    QVERIFY(!QFile::exists(downloads(QStringLiteral("good.iso.part"))));
+    QVERIFY(!QFile::exists(downloads(QStringLiteral("good.iso"))));
+    QVERIFY(variant->iso().isEmpty());
+}
+
+void TestImageDownload::xzRealSize_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("damaged");
+
+    QTest::newRow("downloaded") << "download" << false;
+    QTest::newRow("already downloaded") << "existing" << false;
+    QTest::newRow("own file") << "local" << false;
+    // The helper's own check at the drive's end stays the guard.
+    QTest::newRow("own file without its index") << "local" << true;
+}
+
+void TestImageDownload::xzRealSize()
+{
+    QFETCH(QString, source);
+    QFETCH(bool, damaged);
+    const QString served = m_http.root() + QStringLiteral("/disk.img.xz");
+    const qint64 compressed = QFileInfo(served).size();
+    QByteArray file = FileContents::read(served);
+    if (damaged)
+        file.chop(12);
+
+    ReleaseVariant *variant = nullptr;
+    if (source == QLatin1String("local")) {
+        const QString own = m_home.filePath(QStringLiteral("own.img.xz"));
+        QVERIFY(FileContents::write(own, file));
+        m_manager->selectLocalFile(QUrl::fromLocalFile(own).toString());
+        variant = m_manager->localFile();
+        QCOMPARE(variant->iso(), own);
+    } else {
+        if (source == QLatin1String("existing")) {
+            QVERIFY(QDir().mkpath(DownloadManager::dir()));
+            QVERIFY(FileContents::write(downloads(QStringLiteral("disk.img.xz")), file));
+        }
+        variant = makeVariant(QStringLiteral("/disk.img.xz"), QString(), compressed);
+        QCOMPARE(downloadAndWait(variant).last(), ReleaseVariant::READY);
+    }
+    QCOMPARE(variant->size(), qint64(file.size()));
+    QCOMPARE(variant->realSize(), damaged ? qint64(file.size()) : qint64(m_raw.size()));
 }
 
 void TestImageDownload::unreadableFile()

@@ -372,29 +372,55 @@ void TestReleaseFeed::entryValues()
 void TestReleaseFeed::refusedLinks_data()
 {
     QTest::addColumn<QString>("link");
-    QTest::addColumn<bool>("taken");
+    QTest::addColumn<QString>("md5");
+    QTest::addColumn<QString>("warning");
 
-    QTest::newRow("https") << "https://images.example/zv80.iso" << true;
-    QTest::newRow("http, upper-case scheme") << "HTTP://images.example/zv80.iso" << true;
-    QTest::newRow("device") << "file:///dev/zero" << false;
-    QTest::newRow("local file") << "file:///etc/shadow" << false;
-    QTest::newRow("data") << "data:application/octet-stream;base64,AAAA" << false;
-    QTest::newRow("resource") << "qrc:/logos/folder" << false;
-    QTest::newRow("relative") << "images/zv80.iso" << false;
-    QTest::newRow("ftp") << "ftp://images.example/zv80.iso" << false;
+    const QString digest = QStringLiteral("0123456789ABCDEF0123456789abcdef");
+    const QString notWeb = QStringLiteral("is not an http or https address!");
+    const QString noDigest = QStringLiteral("is plain http without an md5 to check it by!");
+    QTest::newRow("https") << "https://images.example/zv80.iso"
+                           << ""
+                           << "";
+    QTest::newRow("http with a digest") << "http://images.example/zv80.iso" << digest << "";
+    QTest::newRow("http, upper-case scheme, with a digest") << "HTTP://images.example/zv80.iso" << digest << "";
+    // Anyone on the way could replace what plain http brings.
+    QTest::newRow("http without a digest") << "http://images.example/zv80.iso"
+                                           << "" << noDigest;
+    QTest::newRow("http, upper-case scheme, without a digest") << "HTTP://images.example/zv80.iso"
+                                                               << "" << noDigest;
+    QTest::newRow("http with a blank digest") << "http://images.example/zv80.iso"
+                                              << "  " << noDigest;
+    QTest::newRow("http with no md5 for a digest") << "http://images.example/zv80.iso"
+                                                   << "latest" << noDigest;
+    QTest::newRow("device") << "file:///dev/zero"
+                            << "" << notWeb;
+    QTest::newRow("local file") << "file:///etc/shadow"
+                                << "" << notWeb;
+    QTest::newRow("data") << "data:application/octet-stream;base64,AAAA"
+                          << "" << notWeb;
+    QTest::newRow("resource") << "qrc:/logos/folder"
+                              << "" << notWeb;
+    QTest::newRow("relative") << "images/zv80.iso"
+                              << "" << notWeb;
+    QTest::newRow("ftp") << "ftp://images.example/zv80.iso"
+                         << "" << notWeb;
 }
 
 void TestReleaseFeed::refusedLinks()
 {
     QFETCH(QString, link);
-    QFETCH(bool, taken);
+    QFETCH(QString, md5);
+    QFETCH(QString, warning);
 
     Entry entry;
     entry.subvariant = QStringLiteral("zv80");
     entry.link = link;
-    if (!taken)
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("is not an http or https address!")));
+    entry.md5 = md5;
+    if (!warning.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(warning)));
     m_manager->onStringDownloaded(feed({ entry }));
+    // Appended like an entry of an unknown architecture, without an image.
+    const bool taken = warning.isEmpty();
     QCOMPARE(m_manager->releaseList()->rowCount(), 2);
     QCOMPARE(m_manager->get(1)->versionList().size(), taken ? 1 : 0);
     QCOMPARE(m_manager->rowCount(), taken ? 1 : 0);

@@ -83,12 +83,20 @@ void TestReleaseFetch::requestsOverTime_data()
                                  << "/empty.json" << 200 << false << true << false;
     QTest::newRow("not an array") << "nginx"
                                   << "/object.json" << 200 << false << true << false;
+    // Every failed fetch is tried again after the retry interval.
     QTest::newRow("not found") << "nginx"
-                               << "/missing.json" << 200 << false << false << false;
+                               << "/missing.json" << 200 << false << false << true;
     QTest::newRow("server error") << "faults:500"
-                                  << "/feed.json" << 200 << false << false << false;
+                                  << "/feed.json" << 200 << false << false << true;
     QTest::newRow("stall") << "faults:stall"
-                           << "/feed.json" << 200 << false << false << false;
+                           << "/feed.json" << 200 << false << false << true;
+    QTest::newRow("server error, retries only") << "faults:500"
+                                                << "/feed.json" << 3600000 << false << false << true;
+    QTest::newRow("stall, retries only") << "faults:stall"
+                                         << "/feed.json" << 3600000 << false << false << true;
+    // A reply past 64 MiB is refused and counts as a failed fetch.
+    QTest::newRow("endless feed, retries only") << "faults:endless"
+                                                << "/feed.json" << 3600000 << false << false << true;
     QTest::newRow("lasting TLS failure") << "https"
                                          << "/feed.json" << 200 << false << false << true;
     QTest::newRow("TLS failure, retries only") << "https"
@@ -112,7 +120,9 @@ void TestReleaseFetch::requestsOverTime()
             QSKIP("no HTTPS server could be made");
         url = m_https.url(path);
     } else {
-        m_faults.setMode(server.endsWith(QLatin1String("stall")) ? FaultServer::Stall : FaultServer::Status);
+        m_faults.setMode(server.endsWith(QLatin1String("stall"))         ? FaultServer::Stall
+                             : server.endsWith(QLatin1String("endless")) ? FaultServer::Endless
+                                                                         : FaultServer::Status);
         m_faults.setStatus(500);
         m_faults.setBody(QByteArray(4096, '['));
         m_faults.setLimit(10);

@@ -74,10 +74,12 @@ private slots:
     void cutMidBody_data();
     void cutMidBody();
     void rangeIgnored();
+    void partFileJudged_data();
+    void partFileJudged();
     void errorStatus_data();
     void errorStatus();
-    void pageFailuresAreSilent_data();
-    void pageFailuresAreSilent();
+    void pageFailuresReported_data();
+    void pageFailuresReported();
     void diskFull();
     void fileTooLarge();
     void partFileNotCreatable_data();
@@ -214,6 +216,88 @@ void TestDownloadFaults::rangeIgnored()
     QCOMPARE(progress.value(), double(m_body.size()));
 }
 
+void TestDownloadFaults::partFileJudged_data()
+{
+    QTest::addColumn<FaultServer::Mode>("mode");
+    QTest::addColumn<qint64>("rangeShift");
+    QTest::addColumn<QByteArray>("part");
+    QTest::addColumn<qint64>("announced");
+    QTest::addColumn<bool>("completes");
+    QTest::addColumn<QByteArrayList>("ranges");
+
+    const qint64 size = m_body.size();
+    const QByteArray older = randomBytes(300000, 9);
+    const QByteArray longer = randomBytes(size + 5000, 10);
+    const QByteArray start = "bytes=0-";
+    const QByteArray longerStart = "bytes=" + QByteArray::number(longer.size()) + '-';
+    // Too large: stopped, and the part file deleted.
+    QTest::newRow("keeps sending past the announced size")
+        << FaultServer::Endless << qint64(0) << QByteArray() << size << false << QByteArrayList { start };
+    QTest::newRow("keeps sending past the announced size, resumed")
+        << FaultServer::Endless << qint64(0) << m_body.left(1000) << size << false << QByteArrayList { "bytes=1000-" };
+    QTest::newRow("longer than announced")
+        << FaultServer::IgnoreRange << qint64(0) << QByteArray() << size - 1 << false << QByteArrayList { start };
+    // Not a continuation of the part file: it starts again from zero.
+    QTest::newRow("206 with the wrong start") << FaultServer::Ranges << qint64(-1000) << m_body.left(300000) << size
+                                              << true << QByteArrayList { "bytes=300000-", start };
+    QTest::newRow("416 with a smaller total")
+        << FaultServer::Ranges << qint64(0) << longer << qint64(0) << true << QByteArrayList { longerStart, start };
+    QTest::newRow("part longer than the announced size")
+        << FaultServer::Ranges << qint64(0) << longer << size << true << QByteArrayList { start };
+    QTest::newRow("total differs from the announced size") << FaultServer::Ranges << qint64(0) << older << size + 4096
+                                                           << true << QByteArrayList { "bytes=300000-", start };
+    QTest::newRow("a piece of the announced file") << FaultServer::Ranges << qint64(0) << m_body.left(300000) << size
+                                                   << true << QByteArrayList { "bytes=300000-" };
+}
+
+void TestDownloadFaults::partFileJudged()
+{
+    QFETCH(FaultServer::Mode, mode);
+    QFETCH(qint64, rangeShift);
+    QFETCH(QByteArray, part);
+    QFETCH(qint64, announced);
+    QFETCH(bool, completes);
+    QFETCH(QByteArrayList, ranges);
+    m_server.setMode(mode);
+    m_server.setRangeShift(rangeShift);
+    QDir().mkpath(m_folder);
+    const QString name = QStringLiteral("judged%1.iso").arg(m_count);
+    const QString partPath = m_folder + QLatin1Char('/') + name + QStringLiteral(".part");
+    if (!part.isEmpty())
+        QVERIFY(FileContents::write(partPath, part));
+
+    TestReceiver receiver;
+    QSignalSpy files(&receiver, &TestReceiver::fileDownloaded);
+    QSignalSpy errors(&receiver, &TestReceiver::downloadError);
+    QVERIFY(files.isValid() && errors.isValid());
+    Progress progress(nullptr, 0, 1);
+    DownloadManager::instance()->downloadFile(&receiver, m_server.url(name), m_folder, &progress, announced);
+    QTRY_VERIFY_WITH_TIMEOUT(files.count() + errors.count() > 0, 10000);
+    m_server.setRangeShift(0);
+
+    QByteArrayList asked;
+    const QList<int> requests = m_server.requestsFor('/' + name.toLatin1());
+    for (int request : requests)
+        asked.append(m_server.header(request, "Range"));
+    QCOMPARE(asked, ranges);
+    QCOMPARE(files.count(), completes ? 1 : 0);
+    QCOMPARE(errors.count(), completes ? 0 : 1);
+    if (completes) {
+        QCOMPARE(files.at(0).at(1).toString(), md5(m_body));
+        QCOMPARE(FileContents::read(partPath), m_body);
+        QCOMPARE(progress.value(), double(m_body.size()));
+        return;
+    }
+    QCOMPARE(errors.at(0).at(0).toString(),
+             QStringLiteral("The image on the server is larger than expected. The download was stopped and its "
+                            "partial file deleted."));
+    QVERIFY(!QFileInfo::exists(partPath));
+    // Nothing goes on writing into the deleted file, nor makes it anew.
+    QVERIFY(!errors.wait(300));
+    QCOMPARE(files.count() + errors.count(), 1);
+    QVERIFY(!QFileInfo::exists(partPath));
+}
+
 void TestDownloadFaults::errorStatus_data()
 {
     QTest::addColumn<int>("status");
@@ -247,30 +331,46 @@ void TestDownloadFaults::errorStatus()
     QCOMPARE(FileContents::read(part), QByteArray("partial"));
 }
 
-void TestDownloadFaults::pageFailuresAreSilent_data()
+void TestDownloadFaults::pageFailuresReported_data()
 {
     QTest::addColumn<FaultServer::Mode>("mode");
-    QTest::newRow("stall") << FaultServer::Stall;
-    QTest::newRow("error status") << FaultServer::Status;
-    QTest::newRow("cut") << FaultServer::Cut;
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("stall") << FaultServer::Stall << QByteArray(4096, '[') << "Connection timed out";
+    QTest::newRow("error status") << FaultServer::Status << QByteArray() << "server replied: Not Found";
+    // Qt reports the cut as an error, or takes it for the end of the body.
+    QTest::newRow("cut") << FaultServer::Cut << QByteArray(4096, '[') << "";
+    QTest::newRow("keeps sending") << FaultServer::Endless << QByteArray(1048576, '[')
+                                   << "The server's answer is larger than 64 MiB.";
+    QTest::newRow("length over 64 MiB") << FaultServer::Stall << QByteArray(Download::PageLimit + 1, '[')
+                                        << "The server's answer is larger than 64 MiB.";
 }
 
-void TestDownloadFaults::pageFailuresAreSilent()
+void TestDownloadFaults::pageFailuresReported()
 {
     QFETCH(FaultServer::Mode, mode);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, message);
     DownloadManager::instance()->setInactivityTimeout(300);
     m_server.setMode(mode);
     m_server.setStatus(404);
     m_server.setLimit(10);
+    m_server.setBody(body);
 
     TestReceiver receiver;
     QSignalSpy errors(&receiver, &TestReceiver::downloadError);
     QSignalSpy pages(&receiver, &TestReceiver::stringDownloaded);
     QVERIFY(errors.isValid() && pages.isValid());
-    const auto before = m_server.requestsFor("/feed").size();
     DownloadManager::instance()->fetchPageAsync(&receiver, m_server.url(QStringLiteral("feed")).toString());
-    QTRY_VERIFY(m_server.requestsFor("/feed").size() > before);
-    QVERIFY(!errors.wait(1500));
+    const bool reported = errors.wait(10000);
+    m_server.setBody(m_body);
+    QVERIFY(reported);
+    const QString text = errors.at(0).at(0).toString();
+    QVERIFY2(!text.isEmpty() && text.contains(message), qPrintable(text));
+    // Once, and nothing else.
+    QVERIFY(!errors.wait(500));
+    QCOMPARE(errors.count(), 1);
     QCOMPARE(pages.count(), 0);
 }
 

@@ -68,6 +68,10 @@ static QByteArray statusLine(int status)
         return "HTTP/1.1 200 OK\r\n";
     case 404:
         return "HTTP/1.1 404 Not Found\r\n";
+    case 206:
+        return "HTTP/1.1 206 Partial Content\r\n";
+    case 416:
+        return "HTTP/1.1 416 Range Not Satisfiable\r\n";
     case 503:
         return "HTTP/1.1 503 Service Unavailable\r\n";
     default:
@@ -77,6 +81,15 @@ static QByteArray statusLine(int status)
 
 void FaultServer::answer(QTcpSocket *socket)
 {
+    if (m_mode == Ranges) {
+        answerRange(socket);
+        return;
+    }
+    if (m_mode == Endless) {
+        socket->write(statusLine(200) + "Content-Type: application/octet-stream\r\nConnection: close\r\n\r\n");
+        sendEndlessly(socket);
+        return;
+    }
     QByteArray body = m_body;
     int status = 200;
     if (m_mode == Status) {
@@ -118,5 +131,39 @@ void FaultServer::answer(QTcpSocket *socket)
         timer->start(trickleInterval);
         break;
     }
+    case Endless:
+    case Ranges:
+        break;
     }
+}
+
+void FaultServer::answerRange(QTcpSocket *socket)
+{
+    const QByteArray range = header(int(m_requests.size()) - 1, "Range");
+    const qint64 size = m_body.size();
+    const qint64 asked = range.startsWith("bytes=") ? range.mid(6).chopped(1).toLongLong() : 0;
+    QByteArray head;
+    QByteArray body;
+    if (asked >= size) {
+        head = statusLine(416) + "Content-Range: bytes */" + QByteArray::number(size) + "\r\n";
+    } else {
+        const qint64 start = qBound(qint64(0), asked + m_rangeShift, size - 1);
+        body = m_body.mid(start);
+        head = statusLine(206) + "Content-Range: bytes " + QByteArray::number(start) + '-'
+            + QByteArray::number(size - 1) + '/' + QByteArray::number(size) + "\r\n";
+    }
+    socket->write(head + "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    socket->disconnectFromHost();
+}
+
+void FaultServer::sendEndlessly(QTcpSocket *socket)
+{
+    // A few MiB ahead of the client, however long it reads.
+    const auto more = [this, socket]() {
+        while (!m_body.isEmpty() && socket->state() == QAbstractSocket::ConnectedState
+               && socket->bytesToWrite() < 4 * 1048576)
+            socket->write(m_body);
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, more);
+    more();
 }

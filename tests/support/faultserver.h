@@ -11,7 +11,8 @@ class QTcpSocket;
 
 // A deliberately misbehaving HTTP server on a loopback port, for the failures
 // a real server seldom shows on demand. It runs on the test's own event loop.
-// Every mode answers with Content-Length set to the full size of body().
+// Every mode but Endless answers with Content-Length set to the length of the
+// body it sends.
 class FaultServer : public QObject
 {
     Q_OBJECT
@@ -23,6 +24,8 @@ public:
         IgnoreRange, // always 200 with the whole body, whatever "Range" asks
         Status, // the status code given by setStatus, with a short body
         Trickle, // the body in small pieces every trickleInterval ms
+        Endless, // 200 without Content-Length, the body again and again until the client leaves
+        Ranges, // honours "Range" (206, or 416 past the end), starting rangeShift bytes off the asked start
     };
     Q_ENUM(Mode)
 
@@ -36,6 +39,7 @@ public:
     void setLimit(qint64 bytes) { m_limit = bytes; } // bytes sent before Stall/Cut
     void setStatus(int status) { m_status = status; }
     void setTricklePiece(int bytes) { m_tricklePiece = bytes; }
+    void setRangeShift(qint64 bytes) { m_rangeShift = bytes; }
 
     [[nodiscard]] QUrl url(const QString &path) const;
     // Raw request heads received so far, oldest first.
@@ -48,6 +52,8 @@ public:
 private:
     void onConnection();
     void answer(QTcpSocket *socket);
+    void answerRange(QTcpSocket *socket);
+    void sendEndlessly(QTcpSocket *socket);
 
     QTcpServer m_server;
     Mode m_mode = Stall;
@@ -55,5 +61,6 @@ private:
     qint64 m_limit = 0;
     int m_status = 500;
     int m_tricklePiece = 1024;
+    qint64 m_rangeShift = 0;
     QList<QByteArray> m_requests;
 };

@@ -10,6 +10,7 @@
 #include "releasemanager.h"
 #include "releasevariant.h"
 
+#include <QCryptographicHash>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDirIterator>
@@ -96,14 +97,27 @@ QString UiHarness::feedText(const QString &feed) const
 bool UiHarness::serveFeed(const QString &feed, const QString &as)
 {
     const QString text = feedText(feed);
-    QFile file(m_server.root() + QStringLiteral("/feeds/") + as);
-    if (text.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) <= 0)
+    if (text.isEmpty())
         return false;
     // Every image of the feed is there to download: a file without an
-    // implanted checksum, which the catalogue accepts as it is.
+    // implanted checksum, which the catalogue accepts as it is. Served over
+    // plain http, an image is only taken with the digest of what is served.
     const QString images = m_server.url(QStringLiteral("/slow/images/")).toString();
-    const QJsonArray entries = QJsonDocument::fromJson(text.toUtf8()).array();
-    for (const QJsonValue &entry : entries) {
+    const QString digest
+        = QString::fromLatin1(QCryptographicHash::hash(QByteArray(m_imageSize, '\0'), QCryptographicHash::Md5).toHex());
+    QJsonArray entries = QJsonDocument::fromJson(text.toUtf8()).array();
+    for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
+        QJsonObject object = entry->toObject();
+        if (object.value(QStringLiteral("LINK")).toString().startsWith(images)
+            && !object.contains(QStringLiteral("MD5"))) {
+            object.insert(QStringLiteral("MD5"), digest);
+            *entry = object;
+        }
+    }
+    QFile file(m_server.root() + QStringLiteral("/feeds/") + as);
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(entries).toJson()) <= 0)
+        return false;
+    for (const QJsonValue &entry : std::as_const(entries)) {
         const QString link = entry.toObject().value(QStringLiteral("LINK")).toString();
         if (!link.startsWith(images))
             continue;
