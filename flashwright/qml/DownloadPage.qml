@@ -206,15 +206,11 @@ FramedPage {
             spacing: 24
 
             // Gives way to the texts when a long translation needs the room.
-            Image {
+            Illustration {
                 objectName: "illustration"
                 anchors.horizontalCenter: parent.horizontalCenter
                 height: Math.max(96, Math.min(218, area.height - area.bottomHeight - 24 - 24 - area.textsHeight))
                 width: height
-                source: page.theme.mainPageImage
-                sourceSize.width: 218
-                sourceSize.height: 218
-                fillMode: Image.PreserveAspectFit
             }
 
             Text {

@@ -132,14 +132,10 @@ FramedPage {
         visible: page.progressShown
         spacing: 24
 
-        Image {
+        Illustration {
             Layout.alignment: Qt.AlignHCenter
             Layout.preferredWidth: 218
             Layout.preferredHeight: 218
-            source: page.theme.mainPageImage
-            sourceSize.width: 218
-            sourceSize.height: 218
-            fillMode: Image.PreserveAspectFit
         }
 
         // A restore reports no progress: the bar sweeps until it has ended,
