@@ -26,14 +26,8 @@ FramedPage {
             font.bold: true
         }
 
-        Text {
-            width: parent.width
+        BodyText {
             text: qsTr("Available on request after discussing this issue with the manager. All information on the purchase of a certified edition is available on the website.")
-            textFormat: Text.PlainText
-            color: page.theme.placeholderText
-            font.pixelSize: 14
-            font.letterSpacing: -0.4
-            wrapMode: Text.Wrap
         }
 
         Item {

@@ -90,24 +90,12 @@ FramedPage {
                 wrapMode: Text.Wrap
             }
 
-            Text {
-                width: parent.width
+            BodyText {
                 text: qsTr("In order to return all available space on the device, you need to restore the factory settings of the USB Flash drive. The live system and all saved data will be deleted.")
-                textFormat: Text.PlainText
-                color: page.theme.placeholderText
-                font.pixelSize: 14
-                font.letterSpacing: -0.4
-                wrapMode: Text.Wrap
             }
 
-            Text {
-                width: parent.width
+            BodyText {
                 text: qsTr("You don't need to restore the device if you want to burn another live system to it.")
-                textFormat: Text.PlainText
-                color: page.theme.placeholderText
-                font.pixelSize: 14
-                font.letterSpacing: -0.4
-                wrapMode: Text.Wrap
             }
         }
 

@@ -108,15 +108,10 @@ FramedPage {
                 elide: Text.ElideRight
             }
 
-            Text {
-                width: parent.width
+            BodyText {
                 height: 38
                 text: page.edition ? page.edition.description : ""
-                textFormat: Text.PlainText
-                color: page.theme.placeholderText
                 font.pixelSize: 12
-                font.letterSpacing: -0.4
-                wrapMode: Text.Wrap
                 elide: Text.ElideRight
             }
         }
