@@ -34,16 +34,14 @@ FramedPage {
             width: parent.width
             height: 30 + 16
 
-            StyledButton {
+            PrimaryButton {
                 id: websiteButton
 
                 objectName: "websiteButton"
                 anchors.left: parent.left
                 anchors.bottom: parent.bottom
                 width: implicitWidth + 8
-                height: 30
                 text: qsTr("Open on the website")
-                thisColor: page.theme.buttonLighter
                 onReleased: Qt.openUrlExternally("https://www.zelvan.example/product/edition-sertificate/")
             }
         }

@@ -333,17 +333,14 @@ FramedPage {
                     onReleased: page.leftAction()
                 }
 
-                StyledButton {
+                PrimaryButton {
                     id: rightButton
 
                     objectName: "rightButton"
                     anchors.right: parent.right
-                    width: implicitWidth + 16
-                    height: 30
                     visible: page.currentStatus === Units.Finished || page.currentStatus === Units.Ready || page.failed
                     enabled: page.drivePresent || page.currentStatus === Units.Finished
                     text: page.currentStatus === Units.Ready ? qsTr("Write") : page.currentStatus === Units.Finished ? qsTr("Finish") : qsTr("Retry")
-                    thisColor: page.theme.buttonLighter
                     onReleased: page.rightAction()
                 }
             }

@@ -99,16 +99,13 @@ FramedPage {
             }
         }
 
-        StyledButton {
+        PrimaryButton {
             id: restoreButton
 
             objectName: "restoreButton"
             anchors.right: parent.right
             anchors.bottom: parent.bottom
-            width: implicitWidth + 16
-            height: 30
             text: qsTr("Restore")
-            thisColor: page.theme.buttonLighter
             enabled: page.driveListed
             onReleased: page.restore()
         }

@@ -237,16 +237,13 @@ FramedPage {
         }
     }
 
-    StyledButton {
+    PrimaryButton {
         id: continueButton
 
         objectName: "continueButton"
         anchors.right: parent.right
         anchors.bottom: parent.bottom
-        width: implicitWidth + 16
-        height: 30
         text: qsTr("Continue")
-        thisColor: page.theme.buttonLighter
         // Row 0 of the catalogue is the entry for a file of the user's own,
         // which this list never offers.
         enabled: imageList.currentIndex > 0
