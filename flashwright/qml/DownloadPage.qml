@@ -14,9 +14,7 @@ FramedPage {
             return releases.localFile ? releases.localFile.iso.split("/").pop() : "";
         return releases.selected ? releases.selected.name : "";
     }
-    // Decided when the page opens: the window resets the edition on its way
-    // back to the first page.
-    property string editionText: ""
+    readonly property string editionText: edition.type !== Units.None ? "(" + edition.name + ")" : ""
     readonly property string subject: editionText !== "" ? file + " " + editionText : file
     readonly property bool drivePresent: drives.length > 0
     readonly property var selectedDrive: drives.selected
@@ -164,13 +162,9 @@ FramedPage {
         if (currentStatus === Units.Finished)
             enterFinished();
     }
-    Component.onCompleted: {
-        const edition = editions.getEditionByType(mainWindow.selectedEdition);
-        editionText = edition ? "(" + edition.name + ")" : "";
-    }
 
-    EditionsModel {
-        id: editions
+    ChosenEdition {
+        id: edition
     }
 
     Connections {

@@ -9,10 +9,7 @@ import QtQuick.Controls.Basic
 FramedPage {
     id: page
 
-    // Decided when the page opens: by the time the window resets the edition
-    // on its way back to the first page, this page is already leaving.
-    property var edition: null
-    property bool educational: false
+    readonly property bool educational: edition.type === Units.Education
     // Only the page on top chooses images: on the way back to the first page
     // the window resets the catalogue's filters before it pops this page, and
     // the choice must not move the catalogue's selection then.
@@ -52,8 +49,6 @@ FramedPage {
     onBack: mainWindow.selectedPage = Units.EditionsPage
 
     Component.onCompleted: {
-        edition = editions.getEditionByType(mainWindow.selectedEdition);
-        educational = mainWindow.selectedEdition === Units.Education;
         releases.filterEditionAndSource(mainWindow.selectedEdition, Units.ZV80);
         imageRule.restart();
     }
@@ -67,8 +62,8 @@ FramedPage {
         onTriggered: page.chooseImage()
     }
 
-    EditionsModel {
-        id: editions
+    ChosenEdition {
+        id: edition
     }
 
     Connections {
@@ -100,7 +95,7 @@ FramedPage {
                 width: parent.width
                 height: 22
                 verticalAlignment: Text.AlignVCenter
-                text: page.edition ? page.edition.name : ""
+                text: edition.name
                 textFormat: Text.PlainText
                 color: page.theme.text
                 font.pixelSize: 14
@@ -110,7 +105,7 @@ FramedPage {
 
             BodyText {
                 height: 38
-                text: page.edition ? page.edition.description : ""
+                text: edition.description
                 font.pixelSize: 12
                 elide: Text.ElideRight
             }
