@@ -26,30 +26,22 @@ FramedPage {
             font.bold: true
         }
 
-        Text {
-            width: parent.width
+        BodyText {
             text: qsTr("Available on request after discussing this issue with the manager. All information on the purchase of a certified edition is available on the website.")
-            textFormat: Text.PlainText
-            color: page.theme.placeholderText
-            font.pixelSize: 14
-            font.letterSpacing: -0.4
-            wrapMode: Text.Wrap
         }
 
         Item {
             width: parent.width
             height: 30 + 16
 
-            StyledButton {
+            PrimaryButton {
                 id: websiteButton
 
                 objectName: "websiteButton"
                 anchors.left: parent.left
                 anchors.bottom: parent.bottom
                 width: implicitWidth + 8
-                height: 30
                 text: qsTr("Open on the website")
-                thisColor: page.theme.buttonLighter
                 onReleased: Qt.openUrlExternally("https://www.zelvan.example/product/edition-sertificate/")
             }
         }

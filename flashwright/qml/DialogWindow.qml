@@ -160,12 +160,9 @@ Window {
                 onClicked: dialog.close()
             }
 
-            StyledButton {
+            PrimaryButton {
                 objectName: "dialogActionButton"
-                width: implicitWidth + 16
-                height: 30
                 text: dialog.actionText
-                thisColor: dialog.theme.buttonLighter
                 onClicked: dialog.accept()
             }
         }

@@ -14,9 +14,7 @@ FramedPage {
             return releases.localFile ? releases.localFile.iso.split("/").pop() : "";
         return releases.selected ? releases.selected.name : "";
     }
-    // Decided when the page opens: the window resets the edition on its way
-    // back to the first page.
-    property string editionText: ""
+    readonly property string editionText: edition.type !== Units.None ? "(" + edition.name + ")" : ""
     readonly property string subject: editionText !== "" ? file + " " + editionText : file
     readonly property bool drivePresent: drives.length > 0
     readonly property var selectedDrive: drives.selected
@@ -164,13 +162,9 @@ FramedPage {
         if (currentStatus === Units.Finished)
             enterFinished();
     }
-    Component.onCompleted: {
-        const edition = editions.getEditionByType(mainWindow.selectedEdition);
-        editionText = edition ? "(" + edition.name + ")" : "";
-    }
 
-    EditionsModel {
-        id: editions
+    ChosenEdition {
+        id: edition
     }
 
     Connections {
@@ -206,15 +200,11 @@ FramedPage {
             spacing: 24
 
             // Gives way to the texts when a long translation needs the room.
-            Image {
+            Illustration {
                 objectName: "illustration"
                 anchors.horizontalCenter: parent.horizontalCenter
                 height: Math.max(96, Math.min(218, area.height - area.bottomHeight - 24 - 24 - area.textsHeight))
                 width: height
-                source: page.theme.mainPageImage
-                sourceSize.width: 218
-                sourceSize.height: 218
-                fillMode: Image.PreserveAspectFit
             }
 
             Text {
@@ -337,17 +327,14 @@ FramedPage {
                     onReleased: page.leftAction()
                 }
 
-                StyledButton {
+                PrimaryButton {
                     id: rightButton
 
                     objectName: "rightButton"
                     anchors.right: parent.right
-                    width: implicitWidth + 16
-                    height: 30
                     visible: page.currentStatus === Units.Finished || page.currentStatus === Units.Ready || page.failed
                     enabled: page.drivePresent || page.currentStatus === Units.Finished
                     text: page.currentStatus === Units.Ready ? qsTr("Write") : page.currentStatus === Units.Finished ? qsTr("Finish") : qsTr("Retry")
-                    thisColor: page.theme.buttonLighter
                     onReleased: page.rightAction()
                 }
             }

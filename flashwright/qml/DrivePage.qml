@@ -98,16 +98,13 @@ FramedPage {
         }
     }
 
-    StyledButton {
+    PrimaryButton {
         id: continueButton
 
         objectName: "continueButton"
         anchors.right: parent.right
         anchors.bottom: parent.bottom
-        width: implicitWidth + 16
-        height: 30
         text: qsTr("Continue")
-        thisColor: page.theme.buttonLighter
         enabled: drives.selected !== null && page.fileName !== ""
         onReleased: deviceWarningDialog.ask()
     }

@@ -81,14 +81,8 @@ FramedPage {
                             elide: Text.ElideRight
                         }
 
-                        Text {
-                            width: parent.width
+                        BodyText {
                             text: row.description
-                            textFormat: Text.PlainText
-                            color: page.theme.placeholderText
-                            font.pixelSize: 14
-                            font.letterSpacing: -0.4
-                            wrapMode: Text.Wrap
                         }
                     }
 

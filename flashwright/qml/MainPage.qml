@@ -55,15 +55,11 @@ Page {
             font.weight: 600
         }
 
-        Image {
+        Illustration {
             objectName: "mainPageImage"
             anchors.horizontalCenter: parent.horizontalCenter
             width: 218
             height: 218
-            source: theme.mainPageImage
-            sourceSize.width: 218
-            sourceSize.height: 218
-            fillMode: Image.PreserveAspectFit
         }
 
         Column {

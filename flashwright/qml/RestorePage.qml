@@ -90,37 +90,22 @@ FramedPage {
                 wrapMode: Text.Wrap
             }
 
-            Text {
-                width: parent.width
+            BodyText {
                 text: qsTr("In order to return all available space on the device, you need to restore the factory settings of the USB Flash drive. The live system and all saved data will be deleted.")
-                textFormat: Text.PlainText
-                color: page.theme.placeholderText
-                font.pixelSize: 14
-                font.letterSpacing: -0.4
-                wrapMode: Text.Wrap
             }
 
-            Text {
-                width: parent.width
+            BodyText {
                 text: qsTr("You don't need to restore the device if you want to burn another live system to it.")
-                textFormat: Text.PlainText
-                color: page.theme.placeholderText
-                font.pixelSize: 14
-                font.letterSpacing: -0.4
-                wrapMode: Text.Wrap
             }
         }
 
-        StyledButton {
+        PrimaryButton {
             id: restoreButton
 
             objectName: "restoreButton"
             anchors.right: parent.right
             anchors.bottom: parent.bottom
-            width: implicitWidth + 16
-            height: 30
             text: qsTr("Restore")
-            thisColor: page.theme.buttonLighter
             enabled: page.driveListed
             onReleased: page.restore()
         }
@@ -132,14 +117,10 @@ FramedPage {
         visible: page.progressShown
         spacing: 24
 
-        Image {
+        Illustration {
             Layout.alignment: Qt.AlignHCenter
             Layout.preferredWidth: 218
             Layout.preferredHeight: 218
-            source: page.theme.mainPageImage
-            sourceSize.width: 218
-            sourceSize.height: 218
-            fillMode: Image.PreserveAspectFit
         }
 
         // A restore reports no progress: the bar sweeps until it has ended,

@@ -21,6 +21,8 @@ Item {
     // The label keeps 7 pixels from either edge when centred (the implicit
     // width leaves exactly that), and starts 12 pixels in otherwise.
     readonly property real contentPadding: textCenterAlignment ? 7 : 12
+    readonly property CurrentThemeColor theme: CurrentThemeColor {
+    }
 
     // A key that activates the button is down on it.
     property bool keyDown: false
@@ -65,10 +67,6 @@ Item {
         }
     }
     onActiveFocusChanged: keyDown = false
-
-    CurrentThemeColor {
-        id: theme
-    }
 
     Rectangle {
         anchors.fill: parent

@@ -9,10 +9,7 @@ import QtQuick.Controls.Basic
 FramedPage {
     id: page
 
-    // Decided when the page opens: by the time the window resets the edition
-    // on its way back to the first page, this page is already leaving.
-    property var edition: null
-    property bool educational: false
+    readonly property bool educational: edition.type === Units.Education
     // Only the page on top chooses images: on the way back to the first page
     // the window resets the catalogue's filters before it pops this page, and
     // the choice must not move the catalogue's selection then.
@@ -52,8 +49,6 @@ FramedPage {
     onBack: mainWindow.selectedPage = Units.EditionsPage
 
     Component.onCompleted: {
-        edition = editions.getEditionByType(mainWindow.selectedEdition);
-        educational = mainWindow.selectedEdition === Units.Education;
         releases.filterEditionAndSource(mainWindow.selectedEdition, Units.ZV80);
         imageRule.restart();
     }
@@ -67,8 +62,8 @@ FramedPage {
         onTriggered: page.chooseImage()
     }
 
-    EditionsModel {
-        id: editions
+    ChosenEdition {
+        id: edition
     }
 
     Connections {
@@ -100,7 +95,7 @@ FramedPage {
                 width: parent.width
                 height: 22
                 verticalAlignment: Text.AlignVCenter
-                text: page.edition ? page.edition.name : ""
+                text: edition.name
                 textFormat: Text.PlainText
                 color: page.theme.text
                 font.pixelSize: 14
@@ -108,15 +103,10 @@ FramedPage {
                 elide: Text.ElideRight
             }
 
-            Text {
-                width: parent.width
+            BodyText {
                 height: 38
-                text: page.edition ? page.edition.description : ""
-                textFormat: Text.PlainText
-                color: page.theme.placeholderText
+                text: edition.description
                 font.pixelSize: 12
-                font.letterSpacing: -0.4
-                wrapMode: Text.Wrap
                 elide: Text.ElideRight
             }
         }
@@ -242,16 +232,13 @@ FramedPage {
         }
     }
 
-    StyledButton {
+    PrimaryButton {
         id: continueButton
 
         objectName: "continueButton"
         anchors.right: parent.right
         anchors.bottom: parent.bottom
-        width: implicitWidth + 16
-        height: 30
         text: qsTr("Continue")
-        thisColor: page.theme.buttonLighter
         // Row 0 of the catalogue is the entry for a file of the user's own,
         // which this list never offers.
         enabled: imageList.currentIndex > 0

@@ -109,37 +109,17 @@ ApplicationWindow {
                 currentItem.forceActiveFocus();
         }
 
-        pushEnter: Transition {
-            XAnimator {
-                from: stack.width
-                to: 0
-                duration: 200
-                easing.type: Easing.Linear
-            }
+        pushEnter: SlideTransition {
+            fromX: stack.width
         }
-        pushExit: Transition {
-            XAnimator {
-                from: 0
-                to: -stack.width
-                duration: 200
-                easing.type: Easing.Linear
-            }
+        pushExit: SlideTransition {
+            toX: -stack.width
         }
-        popEnter: Transition {
-            XAnimator {
-                from: -stack.width
-                to: 0
-                duration: 200
-                easing.type: Easing.Linear
-            }
+        popEnter: SlideTransition {
+            fromX: -stack.width
         }
-        popExit: Transition {
-            XAnimator {
-                from: 0
-                to: stack.width
-                duration: 200
-                easing.type: Easing.Linear
-            }
+        popExit: SlideTransition {
+            toX: stack.width
         }
 
         states: [
