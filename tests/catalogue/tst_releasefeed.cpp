@@ -2,6 +2,7 @@
 // merging and the entries that must be refused. Replies are handed to the
 // manager as the download manager would hand them.
 #include "catalogueenvironment.h"
+#include "feedentry.h"
 #include "release.h"
 #include "releasearchitecture.h"
 #include "releaselistmodel.h"
@@ -463,8 +464,7 @@ void TestReleaseFeed::entryOutsideReply()
     entry.subvariant = QStringLiteral("zv80-home");
     entry.edition = QStringLiteral("home");
     entry.arch = QStringLiteral("aarch64");
-    QJsonObject object = entry.toObject();
-    m_manager->releaseList()->appendRelease(object);
+    m_manager->releaseList()->appendRelease(FeedEntry::parse(feed({ entry }).toUtf8()).first());
     QCOMPARE(architectures.size(), 1);
     QCOMPARE(m_manager->filterArchitecture(), int(ReleaseArchitecture::AARCH64));
     QCOMPARE(m_manager->rowCount(), 1);
