@@ -1,12 +1,11 @@
 #include "releaselistmodel.h"
 
+#include "feedentry.h"
 #include "release.h"
 #include "releasearchitecture.h"
 #include "releasemanager.h"
 #include "releasevariant.h"
 #include "releaseversion.h"
-
-#include <QJsonArray>
 
 ReleaseListModel::ReleaseListModel(ReleaseManager *parent)
     : QAbstractListModel(parent)
@@ -78,44 +77,22 @@ Release *ReleaseListModel::get(int index) const
     return index >= 0 && index < m_releases.size() ? m_releases.at(index) : nullptr;
 }
 
-static QStringList stringList(const QJsonValue &value)
+void ReleaseListModel::appendRelease(const FeedEntry &entry)
 {
-    QStringList list;
-    const QJsonArray array = value.toArray();
-    for (const QJsonValue &element : array)
-        list.append(element.toString());
-    return list;
-}
-
-void ReleaseListModel::appendRelease(QJsonObject &obj)
-{
-    const QString subvariant = obj.value(QLatin1String("SUBVARIANT")).toString();
-    const QString variant = obj.value(QLatin1String("VARIANT")).toString();
-    Release::Source source = Release::OTHER;
-    if (variant == QLatin1String("zv80"))
-        source = Release::ZV80;
-    else if (variant == QLatin1String("zv73"))
-        source = Release::ZV73;
-    const Release::Edition edition = Release::getEditionEnum(obj.value(QLatin1String("EDITION")).toString());
-    const QString name = obj.value(QLatin1String("NAME")).toString();
-    const QString icon = obj.contains(QLatin1String("ICON")) ? obj.value(QLatin1String("ICON")).toString()
-                                                             : QStringLiteral("qrc:/logos/placeholder");
-
     const int row = int(m_releases.size());
     // Appended rows are announced: views and proxies rely on it. A release
     // has no image yet when it is inserted; the manager filters again once
     // the images are merged.
     beginInsertRows(QModelIndex(), row, row);
-    auto *release = new Release(manager(), row, name, name, stringList(obj.value(QLatin1String("DESCRIPTION"))),
-                                subvariant, source, edition, icon, stringList(obj.value(QLatin1String("SCREENSHOTS"))));
+    auto *release = new Release(manager(), row, entry.name, entry.name, entry.description, entry.subvariant,
+                                entry.source, entry.edition, entry.icon, entry.screenshots);
     m_releases.append(release);
     // The first release of a subvariant receives the images of all its entries.
-    const QString key = subvariant.toLower();
-    if (!m_bySubvariant.contains(key))
-        m_bySubvariant.insert(key, release);
+    if (!m_bySubvariant.contains(entry.subvariantKey))
+        m_bySubvariant.insert(entry.subvariantKey, release);
     endInsertRows();
 
-    emit appendToModelFinished(obj);
+    emit appendToModelFinished(entry);
 }
 
 Release *ReleaseListModel::findSubvariant(const QString &subvariant) const

@@ -2,12 +2,13 @@
 
 #include <QAbstractListModel>
 #include <QHash>
-#include <QJsonObject>
 #include <QList>
 
+struct FeedEntry;
 class Release;
 class ReleaseManager;
 
+Q_MOC_INCLUDE("feedentry.h")
 Q_MOC_INCLUDE("release.h")
 
 // Every release of the catalogue in the order it was created: row 0 is the
@@ -37,14 +38,14 @@ public:
 
     // Builds a release from one feed entry and appends it; the entry's image
     // is merged (through appendToModelFinished) before this returns.
-    void appendRelease(QJsonObject &obj);
+    void appendRelease(const FeedEntry &entry);
 
     // The first feed release whose lower-cased subvariant equals subvariant;
     // null when there is none. The custom-image entry is never found.
     [[nodiscard]] Release *findSubvariant(const QString &subvariant) const;
 
 signals:
-    void appendToModelFinished(QJsonObject &obj);
+    void appendToModelFinished(const FeedEntry &entry);
 
 private:
     QList<Release *> m_releases;

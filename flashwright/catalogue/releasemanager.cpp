@@ -1,6 +1,7 @@
 #include "releasemanager.h"
 
 #include "downloadmanager.h"
+#include "feedentry.h"
 #include "messagehandler.h"
 #include "options.h"
 #include "progress.h"
@@ -10,16 +11,10 @@
 #include "releasevariant.h"
 #include "releaseversion.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonParseError>
 #include <QQmlEngine>
-#include <QRegularExpression>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
-#include <vector>
 
 namespace {
 
@@ -41,66 +36,6 @@ void registerQmlTypes()
         return true;
     }();
     Q_UNUSED(registered)
-}
-
-// ASCII digits within the range of qint64; anything else is no size.
-qint64 sizeFromFeed(const QJsonValue &value)
-{
-    if (!value.isString())
-        return 0;
-    const QString text = value.toString();
-    if (text.isEmpty())
-        return 0;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return 0;
-    }
-    bool ok = false;
-    const qint64 size = text.toLongLong(&ok);
-    return ok ? size : 0;
-}
-
-// A calendar date "yyyy-MM-dd" at UTC midnight, so that no time-zone gap can
-// make it invalid. Read by hand: QDate::fromString parses its format anew for
-// every entry, which shows in a large feed.
-QDateTime dateFromFeed(const QJsonValue &value)
-{
-    const QString text = value.toString();
-    if (text.size() != 10 || text.at(4) != QLatin1Char('-') || text.at(7) != QLatin1Char('-'))
-        return QDateTime();
-    int fields[3] = {};
-    const int starts[3] = { 0, 5, 8 };
-    const int lengths[3] = { 4, 2, 2 };
-    for (int f = 0; f < 3; ++f) {
-        for (int i = starts[f]; i < starts[f] + lengths[f]; ++i) {
-            const QChar c = text.at(i);
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return QDateTime();
-            fields[f] = fields[f] * 10 + (c.unicode() - '0');
-        }
-    }
-    const QDate date(fields[0], fields[1], fields[2]);
-    return date.isValid() ? QDateTime(date, QTime(0, 0), Qt::UTC) : QDateTime();
-}
-
-// Only web addresses: a "file:", "data:" or "qrc:" link would read local
-// content, and "file:///dev/zero" would fill the disk.
-bool isWebAddress(const QString &text)
-{
-    const QUrl url(text, QUrl::TolerantMode);
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty()
-        && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
-}
-
-// Anyone on the network path can replace what a plain http address sends:
-// only a digest from the catalogue makes such an image trustworthy.
-bool isTrustedAddress(const QString &text, const QString &md5)
-{
-    if (QUrl(text, QUrl::TolerantMode).scheme().toLower() != QLatin1String("http"))
-        return true;
-    static const QRegularExpression digest(QStringLiteral("^[0-9a-fA-F]{32}$"));
-    return digest.match(md5.trimmed()).hasMatch();
 }
 
 } // namespace
@@ -190,38 +125,15 @@ void ReleaseManager::onStringDownloaded(const QString &text)
     m_isReady = true;
     emit isReadyChanged();
 
-    QJsonParseError error {};
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (!document.isArray()) {
+    QString error;
+    const QList<FeedEntry> entries = FeedEntry::parse(text.toUtf8(), &error);
+    if (!error.isEmpty()) {
         qCWarning(MessageHandler::category)
-            << metaObject()->className() << "The metadata is not a JSON array:"
-            << (error.error == QJsonParseError::NoError ? QStringLiteral("not an array") : error.errorString());
+            << metaObject()->className() << "The metadata is not a JSON array:" << error;
         return;
     }
-
-    // Descending by subvariant; entries of one subvariant keep the feed's
-    // order, so the same feed always gives the same catalogue.
-    struct Entry
-    {
-        QString key;
-        QJsonObject object;
-    };
-    const QJsonArray array = document.array();
-    std::vector<Entry> entries;
-    entries.reserve(size_t(array.size()));
-    for (const QJsonValue &value : array) {
-        QJsonObject object = value.toObject();
-        QString key = object.value(QLatin1String("SUBVARIANT")).toString().toLower();
-        entries.push_back({ std::move(key), std::move(object) });
-    }
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.key > b.key; });
-
-    for (Entry &entry : entries) {
-        if (entry.key.isEmpty() || entry.object.value(QLatin1String("ARCH")).toString().isEmpty()
-            || entry.object.value(QLatin1String("LINK")).toString().isEmpty())
-            continue;
-        m_list->appendRelease(entry.object);
-    }
+    for (const FeedEntry &entry : entries)
+        m_list->appendRelease(entry);
 
     m_beingUpdated = false;
     emit beingUpdatedChanged();
@@ -229,22 +141,10 @@ void ReleaseManager::onStringDownloaded(const QString &text)
     catalogueChanged();
 }
 
-void ReleaseManager::onAppendToModelFinished(QJsonObject &obj)
+void ReleaseManager::onAppendToModelFinished(const FeedEntry &entry)
 {
-    const QString architecture = obj.value(QLatin1String("ARCH")).toString().toLower();
-    const QString url = obj.value(QLatin1String("LINK")).toString();
-    const QString subvariant = obj.value(QLatin1String("SUBVARIANT")).toString().toLower();
-    const QString versionText = obj.value(QLatin1String("VERSION")).toString().toLower();
-    const QString md5 = obj.value(QLatin1String("MD5")).toString();
-    const QDateTime releaseDate = dateFromFeed(obj.value(QLatin1String("releaseDate")));
-    const qint64 size = sizeFromFeed(obj.value(QLatin1String("SIZE")));
-
-    static const QRegularExpression versionPattern(QStringLiteral("(\\d+)\\s?(\\S+)?"));
-    const QRegularExpressionMatch match = versionPattern.match(versionText);
-    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
-    const QString statusWord = match.hasMatch() ? match.captured(2) : QString();
-
-    updateUrl(subvariant, number, statusWord, QStringLiteral("live"), releaseDate, architecture, url, md5, size);
+    updateUrl(entry.subvariantKey, entry.versionNumber, entry.versionStatus, QStringLiteral("live"), entry.releaseDate,
+              entry.architecture, entry.url, entry.md5, entry.size);
 
     // During a reply this is done once, at its end.
     if (!m_beingUpdated) {
@@ -257,17 +157,18 @@ bool ReleaseManager::updateUrl(const QString &subvariant, int number, const QStr
                                const QDateTime &releaseDate, const QString &architecture, const QString &url,
                                const QString &md5, qint64 size)
 {
-    if (!ReleaseArchitecture::isKnown(architecture)) {
+    switch (FeedEntry::checkImage(architecture, url, md5)) {
+    case FeedEntry::Image::UnknownArchitecture:
         qCWarning(MessageHandler::category) << "Architecture" << architecture << "is not known!";
         return false;
-    }
-    if (!isWebAddress(url)) {
+    case FeedEntry::Image::NotWebAddress:
         qCWarning(MessageHandler::category) << "Url" << url << "is not an http or https address!";
         return false;
-    }
-    if (!isTrustedAddress(url, md5)) {
+    case FeedEntry::Image::PlainHttpWithoutMd5:
         qCWarning(MessageHandler::category) << "Url" << url << "is plain http without an md5 to check it by!";
         return false;
+    case FeedEntry::Image::Accepted:
+        break;
     }
     Release *release = m_list->findSubvariant(subvariant);
     if (!release)

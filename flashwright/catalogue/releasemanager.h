@@ -3,19 +3,20 @@
 #include "downloadreceiver.h"
 
 #include <QDateTime>
-#include <QJsonObject>
 #include <QList>
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QStringList>
 
 class DriveBackend;
+struct FeedEntry;
 class QTimer;
 class Release;
 class ReleaseArchitecture;
 class ReleaseListModel;
 class ReleaseVariant;
 
+Q_MOC_INCLUDE("feedentry.h")
 Q_MOC_INCLUDE("release.h")
 Q_MOC_INCLUDE("releasearchitecture.h")
 Q_MOC_INCLUDE("releasevariant.h")
@@ -91,7 +92,8 @@ public:
     [[nodiscard]] bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
 
     // Merges one feed entry's image into the release of its subvariant;
-    // false when nothing was merged.
+    // false when nothing was merged, also when FeedEntry::checkImage refuses
+    // the image.
     bool updateUrl(const QString &subvariant, int number, const QString &status, const QString &type,
                    const QDateTime &releaseDate, const QString &architecture, const QString &url, const QString &md5,
                    qint64 size);
@@ -132,7 +134,7 @@ signals:
     void availableArchitecturesChanged();
 
 private slots:
-    void onAppendToModelFinished(QJsonObject &obj);
+    void onAppendToModelFinished(const FeedEntry &entry);
     void onReleaseFetchTimerEvent();
 
 private:

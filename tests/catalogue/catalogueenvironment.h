@@ -100,6 +100,19 @@ struct Entry
     }
 };
 
+inline Entry entry(const QString &subvariant, const QString &arch = QStringLiteral("x86_64"),
+                   const QString &version = QStringLiteral("8"), const QString &edition = QStringLiteral("standart"),
+                   const QString &line = QStringLiteral("zv80"))
+{
+    Entry result;
+    result.subvariant = subvariant;
+    result.arch = arch;
+    result.version = version;
+    result.edition = edition;
+    result.variant = line;
+    return result;
+}
+
 inline QString feed(const QList<QJsonObject> &objects)
 {
     QJsonArray array;

@@ -43,8 +43,7 @@ void TestReleaseFetch::initTestCase()
     m_httpsStarted = m_https.start();
     QVERIFY(m_faults.start());
 
-    CatalogueEnvironment::Entry entry;
-    entry.subvariant = QStringLiteral("zv80");
+    const CatalogueEnvironment::Entry entry = CatalogueEnvironment::entry("zv80");
     QVERIFY(FileContents::write(m_http.root() + QStringLiteral("/feed.json"),
                                 CatalogueEnvironment::feed({ entry }).toUtf8()));
     QVERIFY(FileContents::write(m_http.root() + QStringLiteral("/empty.json"), "[]"));

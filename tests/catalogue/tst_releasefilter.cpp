@@ -18,23 +18,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 
-using CatalogueEnvironment::Entry;
-
-namespace {
-
-Entry image(const char *subvariant, const char *arch, const char *version = "8", const char *edition = "standart",
-            const char *line = "zv80")
-{
-    Entry entry;
-    entry.subvariant = QLatin1String(subvariant);
-    entry.arch = QLatin1String(arch);
-    entry.version = QLatin1String(version);
-    entry.edition = QLatin1String(edition);
-    entry.variant = QLatin1String(line);
-    return entry;
-}
-
-} // namespace
+using CatalogueEnvironment::entry;
 
 class TestReleaseFilter : public QObject
 {
@@ -85,11 +69,11 @@ void TestReleaseFilter::init()
     // Rows, after the descending sort: 1-5 zv80-std, 6 zv80-home, 7-8
     // zv80-edu, 9 zv80-arm, 10-11 zv73-std; the first row of each holds its images.
     m_manager->onStringDownloaded(CatalogueEnvironment::feed(
-        { image("zv80-std", "x86_64", "9", "standart"), image("zv80-std", "x86_64", "10 beta"),
-          image("zv80-std", "aarch64", "9"), image("zv80-std", "aarch64", "8"), image("zv80-std", "i686", "8"),
-          image("zv80-home", "x86_64", "8", "home"), image("zv80-edu", "aarch64", "8", "education"),
-          image("zv80-edu", "i686", "8", "education"), image("zv80-arm", "armhfp", "8", "standart"),
-          image("zv73-std", "x86_64", "7", "standart", "zv73"), image("zv73-std", "i386", "7", "standart", "zv73") }));
+        { entry("zv80-std", "x86_64", "9", "standart"), entry("zv80-std", "x86_64", "10 beta"),
+          entry("zv80-std", "aarch64", "9"), entry("zv80-std", "aarch64", "8"), entry("zv80-std", "i686", "8"),
+          entry("zv80-home", "x86_64", "8", "home"), entry("zv80-edu", "aarch64", "8", "education"),
+          entry("zv80-edu", "i686", "8", "education"), entry("zv80-arm", "armhfp", "8", "standart"),
+          entry("zv73-std", "x86_64", "7", "standart", "zv73"), entry("zv73-std", "i386", "7", "standart", "zv73") }));
     QCOMPARE(m_manager->releaseList()->rowCount(), 12);
 }
 

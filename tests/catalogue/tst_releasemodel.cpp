@@ -48,8 +48,6 @@ private slots:
     void architectureLookup_data();
     void architectureLookup();
     void architectureTable();
-    void editionWords_data();
-    void editionWords();
     void releaseTexts();
     void versionNames_data();
     void versionNames();
@@ -165,29 +163,6 @@ void TestReleaseModel::architectureTable()
     }
     QCOMPARE(all.at(0)->details(), QStringLiteral("Image for for AArch64 machines"));
     QCOMPARE(all.at(3)->abbreviation(), (QStringList { "armv7hl", "armhfp" }));
-}
-
-void TestReleaseModel::editionWords_data()
-{
-    QTest::addColumn<QString>("word");
-    QTest::addColumn<Release::Edition>("edition");
-
-    QTest::newRow("standart") << "standart" << Release::STANDART;
-    QTest::newRow("Standart") << "Standart" << Release::STANDART;
-    QTest::newRow("STANDART") << "STANDART" << Release::STANDART;
-    QTest::newRow("standard, with a d") << "standard" << Release::NONE;
-    QTest::newRow("cert") << "Cert" << Release::CERT;
-    QTest::newRow("home") << "HOME" << Release::HOME;
-    QTest::newRow("education") << "education" << Release::EDUCATION;
-    QTest::newRow("empty") << "" << Release::NONE;
-    QTest::newRow("padded") << " home" << Release::NONE;
-}
-
-void TestReleaseModel::editionWords()
-{
-    QFETCH(QString, word);
-    QFETCH(Release::Edition, edition);
-    QCOMPARE(Release::getEditionEnum(word), edition);
 }
 
 void TestReleaseModel::releaseTexts()

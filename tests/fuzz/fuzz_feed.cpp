@@ -1,8 +1,9 @@
-// The catalogue feed as it arrives from the network: arbitrary bytes handed
-// to the catalogue as the body of a feed reply, twice (a later reply merges
-// into what the first one built), then everything the pages read of the
-// result, under every filter they can set.
+// The catalogue feed as it arrives from the network: arbitrary bytes read by
+// the feed parser, then handed to the catalogue as the body of a feed reply,
+// twice (a later reply merges into what the first one built), then everything
+// the pages read of the result, under every filter they can set.
 
+#include "feedentry.h"
 #include "fuzzsupport.h"
 #include "release.h"
 #include "releasearchitecture.h"
@@ -13,11 +14,34 @@
 
 #include <QAbstractItemModelTester>
 #include <QMetaProperty>
+#include <QUrl>
 
 #include <cstddef>
 #include <cstdint>
 
 namespace {
+
+// What the parser promises of every entry, whatever the bytes.
+void checkEntries(const QByteArray &bytes)
+{
+    QString error;
+    const QList<FeedEntry> entries = FeedEntry::parse(bytes, &error);
+    FuzzSupport::expect(error.isEmpty() || entries.isEmpty(), "entries from a document that is no feed");
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const FeedEntry &entry = entries.at(i);
+        FuzzSupport::expect(!entry.architecture.isEmpty() && !entry.url.isEmpty() && !entry.subvariantKey.isEmpty()
+                                && entry.subvariantKey == entry.subvariant.toLower()
+                                && (i == 0 || entries.at(i - 1).subvariantKey >= entry.subvariantKey) && entry.size >= 0
+                                && entry.versionNumber >= 0,
+                            "an entry without subvariant, architecture or link, out of order, or negative");
+        const QString scheme = QUrl(entry.url, QUrl::TolerantMode).scheme().toLower();
+        FuzzSupport::expect(
+            entry.image() != FeedEntry::Image::Accepted
+                || (ReleaseArchitecture::isKnown(entry.architecture)
+                    && (scheme == QLatin1String("https") || (scheme == QLatin1String("http") && !entry.md5.isEmpty()))),
+            "an image taken of an unknown architecture, or from neither https nor http with an md5");
+    }
+}
 
 // Reads every property, as the Qt Quick bindings do.
 void readAll(const QObject *object)
@@ -67,7 +91,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 {
-    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    checkEntries(bytes);
+    const QString text = QString::fromUtf8(bytes);
 
     ReleaseManager manager;
     QAbstractItemModelTester sourceTester(manager.releaseList(), QAbstractItemModelTester::FailureReportingMode::Fatal);
