@@ -3,6 +3,8 @@
 # Does nothing when every package is already there. With the argument "fuzz"
 # it also installs clang and libFuzzer for scripts/fuzz.sh, which the tests
 # do not need (they run the fuzz targets' corpora with the normal compiler).
+# With "coverage" it also installs gcovr for the coverage build of
+# scripts/test.sh (FLASHWRIGHT_COVERAGE=1).
 set -euo pipefail
 
 packages=(
@@ -30,6 +32,7 @@ packages=(
 for group in "$@"; do
     case "$group" in
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    coverage) packages+=(gcovr) ;;
     *) echo "install-deps: unknown group $group" >&2; exit 1 ;;
     esac
 done

@@ -1,5 +1,6 @@
 #include "messagehandler.h"
 
+#include "appinfo.h"
 #include "options.h"
 
 #include <QByteArray>
@@ -57,8 +58,7 @@ void myMessageOutput(QtMsgType type, const QMessageLogContext &context, const QS
 
 const QLoggingCategory &MessageHandler::category()
 {
-    // QLoggingCategory keeps the pointer to its name, so it must be a literal.
-    static const QLoggingCategory category("example.zelvan.Flashwright", QtDebugMsg);
+    static const QLoggingCategory category(AppInfo::applicationIdLatin1, QtDebugMsg);
     return category;
 }
 

@@ -175,6 +175,9 @@ void TestInstall::desktopFilesAgree()
     QVERIFY(xml.contains(QStringLiteral("<id>%1</id>").arg(id).toUtf8()));
     QVERIFY(xml.contains(QStringLiteral("<launchable type=\"desktop-id\">%1.desktop</launchable>").arg(id).toUtf8()));
     QVERIFY(xml.contains(QStringLiteral("<release version=\"%1\"").arg(AppInfo::version).toUtf8()));
+    QFile manual(installed(QStringLiteral("share/man/man1/flashwright.1")));
+    QVERIFY(manual.open(QIODevice::ReadOnly));
+    QVERIFY(manual.readLine().contains(QStringLiteral("\"Flashwright %1\"").arg(AppInfo::version).toUtf8()));
 }
 
 void TestInstall::helperAtConfiguredFolder()
