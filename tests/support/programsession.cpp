@@ -1,5 +1,7 @@
 #include "programsession.h"
 
+#include "programlog.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -221,7 +223,7 @@ qsizetype ProgramSession::waitForStatus(const QByteArray &status, int timeoutMs,
         qsizetype offset = from;
         for (const QByteArray &line : lines) {
             offset += line.size() + 1;
-            if (line.contains(" Status of ") && line.endsWith(" now " + status)) {
+            if (line.contains(ProgramLog::statusOf) && line.endsWith(ProgramLog::statusNow + status)) {
                 end = offset;
                 return true;
             }
@@ -235,8 +237,9 @@ qsizetype ProgramSession::waitForStatus(const QByteArray &status, int timeoutMs,
 
 QList<QByteArray> ProgramSession::statuses(qsizetype from) const
 {
-    static const QRegularExpression status(QStringLiteral(" Status of .* now ([A-Z_]+)$"),
-                                           QRegularExpression::MultilineOption);
+    static const QRegularExpression status(
+        QString::fromLatin1(ProgramLog::statusOf + ".*" + ProgramLog::statusNow + "([A-Z_]+)$"),
+        QRegularExpression::MultilineOption);
     QList<QByteArray> found;
     const QString text = QString::fromUtf8(log().mid(from));
     for (auto it = status.globalMatch(text); it.hasNext();)
