@@ -13,6 +13,7 @@
 #include "isoimage.h"
 #include "nginxserver.h"
 #include "privatebus.h"
+#include "programlog.h"
 #include "programsession.h"
 
 #include <QCoreApplication>
@@ -157,8 +158,8 @@ int measure()
     // The program: to the version page, then the timed part.
     ProgramSession program;
     if (!program.start({ QStringLiteral("--releasesUrl"), nginx.url(QStringLiteral("/feed.json")).toString() })
-        || program.waitForLog("Received a metadata json", 60000) < 0
-        || program.waitForLog("New drive \"" + drive.toUtf8() + '"', 60000) < 0)
+        || program.waitForLog(ProgramLog::catalogueReceived, 60000) < 0
+        || program.waitForLog(ProgramLog::newDrive(drive), 60000) < 0)
         fail(QStringLiteral("the program did not come up: ") + program.errorString()
              + QString::fromLocal8Bit(program.logTail()));
     program.keys({ QStringLiteral("Return"), QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Return") });

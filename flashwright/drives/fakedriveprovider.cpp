@@ -66,8 +66,8 @@ void FakeDriveProvider::createNewGetsDisconnected()
     announce(new FakeDrive(this, QStringLiteral("Gets Disconnected"), 1000000000ULL, false));
 }
 
-// Logged, so that whoever drives the program from outside (the screenshots
-// script) can wait for a drive instead of guessing how long it takes.
+// Logged, so that whoever drives the program from outside (the screenshot
+// test) can wait for a drive instead of guessing how long it takes.
 void FakeDriveProvider::announce(FakeDrive *drive)
 {
     qCDebug(MessageHandler::category) << metaObject()->className() << "Connected" << drive->rawName()

@@ -10,6 +10,7 @@
 #include "isoimage.h"
 #include "nginxserver.h"
 #include "privatebus.h"
+#include "programlog.h"
 #include "programsession.h"
 
 #include <QDBusArgument>
@@ -203,8 +204,8 @@ bool TestEndToEnd::startProgram()
     if (!m_program.start({ QStringLiteral("--releasesUrl"), m_nginx.url(QStringLiteral("/feed.json")).toString() }))
         return false;
     // The catalogue and the stick, both listed before the first key.
-    return m_program.waitForLog("Received a metadata json", 30000) >= 0
-        && m_program.waitForLog("New drive \"/org/freedesktop/UDisks2/drives/stick\"", 30000) >= 0;
+    return m_program.waitForLog(ProgramLog::catalogueReceived, 30000) >= 0
+        && m_program.waitForLog(ProgramLog::newDrive(FakeUDisks2::drivePath(QStringLiteral("stick"))), 30000) >= 0;
 }
 
 void TestEndToEnd::writeLocalFile(const QString &path)
@@ -229,7 +230,7 @@ void TestEndToEnd::writeLocalFile(const QString &path)
                                   QStringLiteral("ua{sv}"), QVariantList { uint(0), results } },
                                 requestPrefix + token);
         QVERIFY2(emitted.type() == QDBusMessage::ReplyMessage, qPrintable(emitted.errorMessage()));
-        taken = m_program.waitForLog("Setting local file to", 1000) >= 0;
+        taken = m_program.waitForLog(ProgramLog::localFileSet, 1000) >= 0;
     }
     QVERIFY2(taken, "the program did not take the chosen file");
     // The drive list (the stick is selected), "Continue", and "Write" in the
@@ -301,14 +302,14 @@ void TestEndToEnd::catalogueImageWrittenThenRestored()
     // "Finish" offers the stick for restoring on the first page, as its
     // third button; the restore page starts with Return.
     QVERIFY2(m_program.keys({ QStringLiteral("Return") }), qPrintable(m_program.errorString()));
-    QVERIFY2(m_program.waitForLog("Restore status of \"Demo Stick\" now CONTAINS_LIVE", 10000, at) >= 0,
+    QVERIFY2(m_program.waitForLog(ProgramLog::restoreStatus("Demo Stick", "CONTAINS_LIVE"), 10000, at) >= 0,
              "the written stick was not offered for restoring");
     QVERIFY2(m_program.keys({ QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab"),
                               QStringLiteral("space"), QStringLiteral("Return") }),
              qPrintable(m_program.errorString()));
-    const qsizetype restored = m_program.waitForLog("Restore status of \"Demo Stick\" now RESTORED", 60000, at);
+    const qsizetype restored = m_program.waitForLog(ProgramLog::restoreStatus("Demo Stick", "RESTORED"), 60000, at);
     QVERIFY2(restored >= 0, "the stick was not restored");
-    QVERIFY(!m_program.log().mid(at).contains("now RESTORE_ERROR"));
+    QVERIFY(!m_program.log().mid(at).contains(ProgramLog::restoreStatus("Demo Stick", "RESTORE_ERROR")));
     screenshot(QStringLiteral("restore-finished"));
     // The start wiped (512 MiB, which the file grows to), a new table, one
     // exFAT partition over all of it.
@@ -405,7 +406,7 @@ void TestEndToEnd::changedIsoFailsVerification()
     const QByteArray data = readFile(image);
     QVERIFY(readFile(stick(), data.size()) == data);
     const QByteArray log = m_program.log();
-    const qsizetype error = log.indexOf(" Error of ");
+    const qsizetype error = log.indexOf(ProgramLog::errorOf);
     QVERIFY2(error >= 0, "no error message");
     qInfo().noquote() << "The message:" << log.mid(error, log.indexOf('\n', error) - error);
     screenshot(QStringLiteral("changed-iso-failed-verification"));

@@ -5,6 +5,7 @@
 #include "democatalogue.h"
 #include "nginxserver.h"
 #include "privatebus.h"
+#include "programlog.h"
 #include "programsession.h"
 #include "udisksfixture.h"
 
@@ -57,7 +58,7 @@ void TestEndToEndLoop::downloadThenHelperWrite()
 {
     QVERIFY2(m_program.start({ QStringLiteral("--releasesUrl"), m_nginx.url(QStringLiteral("/feed.json")).toString() }),
              qPrintable(m_program.errorString()));
-    QVERIFY2(m_program.waitForLog("Received a metadata json", 30000) >= 0, "no catalogue");
+    QVERIFY2(m_program.waitForLog(ProgramLog::catalogueReceived, 30000) >= 0, "no catalogue");
     // "Download", the first edition, "Continue": the download and its check.
     QVERIFY2(m_program.keys({ QStringLiteral("Return"), QStringLiteral("Tab"), QStringLiteral("Tab"),
                               QStringLiteral("Return"), QStringLiteral("Return") }),

@@ -1,9 +1,13 @@
 #include "nginxserver.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -174,4 +178,38 @@ QList<NginxServer::Request> NginxServer::requests() const
         result.append({ fields.at(1), fields.at(2), fields.at(3), fields.at(0).toInt() });
     }
     return result;
+}
+
+bool NginxServer::serveFeed(const QString &feed, const QString &as, qint64 imageSize)
+{
+    QFile source(QStringLiteral(FLASHWRIGHT_TEST_SUPPORT_DIR "/feeds/") + feed);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    const QString images = url(QStringLiteral("/slow/images/")).toString();
+    QJsonArray entries
+        = QJsonDocument::fromJson(source.readAll().replace("https://images.zelvan.example/", images.toUtf8())).array();
+    QCryptographicHash zeros(QCryptographicHash::Md5);
+    const QByteArray piece(qMin<qint64>(imageSize, 1 << 20), '\0');
+    for (qint64 left = imageSize; left > 0; left -= piece.size())
+        zeros.addData(QByteArrayView(piece).first(qMin<qint64>(left, piece.size())));
+    const QString digest = QString::fromLatin1(zeros.result().toHex());
+    for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
+        QJsonObject object = entry->toObject();
+        const QString link = object.value(QStringLiteral("LINK")).toString();
+        if (!link.startsWith(images))
+            continue;
+        if (!object.contains(QStringLiteral("MD5"))) {
+            object.insert(QStringLiteral("MD5"), digest);
+            *entry = object;
+        }
+        const QString path = root() + QStringLiteral("/slow/images/") + link.mid(images.size());
+        QFile image(path);
+        if (!image.exists()
+            && (!QDir().mkpath(QFileInfo(path).path()) || !image.open(QIODevice::WriteOnly)
+                || !image.resize(imageSize)))
+            return false;
+    }
+    QFile file(root() + QStringLiteral("/feeds/") + as);
+    return QDir(root()).mkpath(QStringLiteral("feeds")) && file.open(QIODevice::WriteOnly)
+        && file.write(QJsonDocument(entries).toJson()) > 0;
 }

@@ -43,6 +43,13 @@ public:
     [[nodiscard]] QList<Request> requests() const;
     [[nodiscard]] QString errorString() const { return m_errorString; }
 
+    // A feed of the test feeds (tests/support/feeds) served as /feeds/<as>,
+    // its image links pointing here under /slow/images/, so that a download
+    // stays on this machine and can be watched and stopped. Each image is a
+    // file of imageSize zero bytes (made unless it is there), with the MD5
+    // that an image over plain http needs. False when a file cannot be made.
+    bool serveFeed(const QString &feed, const QString &as, qint64 imageSize);
+
     static QString program();
 
 private:

@@ -1,5 +1,7 @@
 #include "programsession.h"
 
+#include "programlog.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +28,8 @@ ProgramSession::ProgramSession() = default;
 ProgramSession::~ProgramSession()
 {
     stop();
+    m_pictures.kill();
+    m_pictures.waitForFinished();
     if (m_display.state() != QProcess::NotRunning) {
         m_display.terminate();
         if (!m_display.waitForFinished(5000)) {
@@ -78,6 +82,7 @@ bool ProgramSession::startDisplay()
     // made just as one of them left, was cut now and then, and Qt gave up
     // with "could not initialize a platform plug-in".
     const QString displayFile = m_dir.filePath(QStringLiteral("display"));
+    m_displayName.clear();
     for (int attempt = 0; attempt < 20; ++attempt) {
         QFile::remove(displayFile);
         const int number = 200 + int(QRandomGenerator::global()->bounded(700));
@@ -91,22 +96,36 @@ bool ProgramSession::startDisplay()
             [&] { return QFileInfo(displayFile).size() > 0 || m_display.state() == QProcess::NotRunning; }, 20000);
         if (!timedOut && m_display.state() == QProcess::Running) {
             m_displayName = QStringLiteral(":%1").arg(number);
-            return true;
+            break;
         }
         m_display.kill();
         m_display.waitForFinished();
     }
-    m_errorString = QStringLiteral("Xvfb did not start");
-    return false;
+    if (m_displayName.isEmpty()) {
+        m_errorString = QStringLiteral("Xvfb did not start");
+        return false;
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), m_displayName);
+    m_pictures.kill();
+    m_pictures.waitForFinished();
+    m_pictures.setProcessEnvironment(environment);
+    m_pictures.setReadChannel(QProcess::StandardOutput);
+    m_pictures.start(buildFile(QStringLiteral("bin/flashwright_windowgrab")), { QStringLiteral("--serve") });
+    m_pictures.waitForStarted();
+    const QByteArray hello = picture(QStringLiteral("hello"));
+    if (hello != "ready")
+        m_errorString = QStringLiteral("the picture taker did not start: ") + QString::fromUtf8(hello);
+    return hello == "ready";
 }
 
-bool ProgramSession::start(const QStringList &arguments)
+bool ProgramSession::start(const QStringList &arguments, const QProcessEnvironment &amended)
 {
     stop();
     if (!startDisplay())
         return false;
-    for (const QString &folder : { downloads(), m_dir.filePath(QStringLiteral("runtime")),
-                                   m_dir.filePath(QStringLiteral("config")), m_dir.filePath(QStringLiteral("work")) }) {
+    for (const QString &folder :
+         { downloads(), m_dir.filePath(QStringLiteral("runtime")), configFolder(), workFolder() }) {
         if (!QDir().mkpath(folder)) {
             m_errorString = QStringLiteral("cannot make ") + folder;
             return false;
@@ -123,11 +142,13 @@ bool ProgramSession::start(const QStringList &arguments)
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(QStringLiteral("HOME"), home());
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configFolder());
     environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    for (const QString &name : amended.keys())
+        environment.insert(name, amended.value(name));
     m_program.setProcessEnvironment(environment);
-    m_program.setWorkingDirectory(m_dir.filePath(QStringLiteral("work")));
+    m_program.setWorkingDirectory(workFolder());
     m_program.setStandardInputFile(QProcess::nullDevice());
     m_program.setStandardOutputFile(QProcess::nullDevice());
     m_log.clear();
@@ -221,7 +242,7 @@ qsizetype ProgramSession::waitForStatus(const QByteArray &status, int timeoutMs,
         qsizetype offset = from;
         for (const QByteArray &line : lines) {
             offset += line.size() + 1;
-            if (line.contains(" Status of ") && line.endsWith(" now " + status)) {
+            if (line.contains(ProgramLog::statusOf) && line.endsWith(ProgramLog::statusNow + status)) {
                 end = offset;
                 return true;
             }
@@ -235,8 +256,9 @@ qsizetype ProgramSession::waitForStatus(const QByteArray &status, int timeoutMs,
 
 QList<QByteArray> ProgramSession::statuses(qsizetype from) const
 {
-    static const QRegularExpression status(QStringLiteral(" Status of .* now ([A-Z_]+)$"),
-                                           QRegularExpression::MultilineOption);
+    static const QRegularExpression status(
+        QString::fromLatin1(ProgramLog::statusOf + ".*" + ProgramLog::statusNow + "([A-Z_]+)$"),
+        QRegularExpression::MultilineOption);
     QList<QByteArray> found;
     const QString text = QString::fromUtf8(log().mid(from));
     for (auto it = status.globalMatch(text); it.hasNext();)
@@ -262,8 +284,15 @@ bool ProgramSession::xdotool(const QStringList &arguments, QByteArray *output) c
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-bool ProgramSession::keys(const QStringList &keys)
+bool ProgramSession::keys(const QStringList &keys, Settle settle)
 {
+    // A key has taken effect once the window shows something else than
+    // before it (a program slow to take the key is not at rest) and has come
+    // to rest; or it does nothing to be seen, and the change never comes.
+    if (settle == Settle::AtRest && picture(QStringLiteral("mark ") + m_window) != "ok") {
+        m_errorString = QStringLiteral("the picture taker does not answer");
+        return false;
+    }
     for (const QString &key : keys) {
         // To the window that has the keyboard, as a person's keys go: a key
         // sent to a window that loses the keyboard while the key is down
@@ -272,7 +301,15 @@ bool ProgramSession::keys(const QStringList &keys)
             m_errorString = QStringLiteral("xdotool could not press ") + key;
             return false;
         }
-        QTest::qWait(settleMs);
+        if (settle == Settle::Moving) {
+            QTest::qWait(settleMs);
+            continue;
+        }
+        const QByteArray reply = picture(QStringLiteral("change %1 150").arg(m_window));
+        if (reply != "ok" && reply != "unchanged") {
+            m_errorString = QStringLiteral("after %1: %2").arg(key, QString::fromUtf8(reply));
+            return false;
+        }
     }
     return true;
 }
@@ -291,12 +328,12 @@ QStringList ProgramSession::visibleWindows() const
     return windows;
 }
 
-bool ProgramSession::dialogKeys(const QStringList &keys)
+bool ProgramSession::showDialog()
 {
     // Qt may replace the native window of a dialog just after showing it, so
     // the window is taken once it has stayed the same for a moment.
-    QString dialog;
     QString previous;
+    m_dialog.clear();
     const bool found = QTest::qWaitFor(
         [&] {
             QString current;
@@ -305,38 +342,49 @@ bool ProgramSession::dialogKeys(const QStringList &keys)
                     current = window;
             }
             if (!current.isEmpty() && current == previous)
-                dialog = current;
+                m_dialog = current;
             previous = current;
-            if (dialog.isEmpty())
+            if (m_dialog.isEmpty())
                 QTest::qWait(300);
-            return !dialog.isEmpty();
+            return !m_dialog.isEmpty();
         },
         20000);
     if (!found) {
         m_errorString = QStringLiteral("no dialog came up");
         return false;
     }
-    if (!xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog }))
+    if (!xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), m_dialog }))
         return false;
     QTest::qWait(settleMs);
+    return true;
+}
+
+bool ProgramSession::dialogKeys(const QStringList &keys)
+{
+    if (m_dialog.isEmpty() && !showDialog())
+        return false;
+    m_dialog.clear();
     const bool pressed = this->keys(keys);
     // The dialog may be gone already: the main window takes the keyboard back.
     xdotool({ QStringLiteral("windowfocus"), QStringLiteral("--sync"), m_window });
     return pressed;
 }
 
-bool ProgramSession::grab(const QString &file)
+bool ProgramSession::grab(const QString &file, Settle settle)
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), m_displayName);
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(buildFile(QStringLiteral("bin/flashwright_windowgrab")), { m_window, file });
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        m_errorString = QStringLiteral("cannot grab the window: ") + QString::fromLocal8Bit(process.readAll());
-        return false;
-    }
-    return true;
+    const QByteArray reply = picture(settle == Settle::AtRest ? QStringLiteral("rest %1 300 %2").arg(m_window, file)
+                                                              : QStringLiteral("grab %1 %2").arg(m_window, file));
+    if (reply != "ok")
+        m_errorString = QStringLiteral("cannot take %1: %2").arg(file, QString::fromUtf8(reply));
+    return reply == "ok";
+}
+
+QByteArray ProgramSession::picture(const QString &command)
+{
+    // A wait for rest gives up after ten seconds, a wait for a change after two.
+    m_pictures.write(command.toUtf8() + '\n');
+    if (!QTest::qWaitFor([&] { return m_pictures.canReadLine() || m_pictures.state() != QProcess::Running; }, 30000))
+        return "no answer";
+    return m_pictures.canReadLine() ? m_pictures.readLine().trimmed()
+                                    : "it ended: " + m_pictures.readAllStandardError().right(500);
 }

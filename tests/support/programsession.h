@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -9,15 +10,23 @@
 #include <QtGlobal>
 
 // The real program of this build (<build>/bin/flashwright, which finds the
-// helper beside it) in a window of its own on an Xvfb server of the test's
+// helper beside it) in a window of its own on an Xvfb server of the session's
 // own, driven by keyboard through xdotool as a person would, watched through
-// its verbose log, and pictured with flashwright_windowgrab. The program
-// talks to whatever buses DBUS_SYSTEM_BUS_ADDRESS and DBUS_SESSION_BUS_ADDRESS
-// name when start() runs (normally PrivateBus objects started before), and
-// lives in a home, runtime and configuration folder of its own.
+// its verbose log (the lines waited on are in programlog.h), and pictured by
+// flashwright_windowgrab. The program talks to whatever buses
+// DBUS_SYSTEM_BUS_ADDRESS and DBUS_SESSION_BUS_ADDRESS name when start() runs
+// (normally PrivateBus objects started before), and lives in a home, runtime,
+// configuration and working folder of its own.
 class ProgramSession
 {
 public:
+    // What a key or a picture waits for. Moving: after a key the time a page
+    // takes to slide in, a picture as the window is (for a page that never
+    // comes to rest, such as a running progress bar). AtRest: until the
+    // window has shown something else than before the key (at most two
+    // seconds), and until it has stayed the same for a moment.
+    enum class Settle { Moving, AtRest };
+
     ProgramSession();
     ~ProgramSession();
 
@@ -28,15 +37,18 @@ public:
     [[nodiscard]] static QString unavailableReason();
     [[nodiscard]] static QString programPath();
 
-    // Starts Xvfb (once), then the program with --verbose and the arguments,
+    // Starts Xvfb and the picture taker (once), then the program with
+    // --verbose and the arguments, its environment amended by the given one,
     // and waits for its window.
-    bool start(const QStringList &arguments);
+    bool start(const QStringList &arguments, const QProcessEnvironment &environment = {});
     // Ends the program (Xvfb stays for the next start).
     void stop();
     [[nodiscard]] qint64 processId() const { return m_program.processId(); }
 
     [[nodiscard]] QString home() const { return m_dir.filePath(QStringLiteral("home")); }
     [[nodiscard]] QString downloads() const { return home() + QStringLiteral("/Downloads"); }
+    [[nodiscard]] QString configFolder() const { return m_dir.filePath(QStringLiteral("config")); }
+    [[nodiscard]] QString workFolder() const { return m_dir.filePath(QStringLiteral("work")); }
     [[nodiscard]] QString errorString() const { return m_errorString; }
 
     // Everything the program logged since start(); the tail for messages.
@@ -52,25 +64,31 @@ public:
     [[nodiscard]] QList<QByteArray> statuses(qsizetype from = 0) const;
 
     // Presses the keys (xdotool names) in the window that has the keyboard,
-    // each followed by time for the page to slide in and settle.
-    bool keys(const QStringList &keys);
-    // Gives the keyboard to the dialog that is up (a window of its own), as a
-    // window manager would, presses the keys there and gives the keyboard
-    // back to the main window.
+    // each followed by a wait for the window to settle.
+    bool keys(const QStringList &keys, Settle settle = Settle::Moving);
+    // Waits for the dialog that is up (a window of its own) and gives it the
+    // keyboard, as a window manager would.
+    bool showDialog();
+    // Presses the keys in the dialog (found first unless showDialog() did)
+    // and gives the keyboard back to the main window.
     bool dialogKeys(const QStringList &keys);
-    // Saves what the main window shows as a PNG.
-    bool grab(const QString &file);
+    // Saves what the main window shows (with a dialog over it) as a PNG.
+    bool grab(const QString &file, Settle settle = Settle::Moving);
 
 private:
     bool startDisplay();
     [[nodiscard]] QStringList visibleWindows() const;
     bool xdotool(const QStringList &arguments, QByteArray *output = nullptr) const;
+    // One command to the picture taker (flashwright_windowgrab --serve), its answer.
+    QByteArray picture(const QString &command);
 
     QTemporaryDir m_dir;
     QProcess m_display;
     QString m_displayName;
+    QProcess m_pictures;
     QProcess m_program;
     QString m_window;
+    QString m_dialog;
     mutable QByteArray m_log;
     QString m_errorString;
 };

@@ -10,7 +10,6 @@
 #include "releasemanager.h"
 #include "releasevariant.h"
 
-#include <QCryptographicHash>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDirIterator>
@@ -18,9 +17,6 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLocale>
 #include <QPalette>
 #include <QQmlContext>
@@ -81,53 +77,9 @@ void UiHarness::cleanupTestCase()
     setLanguage(QString());
 }
 
-QString UiHarness::feedText(const QString &feed) const
-{
-    QFile file(QStringLiteral(FLASHWRIGHT_TEST_SUPPORT_DIR "/feeds/") + feed);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    // The images of the feed are served here too, so a download stays on this
-    // machine, and slowly, so that a large one can be watched and stopped.
-    QString text = QString::fromUtf8(file.readAll());
-    text.replace(QStringLiteral("https://images.zelvan.example/"),
-                 m_server.url(QStringLiteral("/slow/images/")).toString());
-    return text;
-}
-
 bool UiHarness::serveFeed(const QString &feed, const QString &as)
 {
-    const QString text = feedText(feed);
-    if (text.isEmpty())
-        return false;
-    // Every image of the feed is there to download: a file without an
-    // implanted checksum, which the catalogue accepts as it is. Served over
-    // plain http, an image is only taken with the digest of what is served.
-    const QString images = m_server.url(QStringLiteral("/slow/images/")).toString();
-    const QString digest
-        = QString::fromLatin1(QCryptographicHash::hash(QByteArray(m_imageSize, '\0'), QCryptographicHash::Md5).toHex());
-    QJsonArray entries = QJsonDocument::fromJson(text.toUtf8()).array();
-    for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
-        QJsonObject object = entry->toObject();
-        if (object.value(QStringLiteral("LINK")).toString().startsWith(images)
-            && !object.contains(QStringLiteral("MD5"))) {
-            object.insert(QStringLiteral("MD5"), digest);
-            *entry = object;
-        }
-    }
-    QFile file(m_server.root() + QStringLiteral("/feeds/") + as);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(entries).toJson()) <= 0)
-        return false;
-    for (const QJsonValue &entry : std::as_const(entries)) {
-        const QString link = entry.toObject().value(QStringLiteral("LINK")).toString();
-        if (!link.startsWith(images))
-            continue;
-        const QString path = m_server.root() + QStringLiteral("/slow/images/") + link.mid(images.size());
-        QDir().mkpath(QFileInfo(path).path());
-        QFile image(path);
-        if (!image.exists() && (!image.open(QIODevice::WriteOnly) || !image.resize(m_imageSize)))
-            return false;
-    }
-    return true;
+    return m_server.serveFeed(feed, as, m_imageSize);
 }
 
 QObject *UiHarness::newCatalogue(const QString &feed)

@@ -80,8 +80,6 @@ public slots:
     void openUrl(const QUrl &url);
 
 private:
-    QString feedText(const QString &feed) const;
-
     QTemporaryDir m_home;
     QTemporaryDir m_localFiles;
     qint64 m_imageSize = 65536;

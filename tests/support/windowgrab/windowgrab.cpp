@@ -1,15 +1,11 @@
-// Pictures of X11 windows for the screenshots script, which finds the windows
-// and drives them with xdotool; this takes the pictures through Qt, so no
-// image tools are needed besides.
-//
-//   flashwright_windowgrab <window id> <file.png>   saves what the window shows
-//   flashwright_windowgrab --serve                  answers commands on stdin
-//
-// Served, it waits for a window to come to rest, so that a page that slides
-// in or a focus frame that moves is taken (or the next key sent) once it has
-// stopped rather than after a fixed pause, which is too long when the machine
-// is idle and too short when it is busy. One command a line, one answer a line
-// ("ok" or what went wrong):
+// The picture taker of the program sessions (tests/support/programsession.h),
+// which find the windows and drive them with xdotool; this takes the pictures
+// through Qt, so no image tools are needed besides. Started with --serve, it
+// answers commands on stdin. It waits for a window to come to rest, so that a
+// page that slides in or a focus frame that moves is taken (or the next key
+// sent) once it has stopped rather than after a fixed pause, which is too
+// long when the machine is idle and too short when it is busy. One command a
+// line, one answer a line ("ok" or what went wrong):
 //
 //   hello                             "ready": the picture taker has started
 //   mark <window>                     remembers what the window shows now
@@ -120,7 +116,11 @@ int serve()
     QHash<WId, QImage> marks;
     QString line;
     while (in.readLineInto(&line)) {
-        const QStringList command = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QStringList command = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        // The file, the last word of grab and rest, may hold spaces.
+        const int file = command.value(0) == QLatin1String("grab") ? 2 : 3;
+        if (command.size() > file + 1)
+            command = command.mid(0, file) << line.section(QLatin1Char(' '), file, -1, QString::SectionSkipEmpty);
         QString reply;
         if (command.isEmpty())
             reply = QStringLiteral("empty command");
@@ -140,19 +140,9 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "xcb");
     QGuiApplication app(argc, argv);
-    const QStringList arguments = QGuiApplication::arguments();
-    if (arguments.size() == 2 && arguments.at(1) == QLatin1String("--serve"))
-        return serve();
-    bool ok = false;
-    const WId window = arguments.size() == 3 ? arguments.at(1).toULongLong(&ok, 0) : 0;
-    if (!ok) {
-        std::fprintf(stderr, "usage: flashwright_windowgrab <window id> <file.png> | --serve\n");
+    if (QGuiApplication::arguments().mid(1) != QStringList { QStringLiteral("--serve") }) {
+        std::fprintf(stderr, "usage: flashwright_windowgrab --serve\n");
         return 2;
     }
-    if (!save(grab(window), arguments.at(2))) {
-        std::fprintf(stderr, "flashwright_windowgrab: cannot save window %s to %s\n", qPrintable(arguments.at(1)),
-                     qPrintable(arguments.at(2)));
-        return 1;
-    }
-    return 0;
+    return serve();
 }
