@@ -1,7 +1,9 @@
 #pragma once
 
 // Reader of the MD5 checksum that implantisomd5 stores in the application-use
-// area of an ISO image's primary volume descriptor.
+// area of an ISO image's primary volume descriptor: the C interface of
+// ImplantedChecksum (implantedchecksum.h), which these functions feed from a
+// file or a descriptor.
 //
 // Results: 1 the checksum matches, 0 mismatch, -1 no checksum information,
 // -2 the file or descriptor cannot be used, 2 the callback asked to stop.

@@ -1,9 +1,11 @@
+#include "implantedchecksum.h"
 #include "implantedmd5.h"
 #include "isoimage.h"
 #include "md5.h"
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -84,6 +86,9 @@ private slots:
 
     void checkAgainstHead_data();
     void checkAgainstHead();
+
+    void streamedInPieces_data();
+    void streamedInPieces();
 
     void unusableInput();
     void ignoresDescriptorPosition();
@@ -463,6 +468,65 @@ void TestImplantedMd5::checkAgainstHead()
     QCOMPARE(mediaCheckFDWithHead(descriptor.fd, head.constData(), head.size(), record, &recorder), expected);
     if (expected == 1)
         QCOMPARE(recorder.calls.constLast(), qMakePair(m_isoSize, m_total));
+}
+
+// Fed in pieces of any size, the streaming check keeps the 32 KiB steps of
+// the fragment sums: the same verdict and progress calls as the file check,
+// whose verdicts are checkisomd5's.
+void TestImplantedMd5::streamedInPieces_data()
+{
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<qint64>("fedBytes"); // -1: the whole file
+    QTest::addColumn<QList<int>>("pieces"); // sizes used in turn
+    QTest::addColumn<int>("expected");
+
+    const QString wrongFragment = copyOf(m_base, QStringLiteral("stream-fragment.iso"));
+    QByteArray sums = m_sums;
+    sums[4] = sums[4] == '0' ? '1' : '0';
+    IsoImage::setAppData(wrongFragment,
+                         "ISO MD5SUM = " + m_digest + ";SKIPSECTORS = 15;FRAGMENT SUMS = " + sums
+                             + ";FRAGMENT COUNT = 20;");
+    const QList<int> odd { 1, 4095, 32769, 511, 1048579, 2047, 65536 };
+    QTest::newRow("implanted, single bytes then odd pieces") << m_base << -1LL << odd << 1;
+    QTest::newRow("implanted, one step less a byte") << m_base << -1LL << QList<int> { 32767 } << 1;
+    QTest::newRow("implanted, whole file at once") << m_base << -1LL << QList<int> { 1 << 30 } << 1;
+    QTest::newRow("byte changed in the middle") << m_tampered << -1LL << odd << 0;
+    QTest::newRow("wrong second fragment sum") << wrongFragment << -1LL << QList<int> { 3333 } << 0;
+    QTest::newRow("fragments shorter than a step") << m_tiny << -1LL << QList<int> { 1000 } << 0;
+    QTest::newRow("descriptor behind a boot record") << m_later << -1LL << QList<int> { 40000 } << 1;
+    QTest::newRow("data ends inside a step") << m_base << m_total / 2 + 777 << odd << 0;
+    QTest::newRow("no checksum") << m_plain << -1LL << odd << -1;
+}
+
+void TestImplantedMd5::streamedInPieces()
+{
+    QFETCH(QString, image);
+    QFETCH(qint64, fedBytes);
+    QFETCH(QList<int>, pieces);
+    QFETCH(int, expected);
+
+    QByteArray content = IsoImage::read(image, 0, QFileInfo(image).size());
+    if (fedBytes >= 0) {
+        content.truncate(fedBytes);
+        image = copyOf(image, QStringLiteral("stream-cut.iso"));
+        QVERIFY(IsoImage::truncate(image, fedBytes));
+    }
+    Recorder byFile;
+    QCOMPARE(checkFile(image, &byFile), expected);
+
+    QList<QPair<qint64, qint64>> calls;
+    ImplantedChecksum checksum([&calls](long long offset, long long total) {
+        calls.append({ offset, total });
+        return true;
+    });
+    QCOMPARE(checksum.start(content.constData(), 1 << 20), expected != -1);
+    for (qsizetype done = 0, i = 0; done < content.size(); ++i) {
+        const qsizetype piece = qMin<qsizetype>(pieces.at(i % pieces.size()), content.size() - done);
+        checksum.update(content.constData() + done, std::size_t(piece));
+        done += piece;
+    }
+    QCOMPARE(ImplantedChecksum::toCResult(checksum.finish()), expected);
+    QCOMPARE(calls, byFile.calls);
 }
 
 void TestImplantedMd5::unusableInput()
