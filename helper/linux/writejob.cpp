@@ -1,7 +1,6 @@
 #include "writejob.h"
 
 #include "devicewriter.h"
-#include "implantedmd5.h"
 #include "isovolume.h"
 #include "prefetchreader.h"
 #include "xzindex.h"
@@ -24,8 +23,11 @@ constexpr uint64_t MemoryLimit = 268435456;
 // The start of an image that is searched for an ISO volume and an implanted
 // checksum: the volume descriptors lie in its first few sectors after 32 KiB.
 constexpr std::size_t HeadSize = 1 << 20;
-// Read-back in large aligned reads, one ahead of the hashing.
-constexpr std::size_t ReadBackChunk = 4 << 20;
+// Read-back in large aligned reads, one ahead of the hashing: a larger read
+// keeps more requests in the drive's queue at once.
+constexpr std::size_t ReadBackChunk = 8 << 20;
+// A progress line per 4 MiB read back, as per buffer copied.
+constexpr std::size_t ReadBackStep = 4 << 20;
 
 // The whole of size, reading again after short reads, so that only the end
 // of the file yields less than a full buffer. -1 on a read error.
@@ -175,8 +177,7 @@ bool WriteJob::inspectHead(const char *data, std::size_t length)
         m_volumeSize = volume.size();
     if (!acceptSizes())
         return false;
-    if (mediaCheckHead(data, size) == 1)
-        m_head = QByteArray(data, qsizetype(size));
+    m_checksum.start(data, size);
     return true;
 }
 
@@ -235,6 +236,8 @@ bool WriteJob::writePlain(int fd)
             break;
         if (!inspectHead(buffer, std::size_t(count)))
             return false;
+        if (total == 0 && m_checksum.hasChecksum())
+            writer.followChecksum(&m_checksum);
         total += count;
         writer.submit(std::size_t(count), total);
     }
@@ -345,71 +348,62 @@ void WriteJob::check(int fd)
     // Everything written is read back and compared with what was sent,
     // whatever else vouches for the image: an implanted checksum covers
     // only the ISO volume, not what hybrid images append after it (often
-    // their EFI system partition) nor its last sectors.
-    const long long implanted = m_head.isEmpty() ? 0 : mediaCheckHeadLength(m_head.constData(), m_head.size());
-    m_verifyWork = m_sent + std::max(0LL, implanted);
-    if (!checkReadBack(fd))
+    // their EFI system partition) nor its last sectors. The same reads feed
+    // the implanted check from where the copy left it. The device was opened
+    // with O_DIRECT, so they come from the drive, not from the page cache
+    // that the writes went through.
+    PrefetchReader reader(fd, m_sent, ReadBackChunk, ReadBackChunk);
+    if (!reader.isValid()) {
+        fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
         return;
-    if (m_head.isEmpty()) {
+    }
+    Xxh3 hash;
+    long long verified = 0;
+    PrefetchReader::Chunk chunk;
+    while (reader.next(chunk)) {
+        for (std::size_t done = 0; done < chunk.size;) {
+            const std::size_t length = std::min(ReadBackStep, chunk.size - done);
+            const std::uint8_t *data = chunk.data + done;
+            hash.update(data, length);
+            // The part the copy fed already is skipped.
+            const long long skip = m_checksum.fed() - verified;
+            if (m_checksum.wantsMore() && skip < static_cast<long long>(length))
+                m_checksum.update(data + std::max(0LL, skip), length - static_cast<std::size_t>(std::max(0LL, skip)));
+            done += length;
+            verified += static_cast<long long>(length);
+            m_out << verified << '\n';
+            m_out.flush();
+        }
+    }
+
+    // A drive that gives back less than was written to it (a read error, or a
+    // device that keeps nothing) fails the comparison like one that gives back
+    // other bytes. When the drive holds what was sent, the part of the
+    // implanted check fed during the copy holds for the drive as well.
+    if (verified != m_sent || hash.result() != m_sentDigest) {
+        fail(tr("Verification failed: the data read back from the drive differs from the image.") + QLatin1Char('\n'),
+             1);
+        return;
+    }
+    if (!m_checksum.hasChecksum()) {
         succeed();
         return;
     }
-
-    m_verifyBase = m_sent;
-    const int result
-        = mediaCheckFDWithHead(fd, m_head.constData(), m_head.size(), &WriteJob::staticOnMediaCheckAdvanced, this);
-    if (result == 1 || result == -1) {
+    switch (m_checksum.finish()) {
+    case ImplantedChecksum::Result::Match:
         succeed();
-    } else if (result == 0) {
+        break;
+    case ImplantedChecksum::Result::Mismatch:
         // The drive gave back exactly what was sent: it is the image that
         // differs from the checksum its maker implanted.
         fail(tr("The image does not match the checksum implanted in it: the image file is damaged.")
                  + QLatin1Char('\n'),
              1);
-    } else {
+        break;
+    default:
         fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
+        break;
     }
-}
-
-bool WriteJob::checkReadBack(int fd)
-{
-    // The device was opened with O_DIRECT, so these reads come from the drive,
-    // not from the page cache that the writes went through.
-    PrefetchReader reader(fd, m_sent, ReadBackChunk, ReadBackChunk);
-    if (!reader.isValid()) {
-        fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
-        return false;
-    }
-    Md5 md5;
-    long long verified = 0;
-    PrefetchReader::Chunk chunk;
-    while (reader.next(chunk)) {
-        md5.update(chunk.data, chunk.size);
-        verified += static_cast<long long>(chunk.size);
-        printVerified(verified);
-    }
-    // A drive that gives back less than was written to it (a read error, or a
-    // device that keeps nothing) fails the comparison like one that gives back
-    // other bytes.
-    if (verified != m_sent || md5.result() != m_sentDigest) {
-        fail(tr("Verification failed: the data read back from the drive differs from the image.") + QLatin1Char('\n'),
-             1);
-        return false;
-    }
-    return true;
-}
-
-void WriteJob::printVerified(long long work)
-{
-    if (m_verifyWork <= 0)
-        return;
-    const auto shown
-        = static_cast<long long>(static_cast<__int128>(std::min(work, m_verifyWork)) * m_sent / m_verifyWork);
-    if (shown <= m_verifyPrinted)
-        return;
-    m_verifyPrinted = shown;
-    m_out << shown << '\n';
-    m_out.flush();
 }
 
 void WriteJob::succeed()
@@ -419,16 +413,4 @@ void WriteJob::succeed()
     m_err << "OK\n";
     m_err.flush();
     QCoreApplication::exit(0);
-}
-
-int WriteJob::staticOnMediaCheckAdvanced(void *data, long long offset, long long total)
-{
-    return static_cast<WriteJob *>(data)->onMediaCheckAdvanced(offset, total);
-}
-
-int WriteJob::onMediaCheckAdvanced(long long offset, long long total)
-{
-    // The last call reports the volume size, past the checked range.
-    printVerified(m_verifyBase + std::min(offset, total));
-    return 0;
 }
