@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the benchmarks that write through the helper: the real udisksd
 # on a private system bus (started by the tests' fixture script) and a loop
 # device over a file on disk that it serves, as a stand-in for a fast drive.

@@ -23,7 +23,7 @@ size_mib=${SIZE_MIB:-1024}
 cache=${FLASHWRIGHT_BENCH_CACHE:-/var/tmp/flashwright-bench}
 iso=$cache/verify-${size_mib}m.iso
 
-# shellcheck source=../support/udisksdrive.sh
+# shellcheck source=bench/support/udisksdrive.sh
 source "$root/bench/support/udisksdrive.sh"
 
 die() { echo "bench-verify: $*" >&2; exit 1; }

@@ -39,7 +39,7 @@ xz_rounds=${XZ_ROUNDS:-4}
 slow_rate=20000000
 slow_seconds=${SLOW_SECONDS:-4}
 
-# shellcheck source=../support/udisksdrive.sh
+# shellcheck source=bench/support/udisksdrive.sh
 source "$root/bench/support/udisksdrive.sh"
 
 die() { echo "bench-write: $*" >&2; exit 1; }
