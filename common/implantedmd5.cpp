@@ -25,20 +25,6 @@ ImplantedChecksum::Progress progressOf(checkCallback callback, void *data)
     return [callback, data](long long offset, long long total) { return callback(data, offset, total) == 0; };
 }
 
-// Feeds the checked range of fd to a started check.
-int check(int fd, ImplantedChecksum &checksum)
-{
-    if (!checksum.wantsMore())
-        return ImplantedChecksum::toCResult(checksum.finish());
-    PrefetchReader reader(fd, checksum.total(), ChunkSize, StepSize);
-    if (!reader.isValid())
-        return ResultUnusable;
-    PrefetchReader::Chunk chunk;
-    while (checksum.wantsMore() && reader.next(chunk))
-        checksum.update(chunk.data, chunk.size);
-    return ImplantedChecksum::toCResult(checksum.finish());
-}
-
 bool usable(int fd)
 {
     struct stat status;
@@ -71,29 +57,13 @@ int mediaCheckFD(int fd, checkCallback callback, void *data)
         return ResultUnusable;
     IsoVolume volume;
     ImplantedChecksum checksum(progressOf(callback, data));
-    if (!IsoVolume::find(fd, volume))
-        return ImplantedChecksum::toCResult(ImplantedChecksum::Result::NoChecksum);
-    checksum.start(volume);
-    return check(fd, checksum);
-}
-
-int mediaCheckHead(const void *head, long long size)
-{
-    ImplantedChecksum checksum;
-    return checksum.start(head, size) ? 1 : -1;
-}
-
-long long mediaCheckHeadLength(const void *head, long long size)
-{
-    ImplantedChecksum checksum;
-    return checksum.start(head, size) ? checksum.total() : -1;
-}
-
-int mediaCheckFDWithHead(int fd, const void *head, long long size, checkCallback callback, void *data)
-{
-    if (!usable(fd))
+    if (!IsoVolume::find(fd, volume) || !checksum.start(volume))
+        return ImplantedChecksum::toCResult(checksum.finish());
+    PrefetchReader reader(fd, checksum.total(), ChunkSize, StepSize);
+    if (!reader.isValid())
         return ResultUnusable;
-    ImplantedChecksum checksum(progressOf(callback, data));
-    checksum.start(head, size);
-    return check(fd, checksum);
+    PrefetchReader::Chunk chunk;
+    while (checksum.wantsMore() && reader.next(chunk))
+        checksum.update(chunk.data, chunk.size);
+    return ImplantedChecksum::toCResult(checksum.finish());
 }
