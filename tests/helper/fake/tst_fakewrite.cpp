@@ -46,6 +46,8 @@ private slots:
     void failures();
     void verification_data();
     void verification();
+    void implantedAcrossBothPasses_data();
+    void implantedAcrossBothPasses();
     void droppedWrites_data();
     void droppedWrites();
     void changedAfterWriting_data();
@@ -380,6 +382,50 @@ void TestFakeWrite::verification()
     }
     if (done)
         QCOMPARE(previous, qint64(content.size()));
+}
+
+// An ISO of many buffers: its implanted check takes the first part from the
+// bytes sent during the copy and the rest from the read-back, and must come
+// to checkisomd5's verdict whichever part holds the damage.
+void TestFakeWrite::implantedAcrossBothPasses_data()
+{
+    QTest::addColumn<double>("damageAt"); // where in the checked range, or none when negative
+    QTest::addColumn<QByteArray>("expectedErrors");
+
+    const QByteArray damaged("The image does not match the checksum implanted in it: the image file is damaged.\n");
+    QTest::newRow("intact") << -1.0 << QByteArray("OK\n");
+    QTest::newRow("damaged in the first buffer") << 0.05 << damaged;
+    QTest::newRow("damaged near the end of the checked range") << 0.99 << damaged;
+}
+
+void TestFakeWrite::implantedAcrossBothPasses()
+{
+    QFETCH(double, damageAt);
+    QFETCH(QByteArray, expectedErrors);
+    if (const QString missing = IsoImage::missingTools(); !missing.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("needs %1 for the ISO images").arg(missing)));
+
+    const QString image = m_fixture.filePath(QStringLiteral("across.iso"));
+    QVERIFY(IsoImage::make(image, 5 * TestImages::bufferSize() + 12345, 25));
+    QVERIFY(IsoImage::implant(image));
+    if (damageAt >= 0) {
+        const qint64 checked = IsoImage::volumeSize(image) - IsoImage::SkippedBytes;
+        QVERIFY(IsoImage::flipByte(image, qint64(double(checked) * damageAt)));
+    }
+    QCOMPARE(int(IsoImage::referenceVerdict(image)), damageAt >= 0 ? int(IsoImage::Fail) : int(IsoImage::Pass));
+    const QByteArray content = TestImages::read(image);
+    QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
+
+    HelperProcess helper;
+    QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
+    QCOMPARE(helper.errors(), expectedErrors);
+    QCOMPARE(helper.exitCode(), damageAt >= 0 ? 1 : 0);
+    QCOMPARE(TestImages::read(m_fixture.device()), content);
+    const QList<QByteArray> lines = helper.outputLines();
+    const QList<QByteArray> readBack = lines.mid(lines.indexOf("CHECK") + 1);
+    QCOMPARE(readBack,
+             TestImages::readBackOffsets(content.size())
+                 + (damageAt >= 0 ? QList<QByteArray>() : QList<QByteArray> { "DONE" }));
 }
 
 // A drive that takes every write and keeps nothing (/dev/null reads back
