@@ -164,21 +164,8 @@ void DeviceWriter::hashSlot(long long index)
 {
     const Slot &slot = m_slots[index % BufferCount];
     m_hash.update(slot.data, slot.length);
-    if (!m_checksum)
-        return;
-    if (!m_checksum->wantsMore()) {
-        m_checksum = nullptr;
-        return;
-    }
-    if (m_checksum->fed() >= m_checksum->total() / 2) {
-        // Once the drive has taken this buffer, MD5 is the slower of the two.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_written > index) {
-            m_checksum = nullptr;
-            return;
-        }
-    }
-    m_checksum->update(slot.data, slot.length);
+    if (m_checksum && m_checksum->wantsMore())
+        m_checksum->update(slot.data, slot.length);
 }
 
 void DeviceWriter::hashLoop()

@@ -18,13 +18,13 @@ class ImplantedChecksum;
 // device and hashing then all go on at once, and the copy runs at the speed
 // of the slowest of them rather than of their sum.
 //
-// The hashing thread can also feed an implanted-checksum check with the bytes
-// sent (followChecksum()). Its MD5 is slower than a fast drive, and the part
-// it does not take here is fed from the read-back after the copy, which it
-// then holds back: the work is best shared between the two passes. So it
-// takes the first half of the checked range in any case, even if the copy
-// waits for it, and goes on past that only while it keeps ahead of the
-// drive, as it does on any drive slower than MD5.
+// The hashing thread also feeds the implanted-checksum check of an ISO with
+// the bytes sent (followChecksum()). Its MD5 is slower than a fast drive:
+// whichever pass it runs beside, the copy or the read-back, takes as long as
+// MD5 does, and the other runs at the drive's speed. Flash drives read faster
+// than they write, so the read-back is the pass to leave free (a 1 GiB ISO
+// onto a loop device, medians of 5: 1.85 s with MD5 beside the copy, 2.12 s
+// beside the read-back, 1.95 s with half beside each).
 //
 // Buffers are page-aligned, of 1024 pages, and BufferCount of them circulate:
 // acquire() hands out the next free one, submit() queues it. They are written
@@ -55,8 +55,8 @@ public:
     bool finish();
 
     // Feeds the bytes submitted from now on, which must start at offset 0 of
-    // the image, to checksum as far as described above; the check is the
-    // caller's again once finish() has returned. Call before submit().
+    // the image, to checksum on the hashing thread; the check is the caller's
+    // again once finish() has returned. Call before the first submit().
     void followChecksum(ImplantedChecksum *checksum);
 
     // The progress values of the buffers written since the last call, in order.

@@ -165,7 +165,7 @@ bool WriteJob::write(int fd)
     return writePlain(fd);
 }
 
-bool WriteJob::inspectHead(const char *data, std::size_t length)
+bool WriteJob::inspectHead(DeviceWriter &writer, const char *data, std::size_t length)
 {
     if (m_headSeen)
         return true;
@@ -176,7 +176,8 @@ bool WriteJob::inspectHead(const char *data, std::size_t length)
         m_volumeSize = volume.size();
     if (!acceptSizes())
         return false;
-    m_checksum.start(data, size);
+    if (m_checksum.start(data, size))
+        writer.followChecksum(&m_checksum);
     return true;
 }
 
@@ -233,10 +234,8 @@ bool WriteJob::writePlain(int fd)
         }
         if (count == 0)
             break;
-        if (!inspectHead(buffer, std::size_t(count)))
+        if (!inspectHead(writer, buffer, std::size_t(count)))
             return false;
-        if (total == 0 && m_checksum.hasChecksum())
-            writer.followChecksum(&m_checksum);
         total += count;
         writer.submit(std::size_t(count), total);
     }
@@ -299,7 +298,7 @@ bool WriteJob::writeCompressed(int fd)
         if (result == LZMA_STREAM_END) {
             const std::size_t filled = outSize - stream.avail_out;
             if (filled > 0) {
-                if (!inspectHead(outBuffer, filled))
+                if (!inspectHead(writer, outBuffer, filled))
                     return false;
                 writer.submit(filled);
             }
@@ -325,7 +324,7 @@ bool WriteJob::writeCompressed(int fd)
             return false;
         }
         if (stream.avail_out == 0) {
-            if (!inspectHead(outBuffer, outSize))
+            if (!inspectHead(writer, outBuffer, outSize))
                 return false;
             writer.submit(outSize);
             outBuffer = writer.acquire();
@@ -347,10 +346,9 @@ void WriteJob::check(int fd)
     // Everything written is read back and compared with what was sent,
     // whatever else vouches for the image: an implanted checksum covers
     // only the ISO volume, not what hybrid images append after it (often
-    // their EFI system partition) nor its last sectors. The same reads feed
-    // the implanted check from where the copy left it. The device was opened
-    // with O_DIRECT, so they come from the drive, not from the page cache
-    // that the writes went through.
+    // their EFI system partition) nor its last sectors. The device was
+    // opened with O_DIRECT, so the reads come from the drive, not from the
+    // page cache that the writes went through.
     PrefetchReader reader(fd, m_sent, ReadBackChunk, ReadBackChunk);
     if (!reader.isValid()) {
         fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
@@ -361,7 +359,8 @@ void WriteJob::check(int fd)
     PrefetchReader::Chunk chunk;
     while (reader.next(chunk)) {
         hash.update(chunk.data, chunk.size);
-        // Without the part that the copy fed already.
+        // The copy feeds the implanted check all it covers; should it ever
+        // stop short, the check goes on here rather than fail for want of data.
         const auto skip = static_cast<std::size_t>(std::max(0LL, m_checksum.fed() - verified));
         if (m_checksum.wantsMore() && skip < chunk.size)
             m_checksum.update(chunk.data + skip, chunk.size - skip);
@@ -372,8 +371,8 @@ void WriteJob::check(int fd)
 
     // A drive that gives back less than was written to it (a read error, or a
     // device that keeps nothing) fails the comparison like one that gives back
-    // other bytes. When the drive holds what was sent, the part of the
-    // implanted check fed during the copy holds for the drive as well.
+    // other bytes. When the drive holds what was sent, the implanted check
+    // of the bytes sent holds for the drive as well.
     if (verified != m_sent || hash.result() != m_sentDigest) {
         fail(tr("Verification failed: the data read back from the drive differs from the image.") + QLatin1Char('\n'),
              1);

@@ -46,8 +46,8 @@ private slots:
     void failures();
     void verification_data();
     void verification();
-    void implantedAcrossBothPasses_data();
-    void implantedAcrossBothPasses();
+    void implantedOverManyBuffers_data();
+    void implantedOverManyBuffers();
     void droppedWrites_data();
     void droppedWrites();
     void changedAfterWriting_data();
@@ -384,10 +384,9 @@ void TestFakeWrite::verification()
         QCOMPARE(previous, qint64(content.size()));
 }
 
-// An ISO of many buffers: its implanted check takes the first part from the
-// bytes sent during the copy and the rest from the read-back, and must come
-// to checkisomd5's verdict whichever part holds the damage.
-void TestFakeWrite::implantedAcrossBothPasses_data()
+// An ISO of many buffers, whose implanted check runs on the bytes as they
+// are sent: checkisomd5's verdict, wherever the damage lies.
+void TestFakeWrite::implantedOverManyBuffers_data()
 {
     QTest::addColumn<double>("damageAt"); // where in the checked range, or none when negative
     QTest::addColumn<QByteArray>("expectedErrors");
@@ -398,7 +397,7 @@ void TestFakeWrite::implantedAcrossBothPasses_data()
     QTest::newRow("damaged near the end of the checked range") << 0.99 << damaged;
 }
 
-void TestFakeWrite::implantedAcrossBothPasses()
+void TestFakeWrite::implantedOverManyBuffers()
 {
     QFETCH(double, damageAt);
     QFETCH(QByteArray, expectedErrors);
