@@ -18,8 +18,8 @@ class ImplantedChecksum;
 // device and hashing then all go on at once, and the copy runs at the speed
 // of the slowest of them rather than of their sum.
 //
-// The hashing thread also feeds the implanted-checksum check of an ISO with
-// the bytes sent (followChecksum()). Its MD5 is slower than a fast drive:
+// The hashing thread can also feed the implanted-checksum check of an ISO
+// with the bytes sent (followChecksum()). Its MD5 is slower than a fast drive:
 // whichever pass it runs beside, the copy or the read-back, takes as long as
 // MD5 does, and the other runs at the drive's speed. Flash drives read faster
 // than they write, so the read-back is the pass to leave free (a 1 GiB ISO

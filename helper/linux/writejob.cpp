@@ -165,7 +165,7 @@ bool WriteJob::write(int fd)
     return writePlain(fd);
 }
 
-bool WriteJob::inspectHead(DeviceWriter &writer, const char *data, std::size_t length)
+bool WriteJob::inspectHead(const char *data, std::size_t length)
 {
     if (m_headSeen)
         return true;
@@ -176,8 +176,7 @@ bool WriteJob::inspectHead(DeviceWriter &writer, const char *data, std::size_t l
         m_volumeSize = volume.size();
     if (!acceptSizes())
         return false;
-    if (m_checksum.start(data, size))
-        writer.followChecksum(&m_checksum);
+    m_checksum.start(data, size);
     return true;
 }
 
@@ -234,8 +233,11 @@ bool WriteJob::writePlain(int fd)
         }
         if (count == 0)
             break;
-        if (!inspectHead(writer, buffer, std::size_t(count)))
+        if (!inspectHead(buffer, std::size_t(count)))
             return false;
+        // The implanted check runs beside the copy (see DeviceWriter).
+        if (total == 0 && m_checksum.hasChecksum())
+            writer.followChecksum(&m_checksum);
         total += count;
         writer.submit(std::size_t(count), total);
     }
@@ -269,6 +271,9 @@ bool WriteJob::writeCompressed(int fd)
     }
     // Frees the decoder on every way out.
     const std::unique_ptr<lzma_stream, void (*)(lzma_stream *)> decoder(&stream, lzma_end);
+    // The decoder keeps the processors busy, so the implanted check's MD5
+    // runs beside the read-back instead of the copy: a 1 GiB ISO as xz took
+    // 6.46 s so, and 6.86 s with MD5 beside the copy (medians of 3).
 
     DeviceWriter writer(fd, m_blockSize);
     const std::size_t outSize = writer.bufferSize();
@@ -298,7 +303,7 @@ bool WriteJob::writeCompressed(int fd)
         if (result == LZMA_STREAM_END) {
             const std::size_t filled = outSize - stream.avail_out;
             if (filled > 0) {
-                if (!inspectHead(writer, outBuffer, filled))
+                if (!inspectHead(outBuffer, filled))
                     return false;
                 writer.submit(filled);
             }
@@ -324,7 +329,7 @@ bool WriteJob::writeCompressed(int fd)
             return false;
         }
         if (stream.avail_out == 0) {
-            if (!inspectHead(writer, outBuffer, outSize))
+            if (!inspectHead(outBuffer, outSize))
                 return false;
             writer.submit(outSize);
             outBuffer = writer.acquire();
@@ -359,8 +364,8 @@ void WriteJob::check(int fd)
     PrefetchReader::Chunk chunk;
     while (reader.next(chunk)) {
         hash.update(chunk.data, chunk.size);
-        // The copy feeds the implanted check all it covers; should it ever
-        // stop short, the check goes on here rather than fail for want of data.
+        // The part of the implanted check that the copy did not take (all of
+        // it for xz images, none for plain ones).
         const auto skip = static_cast<std::size_t>(std::max(0LL, m_checksum.fed() - verified));
         if (m_checksum.wantsMore() && skip < chunk.size)
             m_checksum.update(chunk.data + skip, chunk.size - skip);

@@ -39,10 +39,9 @@ private:
     void succeed();
 
     // Looks at the first buffer of the image before it is written: an ISO
-    // volume there must fit the image, and an implanted checksum is checked
-    // on the bytes the writer sends. False when the image is refused
-    // (reported, status 2).
-    bool inspectHead(DeviceWriter &writer, const char *data, std::size_t length);
+    // volume there must fit the image, and an implanted checksum is started
+    // for the check. False when the image is refused (reported, status 2).
+    bool inspectHead(const char *data, std::size_t length);
     // Waits for the writes, flushes the device and keeps what the check
     // needs; false when a write failed (reported, status 3) or the image
     // turned out empty or incomplete (status 2).
@@ -58,8 +57,8 @@ private:
     long long m_volumeSize = -1;
     bool m_refused = false;
 
-    // The implanted checksum of the image, checked on the bytes as they are
-    // sent; it has none when the image carries none.
+    // The implanted checksum of the image, checked on the bytes sent (plain
+    // images) or read back (xz images); it has none when the image carries none.
     ImplantedChecksum m_checksum;
     bool m_headSeen = false;
     // The bytes sent to the device (padding excluded) and their XXH3.

@@ -384,27 +384,31 @@ void TestFakeWrite::verification()
         QCOMPARE(previous, qint64(content.size()));
 }
 
-// An ISO of many buffers, whose implanted check runs on the bytes as they
-// are sent: checkisomd5's verdict, wherever the damage lies.
+// An ISO of many buffers, whose implanted check runs on the bytes sent
+// (plain) or read back (xz): checkisomd5's verdict, wherever the damage lies.
 void TestFakeWrite::implantedOverManyBuffers_data()
 {
+    QTest::addColumn<bool>("compressed");
     QTest::addColumn<double>("damageAt"); // where in the checked range, or none when negative
     QTest::addColumn<QByteArray>("expectedErrors");
 
     const QByteArray damaged("The image does not match the checksum implanted in it: the image file is damaged.\n");
-    QTest::newRow("intact") << -1.0 << QByteArray("OK\n");
-    QTest::newRow("damaged in the first buffer") << 0.05 << damaged;
-    QTest::newRow("damaged near the end of the checked range") << 0.99 << damaged;
+    QTest::newRow("intact") << false << -1.0 << QByteArray("OK\n");
+    QTest::newRow("damaged in the first buffer") << false << 0.05 << damaged;
+    QTest::newRow("damaged near the end of the checked range") << false << 0.99 << damaged;
+    QTest::newRow("xz, intact") << true << -1.0 << QByteArray("OK\n");
+    QTest::newRow("xz, damaged near the end of the checked range") << true << 0.99 << damaged;
 }
 
 void TestFakeWrite::implantedOverManyBuffers()
 {
+    QFETCH(bool, compressed);
     QFETCH(double, damageAt);
     QFETCH(QByteArray, expectedErrors);
     if (const QString missing = IsoImage::missingTools(); !missing.isEmpty())
         QSKIP(qPrintable(QStringLiteral("needs %1 for the ISO images").arg(missing)));
 
-    const QString image = m_fixture.filePath(QStringLiteral("across.iso"));
+    QString image = m_fixture.filePath(QStringLiteral("buffers.iso"));
     QVERIFY(IsoImage::make(image, 5 * TestImages::bufferSize() + 12345, 25));
     QVERIFY(IsoImage::implant(image));
     if (damageAt >= 0) {
@@ -413,6 +417,10 @@ void TestFakeWrite::implantedOverManyBuffers()
     }
     QCOMPARE(int(IsoImage::referenceVerdict(image)), damageAt >= 0 ? int(IsoImage::Fail) : int(IsoImage::Pass));
     const QByteArray content = TestImages::read(image);
+    if (compressed) {
+        image += QStringLiteral(".xz");
+        QVERIFY(TestImages::write(image, TestImages::xz(content, { QStringLiteral("-0") })));
+    }
     QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
