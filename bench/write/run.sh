@@ -83,7 +83,8 @@ udisks_drive_start "$cache" 1200M
 cat "$image" "$image.xz" > /dev/null
 dd if=/dev/zero of="$device" bs=4M count=$((size / 4194304)) oflag=direct,sync status=none
 
-now() { date +%s.%N; }
+# The shell's own clock: a forked date would cost more than some differences measured.
+now() { echo "$EPOCHREALTIME"; }
 # Runs "$@" and prints its duration in seconds.
 timed() {
     local start end
@@ -102,7 +103,7 @@ helper_write() {
     copied=$("$helper" write "$1" "$object" 2> "$cache/write-helper.err" | {
         at=""
         while IFS= read -r line; do
-            [ "$line" = CHECK ] && at=$(now)
+            [ "$line" = CHECK ] && at=$EPOCHREALTIME
         done
         echo "$at"
     }) || die "helper failed: $(cat "$cache/write-helper.err")"
