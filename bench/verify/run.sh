@@ -13,6 +13,8 @@
 # rounds; prints MB/s, the ratio (target >= 1.5), the processor time of one
 # run of each and the load before and after.
 set -euo pipefail
+# Decimal points in the clock's readings and awk's numbers.
+export LC_ALL=C
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)

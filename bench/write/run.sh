@@ -26,6 +26,8 @@
 # ahead of what the drive holds, and how long it took to end after the signal.
 # SLOW_ONLY=1 runs this case alone.
 set -euo pipefail
+# Decimal points in the clock's readings and awk's numbers.
+export LC_ALL=C
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
