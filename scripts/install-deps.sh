@@ -11,7 +11,7 @@ packages=(
     # build
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-svg-dev
-    qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev liblzma-dev
+    qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev liblzma-dev libxxhash-dev
     libssl-dev  # the MD5 benchmark compares ours with libcrypto's
     # run
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts

@@ -1,28 +1,42 @@
 #!/usr/bin/env bash
-# Verification speed: checkisomd5 against verifybench (our reader on an
-# O_DIRECT descriptor, as the helper runs it) on the same loop device holding
-# an implanted 1 GiB ISO. Page cache dropped before every timed run.
+# Verified write of an implanted ISO: the helper (copy, read-back and the
+# implanted check) against dd followed by checkisomd5 on the device, on a loop
+# device served by the real udisksd. Then the implanted-checksum reader alone
+# (verifybench: mediaCheckFD on an O_DIRECT descriptor) against checkisomd5.
 #
 #   sudo bash bench/verify/run.sh [build-dir]     (default: <repo>/build)
 #   RUNS=5 ... for more rounds; SIZE_MIB=2048 for a bigger image.
+#
+# Baseline: dd if=ISO of=DEV bs=4M oflag=direct,sync; then checkisomd5 DEV
+# (the device's buffers flushed before it, so that it reads the drive; the ISO
+# itself stays in the page cache for every writer). Medians of alternating
+# rounds; prints MB/s, the ratio (target >= 1.5), the processor time of one
+# run of each and the load before and after.
 set -euo pipefail
+# Decimal points in the clock's readings and awk's numbers.
+export LC_ALL=C
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../../build}
+root=$(cd "$here/../.." && pwd)
+build=$(realpath "${1:-$root/build}")
+helper=$build/bin/helper
 bench=$build/bin/verifybench
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 size_mib=${SIZE_MIB:-1024}
-cache=/var/tmp/flashwright-bench
+cache=${FLASHWRIGHT_BENCH_CACHE:-/var/tmp/flashwright-bench}
 iso=$cache/verify-${size_mib}m.iso
 
-if [ "$(id -u)" != 0 ]; then
-    echo "run.sh needs root: it sets up a loop device and drops the page cache" >&2
-    exit 1
-fi
-for tool in checkisomd5 implantisomd5 xorriso losetup; do
-    command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install isomd5sum xorriso)" >&2; exit 1; }
+# shellcheck source=bench/support/udisksdrive.sh
+source "$root/bench/support/udisksdrive.sh"
+
+die() { echo "bench-verify: $*" >&2; exit 1; }
+
+[ "$(id -u)" -eq 0 ] || die "needs root: it sets up a loop device and flushes its buffers"
+for tool in checkisomd5 implantisomd5 xorriso losetup blockdev dd /usr/bin/time; do
+    command -v "$tool" >/dev/null || die "missing $tool (apt-get install isomd5sum xorriso time)"
 done
-[ -x "$bench" ] || { echo "build verifybench first: cmake --build $build --target verifybench" >&2; exit 1; }
+[ -x "$helper" ] || die "build the helper first: cmake --build $build --target helper"
+[ -x "$bench" ] || die "build verifybench first: cmake --build $build --target verifybench"
 
 if [ ! -f "$iso" ]; then
     echo "making $iso (once; cached)"
@@ -34,51 +48,79 @@ if [ ! -f "$iso" ]; then
     implantisomd5 "$iso.tmp" >/dev/null
     mv "$iso.tmp" "$iso"
 fi
+bytes=$(stat -c %s "$iso")
 
-loop=
-cleanup() { [ -n "$loop" ] && losetup -d "$loop" 2>/dev/null || true; }
-trap cleanup EXIT INT TERM
-loop=$(losetup --find --show --read-only --direct-io=on "$iso" 2>/dev/null ||
-    losetup --find --show --read-only "$iso")
-echo "device $loop ($(losetup --noheadings --output DIO "$loop" | tr -d ' ' | sed 's/1/direct I\/O/;s/0/buffered/') backing)"
+trap udisks_drive_stop EXIT
+trap 'exit 130' INT TERM
+udisks_drive_start "$cache" "$((size_mib + 128))M"
+cat "$iso" >/dev/null
 
-drop() { sync; echo 3 >/proc/sys/vm/drop_caches; }
-now() { date +%s.%N; }
-calc() { awk "BEGIN { printf \"%.6f\", ($1) }"; }
-
-ref_best=0
-our_best=0
-ref_rates=()
-our_rates=()
-bytes=0
-for round in $(seq 1 "$runs"); do
+drop() { blockdev --flushbufs "$device"; }
+seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
+baseline() {
+    local start
+    start=$EPOCHREALTIME
+    dd if="$iso" of="$device" bs=4M oflag=direct,sync status=none
     drop
-    start=$(now)
-    if ! checkisomd5 "$loop" </dev/null >/dev/null 2>&1; then
-        echo "checkisomd5 does not pass the image" >&2
-        exit 1
-    fi
-    ref_seconds=$(calc "$(now) - $start")
-
+    checkisomd5 "$device" </dev/null >/dev/null 2>&1 || die "checkisomd5 does not pass the written image"
+    seconds "$start" "$EPOCHREALTIME"
+}
+helper_write() {
+    local start
+    start=$EPOCHREALTIME
+    "$helper" write "$iso" "$object" >/dev/null 2>"$cache/verify-helper.err" ||
+        die "the helper failed: $(cat "$cache/verify-helper.err")"
+    seconds "$start" "$EPOCHREALTIME"
+}
+reader_alone() {
     drop
-    out=$("$bench" "$loop") || { echo "verifybench does not pass the image:" >&2; echo "$out" >&2; exit 1; }
-    bytes=$(echo "$out" | awk '/^bytes/ {print $2}')
-    our_seconds=$(echo "$out" | awk '/^seconds/ {print $2}')
+    local out
+    out=$("$bench" "$device") || die "verifybench does not pass the image: $out"
+    echo "$out" | awk '/^seconds/ { print $2 }'
+}
+checkisomd5_alone() {
+    drop
+    local start
+    start=$EPOCHREALTIME
+    checkisomd5 "$device" </dev/null >/dev/null 2>&1 || die "checkisomd5 does not pass the image"
+    seconds "$start" "$EPOCHREALTIME"
+}
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+rate() { awk -v s="$bytes" -v t="$1" 'BEGIN { printf "%.0f", s / t / 1000000 }'; }
+ratio() { awk -v h="$1" -v b="$2" 'BEGIN { printf "%.2f", b / h }'; }
 
-    ref_rate=$(calc "$bytes / $ref_seconds / 1000000")
-    our_rate=$(calc "$bytes / $our_seconds / 1000000")
-    printf 'round %d: checkisomd5 %7.1f MB/s   verifybench %7.1f MB/s   ratio %.2f\n' \
-        "$round" "$ref_rate" "$our_rate" "$(calc "$our_rate / $ref_rate")"
-    ref_rates+=("$ref_rate")
-    our_rates+=("$our_rate")
-    ref_best=$(calc "$ref_rate > $ref_best ? $ref_rate : $ref_best")
-    our_best=$(calc "$our_rate > $our_best ? $our_rate : $our_best")
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+baseline_runs=() helper_runs=() reader_runs=() checkisomd5_runs=()
+for ((round = 1; round <= runs; round++)); do
+    ((round % 2)) && baseline_runs+=("$(baseline)")
+    helper_runs+=("$(helper_write)")
+    ((round % 2)) || baseline_runs+=("$(baseline)")
+    reader_runs+=("$(reader_alone)")
+    checkisomd5_runs+=("$(checkisomd5_alone)")
+    printf 'round %d: dd + checkisomd5 %.2f s, helper %.2f s; reader alone %.2f s, checkisomd5 %.2f s\n' "$round" \
+        "${baseline_runs[-1]}" "${helper_runs[-1]}" "${reader_runs[-1]}" "${checkisomd5_runs[-1]}"
 done
 
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
-ref_median=$(median "${ref_rates[@]}")
-our_median=$(median "${our_rates[@]}")
-printf 'median of %d: checkisomd5 %.1f MB/s, verifybench %.1f MB/s, ratio %.2f\n' \
-    "$runs" "$ref_median" "$our_median" "$(calc "$our_median / $ref_median")"
-printf 'best of %d (%s bytes checked): checkisomd5 %.1f MB/s, verifybench %.1f MB/s, ratio verifybench/checkisomd5 %.2f (target >= 1.0)\n' \
-    "$runs" "$bytes" "$ref_best" "$our_best" "$(calc "$our_best / $ref_best")"
+# Processor time (user + system) of one run of each.
+cpu() {
+    /usr/bin/time -f '%U %S' "$@" 2>&1 >/dev/null | tail -1 | awk '{ printf "%.2f", $1 + $2 }'
+}
+cpu_helper=$(cpu "$helper" write "$iso" "$object")
+cpu_dd=$(cpu dd if="$iso" of="$device" bs=4M oflag=direct,sync status=none)
+drop
+cpu_check=$(cpu checkisomd5 "$device")
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+t_baseline=$(median "${baseline_runs[@]}")
+t_helper=$(median "${helper_runs[@]}")
+t_reader=$(median "${reader_runs[@]}")
+t_check=$(median "${checkisomd5_runs[@]}")
+echo
+echo "verified write of an implanted ISO of $bytes bytes onto $device (median of $runs rounds)"
+echo "load average before: $load_before, after: $load_after ($(nproc) processors)"
+printf '%-44s %6s MB/s  %5s s cpu\n' "dd, then checkisomd5 on the device" "$(rate "$t_baseline")" "$(awk -v a="$cpu_dd" -v b="$cpu_check" 'BEGIN { printf "%.2f", a + b }')"
+printf '%-44s %6s MB/s  %5s s cpu\n' "helper: copy, read-back, implanted check" "$(rate "$t_helper")" "$cpu_helper"
+echo "ratio helper/(dd + checkisomd5): $(ratio "$t_helper" "$t_baseline")  (target >= 1.5)"
+printf '%-44s %6s MB/s\n' "checkisomd5 alone" "$(rate "$t_check")"
+printf '%-44s %6s MB/s\n' "implanted-checksum reader alone (O_DIRECT)" "$(rate "$t_reader")"
+echo "ratio reader/checkisomd5: $(ratio "$t_reader" "$t_check")  (target >= 1.0)"

@@ -1,5 +1,6 @@
 #include "devicewriter.h"
 
+#include "implantedchecksum.h"
 #include "job.h"
 
 #include <algorithm>
@@ -76,7 +77,7 @@ void DeviceWriter::submit(std::size_t length, long long progress)
         start();
 
     if (!m_threaded) {
-        m_md5.update(slot.data, length);
+        hashSlot(m_submitted);
         const bool written = writeSlot(slot);
         ++m_submitted;
         if (!written) {
@@ -154,6 +155,19 @@ void DeviceWriter::writeLoop()
     }
 }
 
+void DeviceWriter::followChecksum(ImplantedChecksum *checksum)
+{
+    m_checksum = checksum;
+}
+
+void DeviceWriter::hashSlot(long long index)
+{
+    const Slot &slot = m_slots[index % BufferCount];
+    m_hash.update(slot.data, slot.length);
+    if (m_checksum && m_checksum->wantsMore())
+        m_checksum->update(slot.data, slot.length);
+}
+
 void DeviceWriter::hashLoop()
 {
     for (long long index = 0;; ++index) {
@@ -163,8 +177,7 @@ void DeviceWriter::hashLoop()
             if (m_stop || m_failed)
                 return;
         }
-        const Slot &slot = m_slots[index % BufferCount];
-        m_md5.update(slot.data, slot.length);
+        hashSlot(index);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             ++m_hashed;

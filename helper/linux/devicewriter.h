@@ -1,6 +1,6 @@
 #pragma once
 
-#include "md5.h"
+#include "xxh3.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -10,11 +10,21 @@
 #include <thread>
 #include <vector>
 
+class ImplantedChecksum;
+
 // Writes a stream of buffers to the device on a thread of its own and hashes
-// the same bytes (MD5, for the read-back check) on another, while the caller
+// the same bytes (XXH3, for the read-back check) on another, while the caller
 // fills the next buffer: reading the image, decoding it, writing to the
 // device and hashing then all go on at once, and the copy runs at the speed
 // of the slowest of them rather than of their sum.
+//
+// The hashing thread can also feed the implanted-checksum check of an ISO
+// with the bytes sent (followChecksum()). Its MD5 is slower than a fast drive:
+// whichever pass it runs beside, the copy or the read-back, takes as long as
+// MD5 does, and the other runs at the drive's speed. Flash drives read faster
+// than they write, so the read-back is the pass to leave free (a 1 GiB ISO
+// onto a loop device, medians of 5: 1.85 s with MD5 beside the copy, 2.12 s
+// beside the read-back, 1.95 s with half beside each).
 //
 // Buffers are page-aligned, of 1024 pages, and BufferCount of them circulate:
 // acquire() hands out the next free one, submit() queues it. They are written
@@ -44,12 +54,17 @@ public:
     // write failed (short, or refused by the device).
     bool finish();
 
+    // Feeds the bytes submitted from now on, which must start at offset 0 of
+    // the image, to checksum on the hashing thread; the check is the caller's
+    // again once finish() has returned. Call before the first submit().
+    void followChecksum(ImplantedChecksum *checksum);
+
     // The progress values of the buffers written since the last call, in order.
     std::vector<long long> takeWritten();
 
-    // After finish(): the bytes submitted and their MD5.
+    // After finish(): the bytes submitted and their XXH3.
     [[nodiscard]] long long bytes() const { return m_bytes; }
-    [[nodiscard]] Md5::Digest digest() const { return m_md5.result(); }
+    [[nodiscard]] Xxh3::Digest digest() const { return m_hash.result(); }
 
 private:
     struct Slot
@@ -63,6 +78,7 @@ private:
     void stopThreads();
     void writeLoop();
     void hashLoop();
+    void hashSlot(long long index);
     [[nodiscard]] bool writeSlot(Slot &slot) const;
     [[nodiscard]] long long doneCount() const;
 
@@ -70,7 +86,8 @@ private:
     const std::size_t m_blockSize;
     std::size_t m_bufferSize = 0;
     Slot m_slots[BufferCount];
-    Md5 m_md5;
+    Xxh3 m_hash;
+    ImplantedChecksum *m_checksum = nullptr;
     long long m_bytes = 0;
     // The caller's side: progress values of the buffers not yet reported.
     std::deque<long long> m_progress;

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "implantedchecksum.h"
 #include "job.h"
-#include "md5.h"
+#include "xxh3.h"
 
 #include <QByteArray>
 #include <QFileSystemWatcher>
@@ -14,9 +15,6 @@ class WriteJob : public Job
 public:
     WriteJob(const QString &image, const QString &device);
     ~WriteJob() override;
-
-    static int staticOnMediaCheckAdvanced(void *data, long long offset, long long total);
-    int onMediaCheckAdvanced(long long offset, long long total);
 
 public slots:
     void work() override;
@@ -34,20 +32,15 @@ private:
     bool write(int fd);
     bool writePlain(int fd);
     bool writeCompressed(int fd);
+    // Reads back what was written, once, and judges it: it must be what was
+    // sent, and an image with an implanted checksum must match it.
     void check(int fd);
-    // Reads back what was written and compares it with what was sent; false
-    // when it differs or cannot be read (reported, status 1).
-    bool checkReadBack(int fd);
     // "DONE", "OK" and status 0.
     void succeed();
-    // A verification progress line: `work` counts the bytes read by both
-    // checks so far, shown on the scale of the image so that the numbers
-    // run from 0 to its size once.
-    void printVerified(long long work);
 
     // Looks at the first buffer of the image before it is written: an ISO
-    // volume there must fit the image, and an implanted checksum is kept for
-    // the check. False when the image is refused (reported, status 2).
+    // volume there must fit the image, and an implanted checksum is started
+    // for the check. False when the image is refused (reported, status 2).
     bool inspectHead(const char *data, std::size_t length);
     // Waits for the writes, flushes the device and keeps what the check
     // needs; false when a write failed (reported, status 3) or the image
@@ -64,15 +57,11 @@ private:
     long long m_volumeSize = -1;
     bool m_refused = false;
 
-    // The start of the image as sent, holding its volume descriptors, when
-    // it carries an implanted checksum; empty otherwise.
-    QByteArray m_head;
+    // The implanted checksum of the image, checked on the bytes sent (plain
+    // images) or read back (xz images); it has none when the image carries none.
+    ImplantedChecksum m_checksum;
     bool m_headSeen = false;
-    // The bytes sent to the device (padding excluded) and their MD5.
+    // The bytes sent to the device (padding excluded) and their XXH3.
     long long m_sent = 0;
-    Md5::Digest m_sentDigest {};
-    // The bytes both checks read together, and the last progress printed.
-    long long m_verifyWork = 0;
-    long long m_verifyBase = 0;
-    long long m_verifyPrinted = 0;
+    Xxh3::Digest m_sentDigest {};
 };

@@ -2,13 +2,16 @@
 // 32 KiB of zeros: the sectors before the volume descriptors are only ever
 // hashed, never parsed, so leaving them out of the input keeps it small and
 // puts the fuzzer's mutations where the parsing happens. The image lives in
-// a memfd and is read through both entry points, the descriptor and the path.
+// a memfd and is read through both entry points, the descriptor and the path,
+// and streamed from memory in pieces whose sizes the input picks.
 
 #include "fuzzsupport.h"
+#include "implantedchecksum.h"
 #include "implantedmd5.h"
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -100,6 +103,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     check(byPath, again, false);
     if (byDescriptor != 2)
         FuzzSupport::expect(byPath == byDescriptor, "the path and the descriptor give the same verdict");
+
+    Calls streamed;
+    ImplantedChecksum checksum([&streamed](long long offset, long long total) {
+        streamed.seen.emplace_back(offset, total);
+        return true;
+    });
+    const QByteArray image = zeros + QByteArray(reinterpret_cast<const char *>(data), qsizetype(size));
+    checksum.start(image.constData(), image.size());
+    for (qsizetype done = 0, i = 0; done < image.size(); ++i) {
+        const qsizetype piece = std::min<qsizetype>(1 + (size > 0 ? data[i % size] * 131 : 4096), image.size() - done);
+        checksum.update(image.constData() + done, std::size_t(piece));
+        done += piece;
+    }
+    FuzzSupport::expect(ImplantedChecksum::toCResult(checksum.finish()) == byPath && streamed.seen == again.seen,
+                        "streamed in pieces, the same verdict and progress as read from the file");
 
     ::close(fd);
     return 0;

@@ -104,6 +104,7 @@ void TestPackage::dependencies_data()
     QTest::newRow("libqt6core6") << QStringLiteral("libqt6core6");
     QTest::newRow("libqt6dbus6") << QStringLiteral("libqt6dbus6");
     QTest::newRow("liblzma5") << QStringLiteral("liblzma5");
+    QTest::newRow("libxxhash0") << QStringLiteral("libxxhash0");
     // Loaded at run time, which no linker sees: the SVG images and the
     // Qt Quick modules of the pages.
     QTest::newRow("libqt6svg6") << QStringLiteral("libqt6svg6");

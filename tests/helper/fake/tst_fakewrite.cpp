@@ -46,6 +46,8 @@ private slots:
     void failures();
     void verification_data();
     void verification();
+    void implantedOverManyBuffers_data();
+    void implantedOverManyBuffers();
     void droppedWrites_data();
     void droppedWrites();
     void changedAfterWriting_data();
@@ -382,6 +384,57 @@ void TestFakeWrite::verification()
         QCOMPARE(previous, qint64(content.size()));
 }
 
+// An ISO of many buffers, whose implanted check runs on the bytes sent
+// (plain) or read back (xz): checkisomd5's verdict, wherever the damage lies.
+void TestFakeWrite::implantedOverManyBuffers_data()
+{
+    QTest::addColumn<bool>("compressed");
+    QTest::addColumn<double>("damageAt"); // where in the checked range, or none when negative
+    QTest::addColumn<QByteArray>("expectedErrors");
+
+    const QByteArray damaged("The image does not match the checksum implanted in it: the image file is damaged.\n");
+    QTest::newRow("intact") << false << -1.0 << QByteArray("OK\n");
+    QTest::newRow("damaged in the first buffer") << false << 0.05 << damaged;
+    QTest::newRow("damaged near the end of the checked range") << false << 0.99 << damaged;
+    QTest::newRow("xz, intact") << true << -1.0 << QByteArray("OK\n");
+    QTest::newRow("xz, damaged near the end of the checked range") << true << 0.99 << damaged;
+}
+
+void TestFakeWrite::implantedOverManyBuffers()
+{
+    QFETCH(bool, compressed);
+    QFETCH(double, damageAt);
+    QFETCH(QByteArray, expectedErrors);
+    if (const QString missing = IsoImage::missingTools(); !missing.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("needs %1 for the ISO images").arg(missing)));
+
+    QString image = m_fixture.filePath(QStringLiteral("buffers.iso"));
+    QVERIFY(IsoImage::make(image, 5 * TestImages::bufferSize() + 12345, 25));
+    QVERIFY(IsoImage::implant(image));
+    if (damageAt >= 0) {
+        const qint64 checked = IsoImage::volumeSize(image) - IsoImage::SkippedBytes;
+        QVERIFY(IsoImage::flipByte(image, qint64(double(checked) * damageAt)));
+    }
+    QCOMPARE(int(IsoImage::referenceVerdict(image)), damageAt >= 0 ? int(IsoImage::Fail) : int(IsoImage::Pass));
+    const QByteArray content = TestImages::read(image);
+    if (compressed) {
+        image += QStringLiteral(".xz");
+        QVERIFY(TestImages::write(image, TestImages::xz(content, { QStringLiteral("-0") })));
+    }
+    QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
+
+    HelperProcess helper;
+    QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
+    QCOMPARE(helper.errors(), expectedErrors);
+    QCOMPARE(helper.exitCode(), damageAt >= 0 ? 1 : 0);
+    QCOMPARE(TestImages::read(m_fixture.device()), content);
+    const QList<QByteArray> lines = helper.outputLines();
+    const QList<QByteArray> readBack = lines.mid(lines.indexOf("CHECK") + 1);
+    QCOMPARE(readBack,
+             TestImages::readBackOffsets(content.size())
+                 + (damageAt >= 0 ? QList<QByteArray>() : QList<QByteArray> { "DONE" }));
+}
+
 // A drive that takes every write and keeps nothing (/dev/null reads back
 // empty): verification must fail, whichever way the image is checked.
 void TestFakeWrite::droppedWrites_data()
@@ -432,7 +485,7 @@ void TestFakeWrite::droppedWrites()
 // appends after the volume (often its EFI system partition).
 void TestFakeWrite::changedAfterWriting_data()
 {
-    QTest::addColumn<QString>("kind"); // "raw", "after the volume" or "skipped sectors"
+    QTest::addColumn<QString>("kind"); // "raw", "after the volume", "skipped sectors" or "inside the volume"
     QTest::addColumn<QString>("locale");
     QTest::addColumn<QString>("expectedErrors");
 
@@ -447,6 +500,9 @@ void TestFakeWrite::changedAfterWriting_data()
                                            << "C" << readBack;
     QTest::newRow("ISO, in its skipped sectors") << "skipped sectors"
                                                  << "C" << readBack;
+    // Where the implanted checksum fails too, the drive is to blame, not the image.
+    QTest::newRow("ISO, inside its volume") << "inside the volume"
+                                            << "C" << readBack;
 }
 
 void TestFakeWrite::changedAfterWriting()
@@ -460,7 +516,6 @@ void TestFakeWrite::changedAfterWriting()
     const QString image = m_fixture.filePath(QStringLiteral("changed.img"));
     QByteArray content;
     qint64 changeAt = 0;
-    qint64 implanted = 0; // the bytes the implanted checksum covers
     if (kind == QLatin1String("raw")) {
         content = TestImages::random(48 * 1048576 + 700, 21);
         changeAt = content.size() - 100;
@@ -471,20 +526,17 @@ void TestFakeWrite::changedAfterWriting()
         QVERIFY(IsoImage::make(image, (appended ? 24 : 48) * 1048576, 22));
         QVERIFY(IsoImage::implant(image));
         const qint64 volume = IsoImage::volumeSize(image);
-        implanted = volume - IsoImage::SkippedBytes;
         content = TestImages::read(image);
         QCOMPARE(qint64(content.size()), volume);
         if (appended)
             content += TestImages::random(24 * 1048576 + 700, 23);
-        changeAt = appended ? content.size() - 100 : volume - 1000;
+        changeAt = appended                            ? content.size() - 100
+            : kind == QLatin1String("skipped sectors") ? volume - 1000
+                                                       : volume - IsoImage::SkippedBytes - 1000;
     }
     QVERIFY(TestImages::write(image, content));
-    // Read back first, 4 MiB at a time, shown on the image's scale against
-    // the work of both checks.
-    const qint64 size = content.size();
-    QList<QByteArray> offsets;
-    for (const QByteArray &offset : TestImages::readBackOffsets(size))
-        offsets.append(QByteArray::number(qint64(offset.toLongLong() * double(size) / double(size + implanted))));
+    // Read back once, 4 MiB at a time, for both checks.
+    const QList<QByteArray> offsets = TestImages::readBackOffsets(content.size());
     QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
 
     // A loaded machine may let the helper read past the change before it is

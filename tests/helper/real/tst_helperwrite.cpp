@@ -334,25 +334,9 @@ void TestHelperWrite::iso()
     QVERIFY(check > 0);
     QCOMPARE(lines.mid(0, check), copyTotals(image.size()));
     compareDevice(image);
-    if (!implanted) {
-        QCOMPARE(lines.mid(check), ending(image.size()));
-        return;
-    }
-
-    // Everything written is read back, and the implanted checksum is checked
-    // as well, in its own 32 KiB steps: both together are shown from 0 up to
-    // the image's size, once.
-    QCOMPARE(lines.constLast(), QStringLiteral("DONE"));
-    const QStringList offsets = lines.mid(check + 1, lines.size() - check - 2);
-    QVERIFY2(offsets.size() > copyTotals(image.size()).size() + 1, "the implanted checksum was not checked");
-    QCOMPARE(offsets.constLast(), QString::number(image.size()));
-    qint64 previous = 0;
-    for (const QString &offset : offsets) {
-        bool ok = false;
-        const qint64 value = offset.toLongLong(&ok);
-        QVERIFY2(ok && value > previous, qPrintable(offset));
-        previous = value;
-    }
+    // One read-back serves both checks: everything written is compared with
+    // what was sent, and the implanted checksum is checked on the same reads.
+    QCOMPARE(lines.mid(check), ending(image.size()));
 }
 
 // The helper watches the partial file with inotify once it has opened the device.
