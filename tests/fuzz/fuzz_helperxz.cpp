@@ -25,6 +25,7 @@
 #include "implantedmd5.h"
 #include "isovolume.h"
 #include "writejob.h"
+#include "xzindex.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -90,7 +91,7 @@ enum class Reference { Decodes, Fails, TooLarge };
 // allocated once: fresh large allocations cost page faults for each input.
 
 // liblzma's verdict on the whole input, with the helper's memory limit and
-// concatenated streams; the decoded bytes when it decodes and fits the device.
+// concatenated streams; the bytes it decoded (up to one more than the device holds).
 // One decoder for the process, set up anew for each input.
 Reference decode(const uint8_t *data, std::size_t size, QByteArray &decoded)
 {
@@ -107,13 +108,10 @@ Reference decode(const uint8_t *data, std::size_t size, QByteArray &decoded)
         result = lzma_code(&stream, LZMA_FINISH);
     } while (result == LZMA_OK && stream.avail_out > 0);
     const std::size_t produced = std::size_t(buffer.size()) - stream.avail_out;
+    decoded = QByteArray::fromRawData(buffer.constData(), qsizetype(produced));
     if (produced > DeviceSize)
         return Reference::TooLarge;
-    if (result == LZMA_STREAM_END) {
-        decoded = QByteArray::fromRawData(buffer.constData(), qsizetype(produced));
-        return Reference::Decodes;
-    }
-    return Reference::Fails;
+    return result == LZMA_STREAM_END ? Reference::Decodes : Reference::Fails;
 }
 
 // A stream of at most a little more than the drive holds.
@@ -200,9 +198,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, std::size_t inputSiz
     // whose volume (declared in its first buffer, where the job looks) is
     // longer than the image.
     IsoVolume volume;
-    const bool incomplete = reference == Reference::Decodes
-        && IsoVolume::find(decoded.constData(), std::min(decoded.size(), HeadSize), volume)
-        && volume.size() > decoded.size();
+    const bool hasVolume = IsoVolume::find(decoded.constData(), std::min(decoded.size(), HeadSize), volume);
+    const bool incomplete = reference == Reference::Decodes && hasVolume && volume.size() > decoded.size();
+    // A stream that does not decode or fit is judged by the size its index
+    // announces before it is written, and refused as well when that is
+    // nothing or less than its ISO volume.
+    const std::int64_t announced = xzDecodedSize(QFile::encodeName(image).constData());
+    const bool refusable = announced == 0 || (announced > 0 && hasVolume && volume.size() > announced);
     if (reference == Reference::Decodes && (decoded.isEmpty() || incomplete)) {
         FuzzSupport::expect(status == 2, "an empty or incomplete image is refused with status 2");
         FuzzSupport::expect(!output.contains("DONE"), "no DONE for a refused image");
@@ -225,6 +227,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, std::size_t inputSiz
         } else {
             FuzzSupport::expect(status == 1, "a failed verification ends with status 1");
         }
+    } else if (status == 2 && refusable) {
+        FuzzSupport::expect(!output.contains("DONE") && !errors.isEmpty(), "a refusal says why, without DONE");
     } else {
         FuzzSupport::expect(status != 0, "an image that does not decode or fit is never a success");
         FuzzSupport::expect(!output.contains("DONE"), "no DONE for a failed write");
