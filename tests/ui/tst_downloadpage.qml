@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import "qrc:/qml"
+import "table.js" as Table
 
 // The progress page from download to a written drive, and every way out:
 // Abort while downloading, writing or verifying, a failed write, Retry.
@@ -132,15 +133,7 @@ WindowTestCase {
     // Abort stops the drive being written, not the one selected since, and
     // offers it for restoring.
     function test_abortWrite_data() {
-        return [{
-                "tag": "writing",
-                "status": Units.Writing,
-                "heading": "Cancel Writing?"
-            }, {
-                "tag": "verifying",
-                "status": Units.Write_Verifying,
-                "heading": "Cancel Verification?"
-            }];
+        return Table.rows(["status", "heading"], ["writing", Units.Writing, "Cancel Writing?"], ["verifying", Units.Write_Verifying, "Cancel Verification?"]);
     }
 
     function test_abortWrite(data) {
