@@ -293,32 +293,41 @@ void TestDownloadFaults::errorStatus_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
-    QTest::newRow("server error") << 503 << QStringLiteral("Service Unavailable");
+    QTest::addColumn<QByteArray>("partContent"); // empty: no part file beforehand
+    QTest::newRow("server error") << 503 << QStringLiteral("Service Unavailable") << QByteArray("partial");
+    QTest::newRow("not found, new download") << 404 << QStringLiteral("Not Found") << QByteArray();
+    QTest::newRow("not found, resumed download") << 404 << QStringLiteral("Not Found") << QByteArray("partial");
     // Qt ends a 3xx answer that is no redirect without an error.
-    QTest::newRow("multiple choices") << 300 << QStringLiteral("Unable to fetch the requested image.");
+    QTest::newRow("multiple choices") << 300 << QStringLiteral("Unable to fetch the requested image.")
+                                      << QByteArray("partial");
 }
 
 void TestDownloadFaults::errorStatus()
 {
     QFETCH(int, status);
     QFETCH(QString, message);
+    QFETCH(QByteArray, partContent);
     m_server.setMode(FaultServer::Status);
     m_server.setStatus(status);
     QDir().mkpath(m_folder);
     const QString part = m_folder + QStringLiteral("/busy.iso.part");
-    QVERIFY(FileContents::write(part, "partial"));
+    if (!partContent.isEmpty())
+        QVERIFY(FileContents::write(part, partContent));
 
     TestReceiver receiver;
     start(receiver, QStringLiteral("busy.iso"));
     QVERIFY(receiver.errors.wait(10000));
     QVERIFY2(receiver.error().contains(message), qPrintable(receiver.error()));
-    // The failed download stays current without a reply: only a quiet while
-    // shows that nothing else comes.
+    // The failed download stays current, with no reply and nothing to wait
+    // for, until it is replaced: only a quiet while shows that nothing else comes.
     QVERIFY(!receiver.errors.wait(300));
+    QVERIFY(DownloadManager::instance()->currentDownload());
     QCOMPARE(receiver.errors.count(), 1);
     QCOMPARE(receiver.files.count(), 0);
-    // The error page must not end up in the part file.
-    QCOMPARE(FileContents::read(part), QByteArray("partial"));
+    // An empty part file goes; a resumable one stays as it was, without the error page.
+    QCOMPARE(QFileInfo::exists(part), !partContent.isEmpty());
+    if (!partContent.isEmpty())
+        QCOMPARE(FileContents::read(part), partContent);
 }
 
 void TestDownloadFaults::pageFailuresReported_data()

@@ -43,8 +43,6 @@ private slots:
     void resumeAfterKill();
     void alreadyComplete();
     void fetchPage();
-    void notFound_data();
-    void notFound();
     void isDownloaded();
     void cancelKeepsPartFile();
     void replaceCurrentDownload();
@@ -255,37 +253,6 @@ void TestDownloadManager::fetchPage()
     QCOMPARE(requests.at(0).userAgent, DownloadManager::userAgent());
     // The page fetch is not the current file download.
     QVERIFY(!DownloadManager::instance()->currentDownload());
-}
-
-void TestDownloadManager::notFound_data()
-{
-    QTest::addColumn<QByteArray>("partContent");
-    QTest::newRow("new download") << QByteArray();
-    QTest::newRow("resumed download") << QByteArray("already here");
-}
-
-void TestDownloadManager::notFound()
-{
-    QFETCH(QByteArray, partContent);
-    QDir().mkpath(m_folder);
-    const QString part = m_folder + QStringLiteral("/missing.iso.part");
-    if (!partContent.isEmpty())
-        QVERIFY(FileContents::write(part, partContent));
-
-    TestReceiver receiver;
-    DownloadManager::instance()->downloadFile(&receiver, m_http.url(QStringLiteral("missing.iso")), m_folder, nullptr);
-    QVERIFY(receiver.errors.wait(10000));
-    QVERIFY2(receiver.error().contains(QStringLiteral("Not Found")), qPrintable(receiver.error()));
-    // A download that failed on the network stays current, with no reply and
-    // nothing to wait for: only a quiet while shows that nothing else comes.
-    QVERIFY(!receiver.files.wait(300));
-    QCOMPARE(receiver.errors.count(), 1);
-    // An empty part file goes; a resumable one stays as it was, without the error page.
-    QCOMPARE(QFileInfo::exists(part), !partContent.isEmpty());
-    if (!partContent.isEmpty())
-        QCOMPARE(FileContents::read(part), partContent);
-    // A download that failed on the network stays current until replaced.
-    QVERIFY(DownloadManager::instance()->currentDownload());
 }
 
 void TestDownloadManager::isDownloaded()
