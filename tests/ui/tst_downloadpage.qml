@@ -35,12 +35,7 @@ WindowTestCase {
 
     // The standard edition's first image, download started.
     function downloadImage() {
-        waitForPage("mainPage");
-        // Enter takes the first page's default, the catalogue.
-        keyClick(Qt.Key_Return);
-        const editions = waitForPage("editionsPage");
-        mouseClick(child(editions, "edition" + Units.Standart));
-        const version = waitForPage("versionPage");
+        const version = openVersionPage(Units.Standart);
         tryVerify(() => child(version, "continueButton").enabled);
         mouseClick(child(version, "continueButton"));
         return waitForPage("downloadPage");

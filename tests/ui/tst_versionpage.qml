@@ -12,10 +12,7 @@ WindowTestCase {
     function openVersion(edition, feed) {
         openWindow(feed);
         waitForCatalogue();
-        keyClick(Qt.Key_Return);
-        const editions = waitForPage("editionsPage");
-        mouseClick(child(editions, "edition" + edition));
-        const page = waitForPage("versionPage");
+        const page = openVersionPage(edition);
         // The image is chosen once the page has been shown.
         tryVerify(() => child(page, "imageList").currentIndex >= 0 || releases.rowCount() === 0);
         return page;
@@ -149,9 +146,7 @@ WindowTestCase {
         openWindow();
         waitForCatalogue();
         window.eraseVariant = true;
-        keyClick(Qt.Key_Return);
-        mouseClick(child(waitForPage("editionsPage"), "edition" + Units.Standart));
-        const box = child(waitForPage("versionPage"), "eraseCheckBox");
+        const box = child(openVersionPage(Units.Standart), "eraseCheckBox");
         verify(box.checked);
         mouseClick(box);
         verify(!box.checked);
