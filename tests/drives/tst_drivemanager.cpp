@@ -2,6 +2,7 @@
 // state, driven through the provider boundary; and the Drive base class.
 #include "progress.h"
 #include "scripteddrives.h"
+#include "testlocale.h"
 
 #include <QAbstractItemModelTester>
 #include <QQmlComponent>
@@ -49,7 +50,7 @@ private slots:
 
 void TestDriveManager::initTestCase()
 {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
 }
 
 // Steps, separated by spaces: "+A:100" plugs drive A of 100 bytes ("+A:100:live"

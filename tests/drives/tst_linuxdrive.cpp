@@ -19,7 +19,7 @@
 #include "progress.h"
 #include "releasemanager.h"
 #include "releasevariant.h"
-#include "udisksobjects.h"
+#include "testlocale.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,7 +30,6 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTranslator>
 #include <QUrl>
 
 #include <memory>
@@ -116,7 +115,10 @@ private:
     bool installStandIn(const QString &body, const QString &path = QString());
     [[nodiscard]] QStringList recordedArguments() const;
     [[nodiscard]] qint64 recordedPid() const;
-    [[nodiscard]] QList<QStringList> notifications();
+    [[nodiscard]] QList<QStringList> notifications()
+    {
+        return m_notifications ? m_notifications->notifications() : QList<QStringList>();
+    }
     LinuxDrive *newDrive(quint64 size = kDriveSize);
     std::unique_ptr<ReleaseVariant> newImage(qint64 size = kImageSize,
                                              const QString &name = QStringLiteral("disk.iso"));
@@ -136,7 +138,7 @@ private:
 
 void TestLinuxDrive::initTestCase()
 {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
     QVERIFY(m_home.isValid() && m_scratch.isValid());
     // The downloads folder lies in the home; keep it out of the user's.
     qputenv("HOME", QFile::encodeName(m_home.path()));
@@ -159,10 +161,8 @@ void TestLinuxDrive::initTestCase()
         QFAIL(qPrintable(QStringLiteral("refusing to run: ") + why));
 
     if (DBusMock::unavailableReason().isEmpty()) {
-        m_notifications = std::make_unique<DBusMock>(QStringLiteral("org.freedesktop.Notifications"),
-                                                     QStringLiteral("/org/freedesktop/Notifications"));
-        QVERIFY2(m_notifications->start({ QStringLiteral("-t"), QStringLiteral("notification_daemon") }),
-                 qPrintable(m_notifications->errorString()));
+        m_notifications = DBusMock::startNotificationDaemon(&why);
+        QVERIFY2(m_notifications, qPrintable(why));
     }
 }
 
@@ -211,16 +211,6 @@ QStringList TestLinuxDrive::recordedArguments() const
 qint64 TestLinuxDrive::recordedPid() const
 {
     return FileContents::read(m_scratch.filePath(QStringLiteral("pid"))).trimmed().toLongLong();
-}
-
-QList<QStringList> TestLinuxDrive::notifications()
-{
-    QList<QStringList> result;
-    if (!m_notifications)
-        return result;
-    for (const QVariantList &call : m_notifications->calls(QStringLiteral("Notify")))
-        result.append({ call.value(3).toString(), call.value(4).toString() });
-    return result;
 }
 
 LinuxDrive *TestLinuxDrive::newDrive(quint64 size)
@@ -490,8 +480,8 @@ void TestLinuxDrive::refusals()
     QCOMPARE(image->status(), ReleaseVariant::FAILED);
     QCOMPARE(image->errorString(), error);
     QVERIFY(!drive->isBusy());
-    QTest::qWait(100);
-    QVERIFY2(recordedArguments().isEmpty(), "the helper was started");
+    // A started stand-in records its arguments at once.
+    QVERIFY2(!QTest::qWaitFor([this] { return !recordedArguments().isEmpty(); }, 300), "the helper was started");
 
     QVERIFY(!drive->write(nullptr));
 }
@@ -731,15 +721,11 @@ void TestLinuxDrive::realHelperEndToEnd()
         QCOMPARE(notifications().value(0).value(0), QStringLiteral("Finished!"));
 }
 
-int qInitResources_translations();
-
 // The messages a Russian user meets come from the embedded catalogue.
 void TestLinuxDrive::russianTexts()
 {
-    qInitResources_translations();
-    QTranslator translator;
-    QVERIFY(translator.load(QLocale(QStringLiteral("ru_RU")), QString(), QString(), QStringLiteral(":/translations")));
-    QVERIFY(QCoreApplication::installTranslator(&translator));
+    const TestLocale::Russian russian;
+    QVERIFY(russian.isInstalled());
     restartDiscovery();
     QSignalSpy broken(m_manager.get(), &DriveManager::isBackendBrokenChanged);
     QVERIFY(broken.isValid());
@@ -753,7 +739,6 @@ void TestLinuxDrive::russianTexts()
     LinuxDrive *drive = newDrive();
     QVERIFY(!drive->write(image.get()));
     QCOMPARE(image->errorString(), QStringLiteral("Не удалось найти вспомогательную программу. Проверьте установку."));
-    QCoreApplication::removeTranslator(&translator);
 }
 
 // The catalogue asks the drive list whether writing is possible at all, as
@@ -788,8 +773,8 @@ void TestLinuxDrive::brokenBackEndBlocksWriting()
     QVERIFY(!drive->write(image));
     QCOMPARE(image->status(), ReleaseVariant::WRITING_NOT_POSSIBLE);
     QCOMPARE(image->errorString(), QString());
-    QTest::qWait(100);
-    QVERIFY2(recordedArguments().isEmpty(), "the helper was started");
+    // A started stand-in records its arguments at once.
+    QVERIFY2(!QTest::qWaitFor([this] { return !recordedArguments().isEmpty(); }, 300), "the helper was started");
 
     // UDisks2 appears (back) on the bus, as after an upgrade restarted it:
     // its first good reply makes writing possible again.

@@ -7,7 +7,7 @@
 #include "linuxdriveprovider.h"
 #include "privatebus.h"
 #include "sysfstree.h"
-#include "udisksobjects.h"
+#include "testlocale.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -84,7 +84,7 @@ private:
 
 void TestLinuxDriveProvider::initTestCase()
 {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
     QString why;
     if (!FakeUDisks2::isAvailable(&why))
         QSKIP(qPrintable(why));

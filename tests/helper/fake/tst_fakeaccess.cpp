@@ -74,11 +74,7 @@ private:
 
 void TestFakeAccess::initTestCase()
 {
-    QString why;
-    const HelperFixture::Outcome outcome = m_fixture.start(HelperFixture::NoXz, &why);
-    if (outcome == HelperFixture::Unavailable)
-        QSKIP(qPrintable(why));
-    QVERIFY2(outcome == HelperFixture::Ready, qPrintable(why));
+    HELPER_FIXTURE_START(m_fixture, HelperFixture::NoXz);
     m_image = m_fixture.filePath(QStringLiteral("image.img"));
     QFile image(m_image);
     QVERIFY(image.open(QIODevice::WriteOnly));
@@ -147,18 +143,12 @@ void TestFakeAccess::openFailure_data()
 
     const QJsonObject unreadable { { QStringLiteral("managedObjectsError"),
                                      QStringLiteral("Object list unavailable") } };
-    const QJsonObject refused {
-        { QStringLiteral("open"),
-          QJsonObject {
-              { QStringLiteral("error"),
-                QJsonObject {
-                    { QStringLiteral("name"), QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized") },
-                    { QStringLiteral("message"), QStringLiteral("Not authorized to perform operation") } } } } }
-    };
-
-    const auto dbusError = [](const QString &name, const QString &message) {
-        return QJsonObject { { QStringLiteral("name"), name }, { QStringLiteral("message"), message } };
-    };
+    using UdisksObjects::dbusError;
+    const QJsonObject refused { { QStringLiteral("open"),
+                                  QJsonObject {
+                                      { QStringLiteral("error"),
+                                        dbusError(QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized"),
+                                                  QStringLiteral("Not authorized to perform operation")) } } } };
     // What UDisks2 2.9 answers for a filesystem in use, and for an exclusive
     // open of a device that another program holds.
     const QJsonObject mounted { { QStringLiteral("unmountError"),
@@ -285,9 +275,8 @@ void TestFakeAccess::unmountSelection_data()
         << QStringList();
     // Filesystems that are not mounted are asked too: UDisks2's list of
     // mount points may lag behind. Its answer is no failure.
-    const QJsonObject notMounted { { QStringLiteral("name"),
-                                     QStringLiteral("org.freedesktop.UDisks2.Error.NotMounted") },
-                                   { QStringLiteral("message"), QStringLiteral("Device `/dev/sdb2' is not mounted") } };
+    const QJsonObject notMounted = UdisksObjects::dbusError(QStringLiteral("org.freedesktop.UDisks2.Error.NotMounted"),
+                                                            QStringLiteral("Device `/dev/sdb2' is not mounted"));
     QTest::newRow("not mounted is no failure")
         << QJsonObject { { kTarget, onDrive(d1, kTable) },
                          { block(QStringLiteral("sdb1")), partitionOf(sdb, d1, true) },

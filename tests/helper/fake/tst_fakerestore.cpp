@@ -63,11 +63,7 @@ private:
 
 void TestFakeRestore::initTestCase()
 {
-    QString why;
-    const HelperFixture::Outcome outcome = m_fixture.start(HelperFixture::NoXz, &why);
-    if (outcome == HelperFixture::Unavailable)
-        QSKIP(qPrintable(why));
-    QVERIFY2(outcome == HelperFixture::Ready, qPrintable(why));
+    HELPER_FIXTURE_START(m_fixture, HelperFixture::NoXz);
 }
 
 void TestFakeRestore::cleanup()
