@@ -71,8 +71,6 @@ void TestProgress::signalsAndValues()
     Progress progress(nullptr, 0.0, 1000.0);
     QSignalSpy valueSpy(&progress, &Progress::valueChanged);
     QSignalSpy toSpy(&progress, &Progress::toChanged);
-    QVERIFY(valueSpy.isValid());
-    QVERIFY(toSpy.isValid());
 
     steps(progress);
 
