@@ -176,6 +176,11 @@ void TestFakeWrite::failures_data()
     // -1: nothing at all on standard output; with status 2 also nothing
     // asked of UDisks2: the image was refused before the drive was touched.
     QTest::addColumn<int>("minimumProgress");
+    const auto row = [](const char *tag, const QString &imageName, const QByteArray &imageFile,
+                        const QString &imageKind, const QString &device, const QByteArray &errors, int status,
+                        int minimumProgress) {
+        QTest::newRow(tag) << imageName << imageFile << imageKind << device << errors << status << minimumProgress;
+    };
 
     const QByteArray notReadable("Source image is not readable%1");
     const QString file = QStringLiteral("file");
@@ -187,38 +192,31 @@ void TestFakeWrite::failures_data()
     const QByteArray incomplete("The image file is incomplete: it is shorter than the ISO volume it describes.");
     const QByteArray cutIso = TestImages::isoStart(8 << 20);
 
-    QTest::newRow("missing image") << "missing.img" << QByteArray() << "missing" << ordinary << notReadable << 2 << -1;
-    QTest::newRow("image is a directory")
-        << "folder.iso" << QByteArray() << "directory" << ordinary << notReadable << 2 << -1;
-    QTest::newRow("missing xz image") << "missing.img.xz" << QByteArray() << "missing" << ordinary << notReadable << 2
-                                      << -1;
-    QTest::newRow("xz image is a directory")
-        << "folder.img.xz" << QByteArray() << "directory" << ordinary << notReadable << 2 << -1;
-    QTest::newRow("reading the image fails") << "memory.img" << QByteArray() << "/proc/self/mem" << ordinary
-                                             << QByteArray("Source image is not readable") << 3 << -1;
-    QTest::newRow("reading the xz image fails") << "memory.img.xz" << QByteArray() << "/proc/self/mem" << ordinary
-                                                << QByteArray("Source image is not readable") << 3 << -1;
-    QTest::newRow("device full") << "image.img" << small << file << full
-                                 << QByteArray("Destination drive is not writable") << 3 << -1;
-    QTest::newRow("device full, xz") << "image.img.xz" << FileContents::xz(small) << file << full
-                                     << QByteArray("Destination drive is not writable") << 3 << 0;
-    QTest::newRow("random bytes named xz") << "image.img.xz" << FileContents::random(65536, 6) << file << ordinary
-                                           << QByteArray("The downloaded compressed file is corrupted.") << 4 << 1;
-    QTest::newRow("truncated xz") << "image.img.xz" << FileContents::xz(FileContents::random(100000, 7)).left(50000)
-                                  << file << ordinary << QByteArray("The downloaded compressed file is corrupted.") << 4
-                                  << 1;
-    QTest::newRow("empty image") << "empty.img" << QByteArray() << file << ordinary << empty << 2 << -1;
-    QTest::newRow("xz that decodes to nothing")
-        << "empty.img.xz" << FileContents::xz(QByteArray()) << file << ordinary << empty << 2 << -1;
+    row("missing image", "missing.img", {}, "missing", ordinary, notReadable, 2, -1);
+    row("image is a directory", "folder.iso", {}, "directory", ordinary, notReadable, 2, -1);
+    row("missing xz image", "missing.img.xz", {}, "missing", ordinary, notReadable, 2, -1);
+    row("xz image is a directory", "folder.img.xz", {}, "directory", ordinary, notReadable, 2, -1);
+    row("reading the image fails", "memory.img", {}, "/proc/self/mem", ordinary, "Source image is not readable", 3, -1);
+    row("reading the xz image fails", "memory.img.xz", {}, "/proc/self/mem", ordinary, "Source image is not readable",
+        3, -1);
+    row("device full", "image.img", small, file, full, "Destination drive is not writable", 3, -1);
+    row("device full, xz", "image.img.xz", FileContents::xz(small), file, full, "Destination drive is not writable", 3,
+        0);
+    row("random bytes named xz", "image.img.xz", FileContents::random(65536, 6), file, ordinary,
+        "The downloaded compressed file is corrupted.", 4, 1);
+    row("truncated xz", "image.img.xz", FileContents::xz(FileContents::random(100000, 7)).left(50000), file, ordinary,
+        "The downloaded compressed file is corrupted.", 4, 1);
+    row("empty image", "empty.img", {}, file, ordinary, empty, 2, -1);
+    row("xz that decodes to nothing", "empty.img.xz", FileContents::xz(QByteArray()), file, ordinary, empty, 2, -1);
     // An interrupted download of an ISO.
-    QTest::newRow("ISO shorter than its volume") << "cut.iso" << cutIso << file << ordinary << incomplete << 2 << -1;
+    row("ISO shorter than its volume", "cut.iso", cutIso, file, ordinary, incomplete, 2, -1);
     // Its volume is known once the start is decoded, before it is written.
-    QTest::newRow("xz of an ISO shorter than its volume")
-        << "cut.iso.xz" << FileContents::xz(cutIso) << file << ordinary << incomplete << 2 << 0;
+    row("xz of an ISO shorter than its volume", "cut.iso.xz", FileContents::xz(cutIso), file, ordinary, incomplete, 2,
+        0);
     // A 512 MiB dictionary: the decoder would need more than its 256 MiB limit.
-    QTest::newRow("xz needing too much memory")
-        << "image.img.xz" << FileContents::xz(small, { QStringLiteral("--lzma2=preset=1,dict=400MiB") }) << file
-        << ordinary << QByteArray("Unknown decompression error.") << 4 << 0;
+    row("xz needing too much memory", "image.img.xz",
+        FileContents::xz(small, { QStringLiteral("--lzma2=preset=1,dict=400MiB") }), file, ordinary,
+        "Unknown decompression error.", 4, 0);
 }
 
 void TestFakeWrite::failures()
