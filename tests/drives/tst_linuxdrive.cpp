@@ -240,46 +240,44 @@ void TestLinuxDrive::outcomes_data()
     QTest::addColumn<QString>("error");
     QTest::addColumn<double>("progress");
     QTest::addColumn<Statuses>("statuses");
+    const auto row = [](const char *tag, const char *script, ReleaseVariant::Status status, const char *error,
+                        double progress, const Statuses &statuses) {
+        QTest::newRow(tag) << QString::fromUtf8(script) << status << QString::fromUtf8(error) << progress << statuses;
+    };
 
     using S = ReleaseVariant;
     const double done = double(kImageSize);
-    QTest::newRow("written and verified")
-        << "echo 1234; echo 5678; echo CHECK; echo 4096; echo DONE; echo OK >&2" << S::FINISHED << "" << done
-        << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
-    QTest::newRow("counts stay where the helper stopped")
-        << "echo 1234; echo 5678; printf 'Failed to write\\n' >&2; exit 3" << S::FAILED << "Failed to write" << 5678.0
-        << Statuses { S::WRITING, S::FAILED };
-    QTest::newRow("zero, letters and negative numbers change nothing")
-        << "echo 1234; echo 0; echo abc; echo -5; echo 'x' >&2; exit 3" << S::FAILED << "x" << 1234.0
-        << Statuses { S::WRITING, S::FAILED };
-    QTest::newRow("DONE with spaces around it") << "echo CHECK; echo '  DONE  '" << S::FINISHED << "" << done
-                                                << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
-    QTest::newRow("tokens cut by the pipe")
-        << "printf 12; sleep 0.3; printf '34\\nCHE'; sleep 0.3; printf 'CK\\nDO'; sleep 0.3; printf 'NE\\n'"
-        << S::FINISHED << "" << done << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
-    QTest::newRow("verification found a mismatch")
-        << "echo 100; echo CHECK; echo 50; printf 'The written data is corrupted' >&2; exit 1" << S::FAILED_VERIFICATION
-        << "The written data is corrupted" << 50.0
-        << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FAILED_VERIFICATION };
-    QTest::newRow("other failure while verifying")
-        << "echo CHECK; echo 'Read error' >&2; exit 3" << S::FAILED << "Read error" << 0.0
-        << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FAILED };
-    QTest::newRow("exit 0 without DONE") << "echo 100; echo CHECK" << S::FAILED
-                                         << "The helper program ended without confirming that the image was written."
-                                         << 0.0 << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FAILED };
+    row("written and verified", "echo 1234; echo 5678; echo CHECK; echo 4096; echo DONE; echo OK >&2", S::FINISHED, "",
+        done, { S::WRITING, S::WRITE_VERIFYING, S::FINISHED });
+    row("counts stay where the helper stopped", "echo 1234; echo 5678; printf 'Failed to write\\n' >&2; exit 3",
+        S::FAILED, "Failed to write", 5678.0, { S::WRITING, S::FAILED });
+    row("zero, letters and negative numbers change nothing",
+        "echo 1234; echo 0; echo abc; echo -5; echo 'x' >&2; exit 3", S::FAILED, "x", 1234.0,
+        { S::WRITING, S::FAILED });
+    row("DONE with spaces around it", "echo CHECK; echo '  DONE  '", S::FINISHED, "", done,
+        { S::WRITING, S::WRITE_VERIFYING, S::FINISHED });
+    row("tokens cut by the pipe",
+        "printf 12; sleep 0.3; printf '34\\nCHE'; sleep 0.3; printf 'CK\\nDO'; sleep 0.3; printf 'NE\\n'", S::FINISHED,
+        "", done, { S::WRITING, S::WRITE_VERIFYING, S::FINISHED });
+    row("verification found a mismatch",
+        "echo 100; echo CHECK; echo 50; printf 'The written data is corrupted' >&2; exit 1", S::FAILED_VERIFICATION,
+        "The written data is corrupted", 50.0, { S::WRITING, S::WRITE_VERIFYING, S::FAILED_VERIFICATION });
+    row("other failure while verifying", "echo CHECK; echo 'Read error' >&2; exit 3", S::FAILED, "Read error", 0.0,
+        { S::WRITING, S::WRITE_VERIFYING, S::FAILED });
+    row("exit 0 without DONE", "echo 100; echo CHECK", S::FAILED,
+        "The helper program ended without confirming that the image was written.", 0.0,
+        { S::WRITING, S::WRITE_VERIFYING, S::FAILED });
     // "DONE" is the last word: later lines, in the same read or a later one,
     // and a failing status after it leave the verified image finished, and
     // the user is not told of a failure as well.
-    QTest::newRow("lines after DONE") << "echo CHECK; echo DONE; echo CHECK; sleep 0.3; echo WRITE; echo 99"
-                                      << S::FINISHED << "" << done
-                                      << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
-    QTest::newRow("failing status after DONE")
-        << "echo CHECK; echo DONE; sleep 0.3; echo 123; echo late >&2; exit 3" << S::FINISHED << "" << done
-        << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
-    QTest::newRow("device refused") << "printf 'Not authorized' >&2; exit 2" << S::FAILED << "Not authorized" << 0.0
-                                    << Statuses { S::WRITING, S::FAILED };
-    QTest::newRow("failure without a message") << "exit 4" << S::FAILED << "The helper program ended with status 4."
-                                               << 0.0 << Statuses { S::WRITING, S::FAILED };
+    row("lines after DONE", "echo CHECK; echo DONE; echo CHECK; sleep 0.3; echo WRITE; echo 99", S::FINISHED, "", done,
+        { S::WRITING, S::WRITE_VERIFYING, S::FINISHED });
+    row("failing status after DONE", "echo CHECK; echo DONE; sleep 0.3; echo 123; echo late >&2; exit 3", S::FINISHED,
+        "", done, { S::WRITING, S::WRITE_VERIFYING, S::FINISHED });
+    row("device refused", "printf 'Not authorized' >&2; exit 2", S::FAILED, "Not authorized", 0.0,
+        { S::WRITING, S::FAILED });
+    row("failure without a message", "exit 4", S::FAILED, "The helper program ended with status 4.", 0.0,
+        { S::WRITING, S::FAILED });
 }
 
 void TestLinuxDrive::outcomes()

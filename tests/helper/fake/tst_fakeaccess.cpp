@@ -140,6 +140,10 @@ void TestFakeAccess::openFailure_data()
     QTest::addColumn<QByteArray>("expectedErrors"); // empty: any text
     QTest::addColumn<int>("expectedStatus");
     QTest::addColumn<bool>("openCalled");
+    const auto row = [](const char *tag, bool restore, const QString &target, const QJsonObject &configChange,
+                        const QByteArray &errors, int status, bool openCalled) {
+        QTest::newRow(tag) << restore << target << configChange << errors << status << openCalled;
+    };
 
     const QJsonObject unreadable { { QStringLiteral("managedObjectsError"),
                                      QStringLiteral("Object list unavailable") } };
@@ -162,23 +166,17 @@ void TestFakeAccess::openFailure_data()
     const QByteArray notUnmounted("The drive could not be unmounted: Error unmounting /dev/sdb1: target is busy");
     const QByteArray taken("The drive is in use by another program. Close that program and try again.");
 
-    QTest::newRow("write: object list unreadable")
-        << false << kTarget << unreadable << QByteArray("Object list unavailable") << 2 << false;
-    QTest::newRow("write: opening refused")
-        << false << kTarget << refused << QByteArray("Not authorized to perform operation") << 2 << true;
-    QTest::newRow("write: not a UDisks2 object")
-        << false << block(QStringLiteral("nothing")) << QJsonObject() << QByteArray() << 2 << false;
+    row("write: object list unreadable", false, kTarget, unreadable, "Object list unavailable", 2, false);
+    row("write: opening refused", false, kTarget, refused, "Not authorized to perform operation", 2, true);
+    row("write: not a UDisks2 object", false, block(QStringLiteral("nothing")), {}, {}, 2, false);
     // No fake service at all: the bus itself answers that nobody owns the name.
-    QTest::newRow("write: UDisks2 not running")
-        << false << kTarget << QJsonObject { { QStringLiteral("absent"), true } } << QByteArray() << 2 << false;
-    QTest::newRow("write: a filesystem stays mounted") << false << kTarget << mounted << notUnmounted << 2 << false;
-    QTest::newRow("write: the device is in use") << false << kTarget << inUse << taken << 2 << true;
-    QTest::newRow("restore: object list unreadable")
-        << true << kTarget << unreadable << QByteArray("Object list unavailableFailed to open device for writing") << 1
-        << false;
-    QTest::newRow("restore: opening refused")
-        << true << kTarget << refused
-        << QByteArray("Not authorized to perform operationFailed to open device for writing") << 1 << true;
+    row("write: UDisks2 not running", false, kTarget, QJsonObject { { QStringLiteral("absent"), true } }, {}, 2, false);
+    row("write: a filesystem stays mounted", false, kTarget, mounted, notUnmounted, 2, false);
+    row("write: the device is in use", false, kTarget, inUse, taken, 2, true);
+    row("restore: object list unreadable", true, kTarget, unreadable,
+        "Object list unavailableFailed to open device for writing", 1, false);
+    row("restore: opening refused", true, kTarget, refused,
+        "Not authorized to perform operationFailed to open device for writing", 1, true);
 }
 
 void TestFakeAccess::openFailure()
