@@ -417,33 +417,25 @@ void TestLinuxDrive::refusals_data()
     QTest::addColumn<qint64>("realSize");
     QTest::addColumn<quint64>("driveSize");
     QTest::addColumn<QString>("error");
+    const auto row = [](const char *tag, const char *file, const char *fileName, qint64 imageSize, qint64 realSize,
+                        quint64 driveSize, const QString &error) {
+        QTest::newRow(tag) << QString::fromLatin1(file) << QString::fromLatin1(fileName) << imageSize << realSize
+                           << driveSize << error;
+    };
 
     const QString tooSmall = QStringLiteral("This drive is not large enough.");
     const QString empty = QStringLiteral("The image file is empty: there is nothing to write.");
-    QTest::newRow("drive too small") << "plain 16"
-                                     << "disk.iso" << qint64(20000) << qint64(0) << quint64(10000) << tooSmall;
-    QTest::newRow("real size beyond the drive, none announced")
-        << "plain 16"
-        << "disk.img" << qint64(0) << qint64(20000) << quint64(10000) << tooSmall;
-    QTest::newRow("no size announced, the file beyond the drive")
-        << "plain 20000"
-        << "disk.img" << qint64(0) << qint64(0) << quint64(10000) << tooSmall;
-    QTest::newRow("xz that unpacks beyond the drive")
-        << "xz 20000"
-        << "disk.img.xz" << qint64(-1) << qint64(0) << quint64(10000) << tooSmall;
-    QTest::newRow("local file named like a download")
-        << "plain 16"
-        << "disk.iso.part" << kImageSize << qint64(0) << kDriveSize
-        << "The image file name ends in \".part\", which marks an unfinished download. Rename the file if it is "
-           "complete, and choose it again.";
-    QTest::newRow("empty file") << "plain 0"
-                                << "disk.img" << qint64(-1) << qint64(0) << kDriveSize << empty;
-    QTest::newRow("xz that unpacks to nothing") << "xz 0"
-                                                << "disk.img.xz" << qint64(-1) << qint64(0) << kDriveSize << empty;
-    QTest::newRow("ISO cut short by an interrupted download")
-        << "cut ISO"
-        << "disk.iso" << qint64(-1) << qint64(0) << kDriveSize
-        << "The image file is incomplete: it is shorter than the ISO volume it describes.";
+    row("drive too small", "plain 16", "disk.iso", 20000, 0, 10000, tooSmall);
+    row("real size beyond the drive, none announced", "plain 16", "disk.img", 0, 20000, 10000, tooSmall);
+    row("no size announced, the file beyond the drive", "plain 20000", "disk.img", 0, 0, 10000, tooSmall);
+    row("xz that unpacks beyond the drive", "xz 20000", "disk.img.xz", -1, 0, 10000, tooSmall);
+    row("local file named like a download", "plain 16", "disk.iso.part", kImageSize, 0, kDriveSize,
+        "The image file name ends in \".part\", which marks an unfinished download. Rename the file if it is "
+        "complete, and choose it again.");
+    row("empty file", "plain 0", "disk.img", -1, 0, kDriveSize, empty);
+    row("xz that unpacks to nothing", "xz 0", "disk.img.xz", -1, 0, kDriveSize, empty);
+    row("ISO cut short by an interrupted download", "cut ISO", "disk.iso", -1, 0, kDriveSize,
+        "The image file is incomplete: it is shorter than the ISO volume it describes.");
 }
 
 void TestLinuxDrive::refusals()

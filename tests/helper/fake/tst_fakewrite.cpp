@@ -83,56 +83,52 @@ void TestFakeWrite::copies_data()
     QTest::addColumn<QByteArray>("expectedDevice");
     QTest::addColumn<QList<QByteArray>>("expectedProgress"); // copy totals before "CHECK"
     QTest::addColumn<qint64>("sent"); // image bytes sent, which are read back after "CHECK"
+    const auto row
+        = [](const char *tag, const char *imageName, const QByteArray &imageFile, const QByteArray &deviceBefore,
+             const QByteArray &expectedDevice, const QList<QByteArray> &expectedProgress, qint64 sent) {
+              QTest::newRow(tag) << QString::fromLatin1(imageName) << imageFile << deviceBefore << expectedDevice
+                                 << expectedProgress << sent;
+          };
 
     const QByteArray small = FileContents::random(1000, 1);
     const QByteArray old(8192, '\xee');
     const auto number = [](qint64 n) { return QByteArray::number(n); };
 
-    QTest::newRow("plain, shorter than a block") << "image.img" << small << QByteArray() << TestImages::padded(small)
-                                                 << QList<QByteArray> { "1000" } << qint64(small.size());
-    QTest::newRow("plain, over older data") << "image.iso" << small << old << TestImages::padded(small) + old.mid(1024)
-                                            << QList<QByteArray> { "1000" } << qint64(small.size());
+    row("plain, shorter than a block", "image.img", small, {}, TestImages::padded(small), { "1000" }, small.size());
+    row("plain, over older data", "image.iso", small, old, TestImages::padded(small) + old.mid(1024), { "1000" },
+        small.size());
     const QByteArray blocks = FileContents::random(2048, 2);
-    QTest::newRow("plain, whole blocks") << "image.img" << blocks << old << blocks + old.mid(2048)
-                                         << QList<QByteArray> { "2048" } << qint64(blocks.size());
+    row("plain, whole blocks", "image.img", blocks, old, blocks + old.mid(2048), { "2048" }, blocks.size());
     const QByteArray large = FileContents::random(TestImages::bufferSize() + 1000, 3);
-    QTest::newRow("plain, more than one buffer")
-        << "image.img" << large << QByteArray() << TestImages::padded(large)
-        << QList<QByteArray> { number(TestImages::bufferSize()), number(large.size()) } << qint64(large.size());
+    row("plain, more than one buffer", "image.img", large, {}, TestImages::padded(large),
+        { number(TestImages::bufferSize()), number(large.size()) }, large.size());
 
     // For xz images the totals count compressed bytes; the total is repeated
     // while the decoder drains, so repeats are folded before comparing.
     const QByteArray compressedSmall = FileContents::xz(small);
-    QTest::newRow("xz") << "image.img.xz" << compressedSmall << old << TestImages::padded(small) + old.mid(1024)
-                        << QList<QByteArray> { number(compressedSmall.size()) } << qint64(small.size());
+    row("xz", "image.img.xz", compressedSmall, old, TestImages::padded(small) + old.mid(1024),
+        { number(compressedSmall.size()) }, small.size());
     const QByteArray pattern = TestImages::pattern(2 * TestImages::bufferSize() + 1000);
     const QByteArray compressedPattern = FileContents::xz(pattern);
-    QTest::newRow("xz, more than one output buffer")
-        << "image.raw.xz" << compressedPattern << QByteArray() << TestImages::padded(pattern)
-        << QList<QByteArray> { number(compressedPattern.size()) } << qint64(pattern.size());
+    row("xz, more than one output buffer", "image.raw.xz", compressedPattern, {}, TestImages::padded(pattern),
+        { number(compressedPattern.size()) }, pattern.size());
     // Many blocks with their sizes in the headers: decoded on several threads.
     const QByteArray blocksOfPattern = TestImages::pattern(6 * TestImages::bufferSize() + 3000);
     const QByteArray compressedBlocks
         = FileContents::xz(blocksOfPattern, { QStringLiteral("-T2"), QStringLiteral("--block-size=1MiB") });
-    QTest::newRow("xz in many blocks") << "image.raw.xz" << compressedBlocks << QByteArray()
-                                       << TestImages::padded(blocksOfPattern)
-                                       << QList<QByteArray> { number(compressedBlocks.size()) }
-                                       << qint64(blocksOfPattern.size());
+    row("xz in many blocks", "image.raw.xz", compressedBlocks, {}, TestImages::padded(blocksOfPattern),
+        { number(compressedBlocks.size()) }, blocksOfPattern.size());
     const QByteArray second = FileContents::random(3000, 4);
     const QByteArray concatenated = compressedSmall + FileContents::xz(second);
-    QTest::newRow("xz, two concatenated streams")
-        << "image.img.xz" << concatenated << QByteArray() << TestImages::padded(small + second)
-        << QList<QByteArray> { number(concatenated.size()) } << qint64(small.size() + second.size());
+    row("xz, two concatenated streams", "image.img.xz", concatenated, {}, TestImages::padded(small + second),
+        { number(concatenated.size()) }, qint64(small.size() + second.size()));
     // Random data does not compress: the compressed file spans two input buffers.
     const QByteArray noise = FileContents::random(TestImages::bufferSize() + 1000, 9);
     const QByteArray compressedNoise = FileContents::xz(noise, { QStringLiteral("-0") });
-    QTest::newRow("xz, more than one input buffer")
-        << "image.img.xz" << compressedNoise << QByteArray() << TestImages::padded(noise)
-        << QList<QByteArray> { number(TestImages::bufferSize()), number(compressedNoise.size()) }
-        << qint64(noise.size());
-    QTest::newRow("upper-case XZ is copied as it is")
-        << "image.img.XZ" << compressedSmall << QByteArray() << TestImages::padded(compressedSmall)
-        << QList<QByteArray> { number(compressedSmall.size()) } << qint64(compressedSmall.size());
+    row("xz, more than one input buffer", "image.img.xz", compressedNoise, {}, TestImages::padded(noise),
+        { number(TestImages::bufferSize()), number(compressedNoise.size()) }, noise.size());
+    row("upper-case XZ is copied as it is", "image.img.XZ", compressedSmall, {}, TestImages::padded(compressedSmall),
+        { number(compressedSmall.size()) }, compressedSmall.size());
 }
 
 void TestFakeWrite::copies()
