@@ -91,7 +91,8 @@ ProgramResult ProgramRun::finish(QProcess &process, int timeoutMs)
         process.waitForFinished();
     }
     result.standardOutput = process.readAllStandardOutput();
-    result.standardError = process.readAllStandardError();
+    if (process.processChannelMode() != QProcess::MergedChannels)
+        result.standardError = process.readAllStandardError();
     result.errorString = process.errorString();
     result.exitCode = process.exitCode();
     result.exitStatus = process.exitStatus();
