@@ -41,18 +41,6 @@ QString objectPathProperty(const InterfacesAndProperties &interfaces, const QStr
 }
 } // namespace
 
-std::tuple<std::unique_ptr<char[]>, char *, std::size_t> pageAlignedBuffer(std::size_t pages)
-{
-    static const std::size_t pageSize = static_cast<std::size_t>(getpagesize());
-    const std::size_t size = pages * pageSize;
-    std::size_t space = size + pageSize;
-    std::unique_ptr<char[]> owner(new char[space]);
-    void *start = owner.get();
-    if (!std::align(pageSize, size, start, space))
-        qBadAlloc();
-    return { std::move(owner), static_cast<char *>(start), size };
-}
-
 std::size_t logicalBlockSize(int fd)
 {
     int size = 0;
