@@ -1,6 +1,8 @@
 #include "udisksfixture.h"
 
+#include "buildpaths.h"
 #include "programrun.h"
+#include "udisks2names.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +15,6 @@
 
 namespace {
 constexpr int objectTimeoutMs = 20000;
-const QString udisksService = QStringLiteral("org.freedesktop.UDisks2");
 
 QString defaultStateDir()
 {
@@ -119,7 +120,7 @@ UdisksFixture::LoopDevice UdisksFixture::attachFile(const QString &backingFile)
         return {};
     LoopDevice device;
     device.node = QString::fromUtf8(output).trimmed();
-    device.objectPath = QStringLiteral("/org/freedesktop/UDisks2/block_devices/") + QFileInfo(device.node).fileName();
+    device.objectPath = Udisks2::blockDevicesPath() + QLatin1Char('/') + QFileInfo(device.node).fileName();
     device.backingFile = QFileInfo(backingFile).absoluteFilePath();
     record(QStringLiteral("loops"), device.node + QLatin1Char(' ') + device.backingFile);
     m_devices.append(device);
@@ -176,7 +177,7 @@ QString UdisksFixture::mount(const QString &node, const QString &objectPath)
     QByteArray value;
     if (QTest::qWaitFor(
             [&] {
-                return udisksProperty(objectPath, QStringLiteral("org.freedesktop.UDisks2.Filesystem"),
+                return udisksProperty(objectPath, Udisks2::filesystemInterface(),
                                       QStringLiteral("MountPoints"), &value)
                     && value.contains(mountPoint.toUtf8());
             },
@@ -206,7 +207,7 @@ bool UdisksFixture::udisksProperty(const QString &objectPath, const QString &int
     const ProgramResult result
         = ProgramRun(QStringLiteral("dbus-send"),
                      { QStringLiteral("--system"), QStringLiteral("--print-reply=literal"),
-                       QStringLiteral("--dest=") + udisksService, objectPath,
+                       QStringLiteral("--dest=") + Udisks2::service(), objectPath,
                        QStringLiteral("org.freedesktop.DBus.Properties.Get"), QStringLiteral("string:") + interface,
                        QStringLiteral("string:") + property })
               .environment(helperEnvironment())
@@ -222,7 +223,7 @@ bool UdisksFixture::waitForObject(const QString &objectPath)
     QByteArray value;
     if (QTest::qWaitFor(
             [&] {
-                return udisksProperty(objectPath, QStringLiteral("org.freedesktop.UDisks2.Block"),
+                return udisksProperty(objectPath, Udisks2::blockInterface(),
                                       QStringLiteral("Size"), &value)
                     && !value.trimmed().endsWith(" 0");
             },
@@ -230,11 +231,6 @@ bool UdisksFixture::waitForObject(const QString &objectPath)
         return true;
     m_errorString = QStringLiteral("udisksd did not show %1").arg(objectPath);
     return false;
-}
-
-QString UdisksFixture::helperPath()
-{
-    return QStringLiteral(FLASHWRIGHT_BUILD_DIR "/bin/helper");
 }
 
 QProcessEnvironment UdisksFixture::helperEnvironment() const
@@ -248,7 +244,7 @@ QProcessEnvironment UdisksFixture::helperEnvironment() const
 
 UdisksFixture::Result UdisksFixture::runHelper(const QStringList &arguments, int timeoutMs) const
 {
-    return ProgramRun(helperPath(), arguments).environment(helperEnvironment()).timeout(timeoutMs).run();
+    return ProgramRun(BuildPaths::helper(), arguments).environment(helperEnvironment()).timeout(timeoutMs).run();
 }
 
 QByteArray UdisksFixture::readDevice(const QString &node, qint64 offset, qint64 size)
