@@ -1,5 +1,7 @@
 #include "replyverdict.h"
 
+#include <limits>
+
 namespace {
 
 // "bytes <start>-<end>/<total>", "bytes <start>-<end>/*" or "bytes */<total>";
@@ -91,6 +93,10 @@ ReplyVerdict ReplyVerdict::judge(const Headers &headers, qint64 offset, qint64 p
         // may be a piece of an older image under the same name.
         if (offset > 0 && announced >= 0 && (offset > announced || (range.total >= 0 && range.total != announced)))
             return decide(Refetch);
+        // A body that would end past the largest offset a file can have
+        // is larger than any file may be, whatever was announced.
+        if (headers.contentLength > std::numeric_limits<qint64>::max() - offset)
+            return decide(TooLarge);
         verdict.total = range.total;
         tighten(range.total);
         if (headers.contentLength >= 0)

@@ -8,12 +8,12 @@
 #include <system_error>
 #include <unistd.h>
 
-DeviceWriter::DeviceWriter(int fd, std::size_t blockSize)
+DeviceWriter::DeviceWriter(int fd, std::size_t blockSize, std::size_t bufferPages)
     : m_fd(fd)
     , m_blockSize(blockSize)
 {
     for (Slot &slot : m_slots) {
-        auto [owner, data, size] = pageAlignedBuffer(1024);
+        auto [owner, data, size] = pageAlignedBuffer(bufferPages);
         slot.owner = std::move(owner);
         slot.data = data;
         m_bufferSize = size;

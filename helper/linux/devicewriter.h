@@ -26,7 +26,7 @@ class ImplantedChecksum;
 // onto a loop device, medians of 5: 1.85 s with MD5 beside the copy, 2.12 s
 // beside the read-back, 1.95 s with half beside each).
 //
-// Buffers are page-aligned, of 1024 pages, and BufferCount of them circulate:
+// Buffers are page-aligned, of 1024 pages unless asked otherwise, and BufferCount of them circulate:
 // acquire() hands out the next free one, submit() queues it. They are written
 // and hashed in the order submitted. The last buffer may be short; its write
 // is padded with zeros up to the device's logical block size, since O_DIRECT
@@ -37,7 +37,7 @@ public:
     static constexpr int BufferCount = 4;
     static constexpr long long NoProgress = -1;
 
-    DeviceWriter(int fd, std::size_t blockSize);
+    DeviceWriter(int fd, std::size_t blockSize, std::size_t bufferPages = 1024);
     // Stops both threads; buffers not yet written are dropped.
     ~DeviceWriter();
     DeviceWriter(const DeviceWriter &) = delete;

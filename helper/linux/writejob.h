@@ -20,6 +20,12 @@ public slots:
     void work() override;
     void onFileChanged(const QString &path);
 
+protected:
+    // Pages in each buffer of the copy and the read-back: 4 MiB keeps a
+    // drive streaming. A job that writes into a small file may use small
+    // ones, so that small images already meet the buffers' boundaries.
+    std::size_t m_bufferPages = 1024;
+
 private:
     // Refuses, before the drive is touched, an image that cannot be right:
     // one that is empty, or an ISO shorter than its volume. False when

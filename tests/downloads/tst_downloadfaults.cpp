@@ -227,6 +227,8 @@ void TestDownloadFaults::partFileJudged_data()
         << FaultServer::Endless << qint64(0) << QByteArray() << size << false << QByteArrayList { start };
     QTest::newRow("keeps sending past the announced size, resumed")
         << FaultServer::Endless << qint64(0) << m_body.left(1000) << size << false << QByteArrayList { "bytes=1000-" };
+    QTest::newRow("a length that ends past the largest offset")
+        << FaultServer::HugeLength << qint64(0) << m_body.left(1000) << size << false << QByteArrayList { "bytes=1000-" };
     QTest::newRow("longer than announced")
         << FaultServer::IgnoreRange << qint64(0) << QByteArray() << size - 1 << false << QByteArrayList { start };
     // Not a continuation of the part file: it starts again from zero.

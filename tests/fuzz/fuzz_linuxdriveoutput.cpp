@@ -126,6 +126,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     LinuxDrive drive(nullptr, QStringLiteral("/org/freedesktop/UDisks2/block_devices/fuzz"),
                      QStringLiteral("Fuzz Drive"), DriveSize, false);
     ReleaseVariant variant(nullptr, image, ImageSize);
+    // An empty image is refused before any helper starts.
+    if (output.isEmpty()) {
+        FuzzSupport::expect(!drive.write(&variant) && variant.status() == ReleaseVariant::FAILED
+                                && !variant.errorString().isEmpty() && !drive.isBusy(),
+                            "an empty image is refused, with a reason");
+        return 0;
+    }
     FuzzSupport::expect(drive.write(&variant), "the write starts");
 
     QEventLoop loop;

@@ -1,6 +1,7 @@
 #include "fuzzsupport.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,9 @@ void startApplication(const char *name)
     static int argc = 1;
     static char *argv[] = { const_cast<char *>(name), nullptr };
     qInstallMessageHandler(fuzzMessageOutput);
+    // Targets write files for every input: in memory, where there is room.
+    if (QFileInfo(QStringLiteral("/dev/shm")).isWritable())
+        qputenv("TMPDIR", "/dev/shm");
     new QCoreApplication(argc, argv);
 }
 

@@ -10,7 +10,8 @@ namespace FuzzSupport {
 // event loops need one), and a message handler that drops every message
 // below fatal and turns a fatal one (a model tester's complaint, a broken
 // expectation of the target) into an abort with the message on standard
-// error, which the fuzzer reports as a crash with its input.
+// error, which the fuzzer reports as a crash with its input. Temporary files
+// go to /dev/shm when it can be written.
 void startApplication(const char *name);
 
 // Aborts with the message when condition is false.

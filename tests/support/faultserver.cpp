@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QTcpSocket>
 
+#include <limits>
+
 FaultServer::FaultServer(QObject *parent)
     : QObject(parent)
 {
@@ -81,7 +83,7 @@ static QByteArray statusLine(int status)
 
 void FaultServer::answer(QTcpSocket *socket)
 {
-    if (m_mode == Ranges) {
+    if (m_mode == Ranges || m_mode == HugeLength) {
         answerRange(socket);
         return;
     }
@@ -133,6 +135,7 @@ void FaultServer::answer(QTcpSocket *socket)
     }
     case Endless:
     case Ranges:
+    case HugeLength:
         break;
     }
 }
@@ -152,7 +155,8 @@ void FaultServer::answerRange(QTcpSocket *socket)
         head = statusLine(206) + "Content-Range: bytes " + QByteArray::number(start) + '-'
             + QByteArray::number(size - 1) + '/' + QByteArray::number(size) + "\r\n";
     }
-    socket->write(head + "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    const qint64 length = m_mode == HugeLength && !body.isEmpty() ? std::numeric_limits<qint64>::max() - 10 : body.size();
+    socket->write(head + "Content-Length: " + QByteArray::number(length) + "\r\nConnection: close\r\n\r\n" + body);
     socket->disconnectFromHost();
 }
 

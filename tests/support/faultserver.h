@@ -26,6 +26,7 @@ public:
         Trickle, // the body in small pieces every trickleInterval ms
         Endless, // 200 without Content-Length, the body again and again until the client leaves
         Ranges, // honours "Range" (206, or 416 past the end), starting rangeShift bytes off the asked start
+        HugeLength, // as Ranges, but each 206 claims a Content-Length that ends near the largest offset
     };
     Q_ENUM(Mode)
 
