@@ -10,7 +10,7 @@
 #include "releasearchitecture.h"
 #include "releasemanager.h"
 #include "releaseversion.h"
-#include "xzindex.h"
+#include "imageformat.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -261,20 +261,26 @@ void ReleaseVariant::setIso(const QString &iso)
 
 void ReleaseVariant::updateRealSize(const QString &path)
 {
-    // The helper unpacks a file by this name ending: such an image needs a
-    // drive as large as what it unpacks to, which the index at the file's
-    // end tells without decoding anything.
-    if (!path.endsWith(QLatin1String(".xz"))) {
+    // The helper unpacks a compressed file: such an image needs a drive as
+    // large as what it unpacks to, which xz and zip files record without
+    // anything being decoded. (A zstd frame's size is a lower bound only;
+    // the drive's check reads it itself.)
+    const QByteArray name = QFile::encodeName(path);
+    const ImageFormat named = formatOfName(std::string_view(name.constData(), std::size_t(name.size())));
+    QFile file(path);
+    const ImageFormat format
+        = decodingFormat(file.open(QIODevice::ReadOnly) ? formatOfFile(file.handle()) : ImageFormat::Plain, named);
+    if (format == ImageFormat::Plain) {
         setRealSize(0);
         return;
     }
-    const qint64 decoded = xzDecodedSize(QFile::encodeName(path).constData());
-    if (decoded < 0) {
+    const DecodedSize decoded = decodedSize(file.handle(), format);
+    if (!decoded.exact) {
         // The helper finds out while it writes, and stops at the drive's end.
-        qCDebug(MessageHandler::category) << metaObject()->className() << "No decoded size in the index of" << path;
+        qCDebug(MessageHandler::category) << metaObject()->className() << "No decoded size recorded in" << path;
         return;
     }
-    setRealSize(decoded);
+    setRealSize(decoded.bytes);
 }
 
 void ReleaseVariant::updateSizeFromFile(const QString &path)

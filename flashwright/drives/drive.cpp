@@ -1,11 +1,11 @@
 #include "drive.h"
 
 #include "driveprovider.h"
+#include "imageformat.h"
 #include "isovolume.h"
 #include "messagehandler.h"
 #include "progress.h"
 #include "releasevariant.h"
-#include "xzindex.h"
 
 #include <QFile>
 #include <QMetaEnum>
@@ -16,10 +16,14 @@
 
 namespace {
 // What an image file tells of itself from a few reads: its size, the ISO
-// volume descriptor at 32 KiB, or the index at the end of an .xz file.
+// volume descriptor at 32 KiB, or for a compressed file the decoded size
+// recorded in it (an xz file's index, a zstd frame's header, a zip entry).
 struct ImageFacts
 {
-    // The bytes that writing it puts on the drive; -1 when unknown.
+    // The helper decodes it while writing.
+    bool compressed = false;
+    // The bytes that writing it puts on the drive, or at least puts there
+    // when only a lower bound is known; -1 when unknown.
     qint64 dataSize = -1;
     // An ISO image shorter than the volume it declares: cut off.
     bool truncated = false;
@@ -36,9 +40,17 @@ ImageFacts inspect(const QString &path)
         return facts;
     struct stat status;
     if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-        // The helper decompresses exactly the names that end so.
-        if (path.endsWith(QLatin1String(".xz"))) {
-            facts.dataSize = xzDecodedSize(fd);
+        // The helper decodes what it recognises by the first bytes or, when
+        // they show nothing it knows, by the name.
+        const QByteArray name = QFile::encodeName(path);
+        const ImageFormat format = decodingFormat(
+            formatOfFile(fd), formatOfName(std::string_view(name.constData(), std::size_t(name.size()))));
+        if (format != ImageFormat::Plain) {
+            facts.compressed = true;
+            const DecodedSize decoded = decodedSize(fd, format);
+            // A lower bound of nothing says nothing (an empty first frame).
+            if (decoded.exact || decoded.bytes > 0)
+                facts.dataSize = decoded.bytes;
         } else {
             facts.dataSize = status.st_size;
             IsoVolume volume;
@@ -138,10 +150,12 @@ bool Drive::write(ReleaseVariant *data)
     // A finished image is looked at before the drive is touched; a download
     // still running is checked by the helper once it is complete.
     const ImageFacts facts = isWritable(data->status()) ? inspect(data->iso()) : ImageFacts();
-    // What has to fit is the real (unpacked) size: an .xz file's own index
-    // says it, otherwise the image's real size does, or failing that the file.
+    // What has to fit is the real (unpacked) size: a compressed file's own
+    // record says it, otherwise the image's real size does, or failing that
+    // the file. gzip and bzip2 record none: there the helper stops at the
+    // drive's end.
     qint64 realSize = data->realSize();
-    if (data->iso().endsWith(QLatin1String(".xz")) ? facts.dataSize >= 0 : realSize <= 0)
+    if (facts.compressed ? facts.dataSize >= 0 : realSize <= 0)
         realSize = facts.dataSize;
     QString refusal;
     if (facts.dataSize == 0)

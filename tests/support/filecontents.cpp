@@ -1,7 +1,10 @@
 #include "filecontents.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 
 namespace FileContents {
 
@@ -19,14 +22,41 @@ QByteArray read(const QString &path)
 
 bool writeXz(const QString &path, const QByteArray &data, const QStringList &options)
 {
-    QProcess xz;
-    xz.setStandardOutputFile(path, QIODevice::Truncate);
-    xz.start(QStringLiteral("xz"), QStringList { QStringLiteral("-c"), QStringLiteral("-q") } + options);
-    if (!xz.waitForStarted())
+    return writeCompressed(path, QStringLiteral("xz"), data, options);
+}
+
+bool writeCompressed(const QString &path, const QString &program, const QByteArray &data, const QStringList &options)
+{
+    QProcess process;
+    process.setStandardOutputFile(path, QIODevice::Truncate);
+    process.start(program, QStringList { QStringLiteral("-c"), QStringLiteral("-q") } + options);
+    if (!process.waitForStarted())
         return false;
-    xz.write(data);
-    xz.closeWriteChannel();
-    return xz.waitForFinished(60000) && xz.exitStatus() == QProcess::NormalExit && xz.exitCode() == 0;
+    process.write(data);
+    process.closeWriteChannel();
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool writeZip(const QString &path, const QList<std::pair<QString, QByteArray>> &files, const QStringList &options)
+{
+    QTemporaryDir tree;
+    if (!tree.isValid())
+        return false;
+    QStringList names;
+    for (const auto &[name, content] : files) {
+        const QString filePath = tree.filePath(name);
+        if (name.endsWith(QLatin1Char('/')) ? !QDir().mkpath(filePath)
+                                            : !QDir().mkpath(QFileInfo(filePath).path()) || !write(filePath, content))
+            return false;
+        names << name;
+    }
+    const QString archive = QFileInfo(path).absoluteFilePath();
+    QFile::remove(archive);
+    QProcess zip;
+    zip.setWorkingDirectory(tree.path());
+    // Without -r, a folder named becomes an entry of its own and nothing more.
+    zip.start(QStringLiteral("zip"), QStringList { QStringLiteral("-q") } + options + QStringList { archive } + names);
+    return zip.waitForFinished(60000) && zip.exitStatus() == QProcess::NormalExit && zip.exitCode() == 0;
 }
 
 } // namespace FileContents

@@ -1,9 +1,12 @@
 #include "testimages.h"
 
+#include "filecontents.h"
+
 #include <QFile>
 #include <QList>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 
 #include <unistd.h>
 
@@ -24,15 +27,21 @@ QByteArray TestImages::pattern(qint64 size)
 
 QByteArray TestImages::xz(const QByteArray &data, const QStringList &options)
 {
-    QProcess process;
-    process.start(QStringLiteral("xz"), QStringList { QStringLiteral("-c"), QStringLiteral("-q") } + options);
-    if (!process.waitForStarted())
-        return {};
-    process.write(data);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return {};
-    return process.readAllStandardOutput();
+    return compressed(QStringLiteral("xz"), data, options);
+}
+
+QByteArray TestImages::compressed(const QString &program, const QByteArray &data, const QStringList &options)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("compressed"));
+    return dir.isValid() && FileContents::writeCompressed(path, program, data, options) ? read(path) : QByteArray();
+}
+
+QByteArray TestImages::zip(const QList<std::pair<QString, QByteArray>> &files, const QStringList &options)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("archive.zip"));
+    return dir.isValid() && FileContents::writeZip(path, files, options) ? read(path) : QByteArray();
 }
 
 QByteArray TestImages::padded(const QByteArray &image)
