@@ -320,20 +320,25 @@ bool WriteJob::writeCompressed(int fd)
     bool inputEnded = false;
 
     for (;;) {
-        if (buffers.inLength == 0 && !inputEnded) {
-            const qint64 wanted = remaining < 0 ? qint64(inSize) : std::min(qint64(inSize), remaining);
-            const qint64 count = readFull(file, inBuffer, wanted);
-            if (count < 0) {
-                fail(tr("Source image is not readable"), 3);
-                return false;
+        // Every pass that finds the input used up prints the total, also
+        // while the decoder drains after the end of the file: the total
+        // then repeats, as it always has for xz images.
+        if (buffers.inLength == 0) {
+            if (!inputEnded) {
+                const qint64 wanted = remaining < 0 ? qint64(inSize) : std::min(qint64(inSize), remaining);
+                const qint64 count = readFull(file, inBuffer, wanted);
+                if (count < 0) {
+                    fail(tr("Source image is not readable"), 3);
+                    return false;
+                }
+                total += count;
+                if (remaining >= 0)
+                    remaining -= count;
+                // readFull() stops short only at the end of the file.
+                inputEnded = count < wanted || remaining == 0;
+                buffers.in = reinterpret_cast<const uint8_t *>(inBuffer);
+                buffers.inLength = std::size_t(count);
             }
-            total += count;
-            if (remaining >= 0)
-                remaining -= count;
-            // readFull() stops short only at the end of the file.
-            inputEnded = count < wanted || remaining == 0;
-            buffers.in = reinterpret_cast<const uint8_t *>(inBuffer);
-            buffers.inLength = std::size_t(count);
             m_out << total << '\n';
             m_out.flush();
         }

@@ -50,13 +50,17 @@ bool writeZip(const QString &path, const QList<std::pair<QString, QByteArray>> &
             return false;
         names << name;
     }
-    const QString archive = QFileInfo(path).absoluteFilePath();
-    QFile::remove(archive);
+    // Made beside the files under a name of zip's liking (it adds ".zip" to
+    // one without a suffix), then moved into place.
+    const QString archive = tree.filePath(QStringLiteral("archive.zip"));
     QProcess zip;
     zip.setWorkingDirectory(tree.path());
     // Without -r, a folder named becomes an entry of its own and nothing more.
     zip.start(QStringLiteral("zip"), QStringList { QStringLiteral("-q") } + options + QStringList { archive } + names);
-    return zip.waitForFinished(60000) && zip.exitStatus() == QProcess::NormalExit && zip.exitCode() == 0;
+    if (!zip.waitForFinished(60000) || zip.exitStatus() != QProcess::NormalExit || zip.exitCode() != 0)
+        return false;
+    QFile::remove(path);
+    return QFile::rename(archive, path);
 }
 
 } // namespace FileContents
