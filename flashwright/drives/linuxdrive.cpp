@@ -1,5 +1,6 @@
 #include "linuxdrive.h"
 
+#include "helperprotocol.h"
 #include "installpaths.h"
 #include "linuxdriveprovider.h"
 #include "messagehandler.h"
@@ -11,6 +12,8 @@
 #include <QFileInfo>
 
 #include <utility>
+
+using HelperExit = HelperProtocol::ExitStatus;
 
 LinuxDrive::LinuxDrive(LinuxDriveProvider *parent, QString device, const QString &name, quint64 size, bool containsLive)
     : Drive(parent, name, size, containsLive)
@@ -170,15 +173,15 @@ void LinuxDrive::handleLine(const QString &line)
     ReleaseVariant *data = image();
     if (!data)
         return;
-    if (line == QLatin1String("CHECK")) {
+    if (line == QLatin1String(HelperProtocol::Check)) {
         qCDebug(MessageHandler::category)
             << metaObject()->className() << "Helper finished writing, now it will check the written data";
         progress()->setValue(0);
         data->setStatus(ReleaseVariant::WRITE_VERIFYING);
-    } else if (line == QLatin1String("WRITE")) {
+    } else if (line == QLatin1String(HelperProtocol::Write)) {
         progress()->setValue(0);
         data->setStatus(ReleaseVariant::WRITING);
-    } else if (line == QLatin1String("DONE")) {
+    } else if (line == QLatin1String(HelperProtocol::Done)) {
         m_sawDone = true;
         progress()->setValue(data->size());
         data->setStatus(ReleaseVariant::FINISHED);
@@ -207,21 +210,23 @@ void LinuxDrive::onFinished(int exitCode, QProcess::ExitStatus status)
     ReleaseVariant *data = image();
     const bool writing
         = data && (data->status() == ReleaseVariant::WRITING || data->status() == ReleaseVariant::WRITE_VERIFYING);
-    if (exitCode != 0 && m_sawDone) {
+    const auto result = HelperExit(exitCode);
+    if (result != HelperExit::Success && m_sawDone) {
         // Verified is verified, as after a crash past "DONE": the user was
         // told of success and the data on the drive is the image.
         qCWarning(MessageHandler::category) << metaObject()->className() << "The helper ended with status" << exitCode
                                             << "after DONE:" << m_process->readAllStandardError();
-    } else if (exitCode != 0) {
+    } else if (result != HelperExit::Success) {
         QString errors = QString::fromUtf8(m_process->readAllStandardError()).trimmed();
         qCWarning(MessageHandler::category) << "Writing failed:" << errors;
         notifyFailure(data);
         if (errors.isEmpty())
             errors = tr("The helper program ended with status %1.").arg(exitCode);
         if (writing) {
-            // Status 1 after "CHECK" is the verification's verdict: the
+            // This status after "CHECK" is the verification's verdict: the
             // data on the drive does not match the image.
-            const bool corrupt = data->status() == ReleaseVariant::WRITE_VERIFYING && exitCode == 1;
+            const bool corrupt
+                = data->status() == ReleaseVariant::WRITE_VERIFYING && result == HelperExit::VerificationFailed;
             data->setErrorString(errors);
             data->setStatus(corrupt ? ReleaseVariant::FAILED_VERIFICATION : ReleaseVariant::FAILED);
         }
@@ -336,7 +341,7 @@ void LinuxDrive::onRestoreFinished(int exitCode, QProcess::ExitStatus status)
 {
     qCDebug(MessageHandler::category) << metaObject()->className() << "Helper process finished with status" << status;
     RestoreStatus result = RESTORED;
-    if (exitCode != 0) {
+    if (HelperExit(exitCode) != HelperExit::Success) {
         result = RESTORE_ERROR;
         if (m_process)
             qCWarning(MessageHandler::category) << "Drive restoration failed:" << m_process->readAllStandardError();

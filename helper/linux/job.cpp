@@ -89,11 +89,16 @@ QDBusMessage Job::callUdisks(const QString &path, const QString &interface, cons
     return QDBusConnection::systemBus().call(message, QDBus::Block, timeoutMs);
 }
 
-void Job::fail(const QString &message, int status)
+void Job::fail(const QString &message, ExitStatus status)
 {
     m_err << message;
     m_err.flush();
-    QCoreApplication::exit(status);
+    exitWith(status);
+}
+
+void Job::exitWith(ExitStatus status)
+{
+    QCoreApplication::exit(HelperProtocol::exitCode(status));
 }
 
 QDBusUnixFileDescriptor Job::getDescriptor()
@@ -115,9 +120,9 @@ QDBusUnixFileDescriptor Job::getDescriptor()
         return reply.value();
 
     if (isBusy(reply.error()))
-        fail(tr("The drive is in use by another program. Close that program and try again."), 2);
+        fail(tr("The drive is in use by another program. Close that program and try again."), ExitStatus::OpeningFailed);
     else
-        fail(reply.error().message(), 2);
+        fail(reply.error().message(), ExitStatus::OpeningFailed);
     return QDBusUnixFileDescriptor(-1);
 }
 
@@ -128,7 +133,7 @@ bool Job::unmountFilesystems(const QString &drivePath)
                      QStringLiteral("GetManagedObjects"));
     // An error reply carries its message as its one argument.
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
-        fail(reply.errorMessage(), 2);
+        fail(reply.errorMessage(), ExitStatus::OpeningFailed);
         return false;
     }
 
@@ -153,7 +158,7 @@ bool Job::unmountFilesystems(const QString &drivePath)
                                                   { QVariant::fromValue(QVariantHash()) });
         if (unmounted.type() == QDBusMessage::ErrorMessage
             && unmounted.errorName() != QLatin1String("org.freedesktop.UDisks2.Error.NotMounted")) {
-            fail(tr("The drive could not be unmounted: %1").arg(unmounted.errorMessage()), 2);
+            fail(tr("The drive could not be unmounted: %1").arg(unmounted.errorMessage()), ExitStatus::OpeningFailed);
             return false;
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "helperprotocol.h"
+
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
@@ -41,8 +43,13 @@ protected:
     static QDBusMessage callUdisks(const QString &path, const QString &interface, const QString &method,
                                    const QVariantList &arguments = {}, int timeoutMs = -1);
 
+    using ExitStatus = HelperProtocol::ExitStatus;
+
     // Writes the message to standard error at once and sets the exit status.
-    void fail(const QString &message, int status);
+    void fail(const QString &message, ExitStatus status);
+    // Asks the event loop to end the process with this status once the
+    // current handler returns; the last status set within one handler wins.
+    static void exitWith(ExitStatus status);
 
     QString m_image;
     QString m_device;

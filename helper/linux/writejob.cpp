@@ -87,13 +87,13 @@ void WriteJob::onFileChanged(const QString &path)
 
     m_image.chop(int(qstrlen(".part")));
     if (!QFileInfo::exists(m_image)) {
-        QCoreApplication::exit(4);
+        exitWith(ExitStatus::DecompressionFailed);
         return;
     }
     if (!checkImage())
         return;
 
-    m_out << "WRITE\n";
+    m_out << HelperProtocol::Write << '\n';
     m_out.flush();
     m_out << "1\n";
     m_out.flush();
@@ -101,14 +101,14 @@ void WriteJob::onFileChanged(const QString &path)
     if (write(m_fd.fileDescriptor()))
         check(m_fd.fileDescriptor());
     else if (!m_refused)
-        QCoreApplication::exit(4);
+        exitWith(ExitStatus::DecompressionFailed);
 }
 
 bool WriteJob::checkImage()
 {
     QFile file(m_image);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        fail(tr("Source image is not readable") + m_image, 2);
+        fail(tr("Source image is not readable") + m_image, ExitStatus::OpeningFailed);
         return false;
     }
     // The bytes decide; the name only when they show no format it knows:
@@ -148,22 +148,22 @@ bool WriteJob::checkImage()
 bool WriteJob::checkArchive(int fd)
 {
     if (!readZipDirectory(fd, m_entry)) {
-        fail(tr("The downloaded compressed file is corrupted."), 4);
+        fail(tr("The downloaded compressed file is corrupted."), ExitStatus::DecompressionFailed);
         return false;
     }
     if (m_entry.files == 0) {
-        fail(tr("The zip archive holds no file: there is nothing to write."), 4);
+        fail(tr("The zip archive holds no file: there is nothing to write."), ExitStatus::DecompressionFailed);
         return false;
     }
     if (m_entry.files > 1) {
         fail(tr("The zip archive holds %1 files. Only an archive that holds exactly one file, the image, can be "
                 "written: unpack it and choose the image.")
                  .arg(m_entry.files),
-             4);
+             ExitStatus::DecompressionFailed);
         return false;
     }
     if (m_entry.encrypted || (m_entry.method != 0 && m_entry.method != 8)) {
-        fail(tr("Unsupported compression options."), 4);
+        fail(tr("Unsupported compression options."), ExitStatus::DecompressionFailed);
         return false;
     }
     return true;
@@ -187,7 +187,7 @@ bool WriteJob::acceptSizes()
 void WriteJob::refuse(const QString &message)
 {
     m_refused = true;
-    fail(message, 2);
+    fail(message, ExitStatus::OpeningFailed);
 }
 
 bool WriteJob::write(int fd)
@@ -228,7 +228,7 @@ bool WriteJob::finishCopy(DeviceWriter &writer)
     // cache that failed to reach the medium, which no write did. A
     // descriptor that cannot be flushed at all (a pipe) has nothing pending.
     if (!written || (fsync(m_fd.fileDescriptor()) != 0 && errno != EINVAL && errno != EROFS)) {
-        fail(tr("Destination drive is not writable"), 3);
+        fail(tr("Destination drive is not writable"), ExitStatus::CopyingFailed);
         return false;
     }
     m_sent = writer.bytes();
@@ -243,7 +243,7 @@ bool WriteJob::writePlain(int fd)
 {
     QFile file(m_image);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        fail(tr("Source image is not readable") + m_image, 2);
+        fail(tr("Source image is not readable") + m_image, ExitStatus::OpeningFailed);
         return false;
     }
 
@@ -255,12 +255,12 @@ bool WriteJob::writePlain(int fd)
         // Each total is printed once its buffer is on the device.
         printWritten(writer);
         if (!buffer) {
-            fail(tr("Destination drive is not writable"), 3);
+            fail(tr("Destination drive is not writable"), ExitStatus::CopyingFailed);
             return false;
         }
         const qint64 count = readFull(file, buffer, bufferSize);
         if (count < 0) {
-            fail(tr("Source image is not readable"), 3);
+            fail(tr("Source image is not readable"), ExitStatus::CopyingFailed);
             return false;
         }
         if (count == 0)
@@ -282,7 +282,7 @@ bool WriteJob::writeCompressed(int fd)
 
     QFile file(m_image);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        fail(tr("Source image is not readable") + m_image, 2);
+        fail(tr("Source image is not readable") + m_image, ExitStatus::OpeningFailed);
         return false;
     }
 
@@ -294,7 +294,7 @@ bool WriteJob::writeCompressed(int fd)
     std::unique_ptr<Decoder> decoder;
     if (m_format == ImageFormat::Zip) {
         if (!file.seek(m_entry.dataOffset)) {
-            fail(tr("Source image is not readable"), 3);
+            fail(tr("Source image is not readable"), ExitStatus::CopyingFailed);
             return false;
         }
         total = m_entry.dataOffset;
@@ -304,7 +304,7 @@ bool WriteJob::writeCompressed(int fd)
         decoder = Decoder::create(m_format);
     }
     if (!decoder) {
-        fail(tr("Failed to start decompressing."), 4);
+        fail(tr("Failed to start decompressing."), ExitStatus::DecompressionFailed);
         return false;
     }
     // The xz decoder keeps the processors busy, so the implanted check's MD5
@@ -328,7 +328,7 @@ bool WriteJob::writeCompressed(int fd)
                 const qint64 wanted = remaining < 0 ? qint64(inSize) : std::min(qint64(inSize), remaining);
                 const qint64 count = readFull(file, inBuffer, wanted);
                 if (count < 0) {
-                    fail(tr("Source image is not readable"), 3);
+                    fail(tr("Source image is not readable"), ExitStatus::CopyingFailed);
                     return false;
                 }
                 total += count;
@@ -358,16 +358,16 @@ bool WriteJob::writeCompressed(int fd)
         case Decoder::Result::End:
             break;
         case Decoder::Result::OutOfMemory:
-            fail(tr("There is not enough memory to decompress the file."), 4);
+            fail(tr("There is not enough memory to decompress the file."), ExitStatus::DecompressionFailed);
             return false;
         case Decoder::Result::Corrupt:
-            fail(tr("The downloaded compressed file is corrupted."), 4);
+            fail(tr("The downloaded compressed file is corrupted."), ExitStatus::DecompressionFailed);
             return false;
         case Decoder::Result::Unsupported:
-            fail(tr("Unsupported compression options."), 4);
+            fail(tr("Unsupported compression options."), ExitStatus::DecompressionFailed);
             return false;
         case Decoder::Result::Failed:
-            fail(tr("Unknown decompression error."), 4);
+            fail(tr("Unknown decompression error."), ExitStatus::DecompressionFailed);
             return false;
         }
         if (buffers.outSpace == 0) {
@@ -376,7 +376,7 @@ bool WriteJob::writeCompressed(int fd)
             writer.submit(outSize);
             outBuffer = writer.acquire();
             if (!outBuffer) {
-                fail(tr("Destination drive is not writable"), 3);
+                fail(tr("Destination drive is not writable"), ExitStatus::CopyingFailed);
                 return false;
             }
             buffers.out = reinterpret_cast<uint8_t *>(outBuffer);
@@ -387,7 +387,7 @@ bool WriteJob::writeCompressed(int fd)
 
 void WriteJob::check(int fd)
 {
-    m_out << "CHECK\n";
+    m_out << HelperProtocol::Check << '\n';
     m_out.flush();
 
     // Everything written is read back and compared with what was sent,
@@ -398,7 +398,7 @@ void WriteJob::check(int fd)
     // page cache that the writes went through.
     PrefetchReader reader(fd, m_sent, ReadBackChunk, ReadBackChunk);
     if (!reader.isValid()) {
-        fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
+        fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), ExitStatus::VerificationFailed);
         return;
     }
     Xxh3 hash;
@@ -422,7 +422,7 @@ void WriteJob::check(int fd)
     // of the bytes sent holds for the drive as well.
     if (verified != m_sent || hash.result() != m_sentDigest) {
         fail(tr("Verification failed: the data read back from the drive differs from the image.") + QLatin1Char('\n'),
-             1);
+             ExitStatus::VerificationFailed);
         return;
     }
     if (!m_checksum.hasChecksum()) {
@@ -438,17 +438,17 @@ void WriteJob::check(int fd)
         // differs from the checksum its maker implanted.
         fail(tr("The image does not match the checksum implanted in it: the image file is damaged.")
                  + QLatin1Char('\n'),
-             1);
+             ExitStatus::VerificationFailed);
         break;
     default:
-        fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
+        fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), ExitStatus::VerificationFailed);
         break;
     }
 }
 
 void WriteJob::succeed()
 {
-    m_out << "DONE\n";
+    m_out << HelperProtocol::Done << '\n';
     m_out.flush();
     // Only now: standard error of a failed write is its error text.
     if (m_unannounced)
@@ -458,5 +458,5 @@ void WriteJob::succeed()
               << '\n';
     m_err << "OK\n";
     m_err.flush();
-    QCoreApplication::exit(0);
+    exitWith(ExitStatus::Success);
 }
