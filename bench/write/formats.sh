@@ -19,6 +19,9 @@
 # reused 4 MiB buffer with zlib, libbz2 and libzstd directly (the helper's
 # Decoder) and with libarchive, DECODE_ROUNDS times each (default 3): MB/s,
 # the ratio direct/libarchive, and the peak memory of each.
+#
+# FORMATS="gz zst" limits the run to some of gz, zst, bz2 (zip is decoded
+# whenever the decoders are compared); DECODE_ROUNDS=0 leaves them out.
 set -euo pipefail
 export LC_ALL=C
 
@@ -32,6 +35,7 @@ image=$cache/write-1g.img
 size=$((1024 * 1024 * 1024))
 rounds=${ROUNDS:-3}
 decode_rounds=${DECODE_ROUNDS:-3}
+read -r -a formats <<< "${FORMATS:-gz zst bz2}"
 
 # shellcheck source=bench/support/udisksdrive.sh
 source "$root/bench/support/udisksdrive.sh"
@@ -61,7 +65,7 @@ compress_once() {
 }
 compress_once "$image.gz" gzip -1 -c "$image"
 compress_once "$image.zst" zstd -q -T0 -3 -c "$image"
-compress_once "$image.bz2" bzip2 -c "$image"
+[[ " ${formats[*]} " == *" bz2 "* ]] && compress_once "$image.bz2" bzip2 -c "$image"
 if [ ! -s "$image.zip" ]; then
     echo "making $(basename "$image").zip (once)..."
     (cd "$cache" && zip -q -1 "$image.zip.tmp.zip" "$(basename "$image")" && mv "$image.zip.tmp.zip" "$image.zip")
@@ -71,7 +75,7 @@ trap udisks_drive_stop EXIT
 trap 'exit 130' INT TERM
 udisks_drive_start "$cache" 1200M
 
-cat "$image".* > /dev/null
+for format in "${formats[@]}" zip; do cat "$image.$format"; done > /dev/null
 dd if=/dev/zero of="$device" bs=4M count=$((size / 4194304)) oflag=direct,sync status=none
 
 now() { echo "$EPOCHREALTIME"; }
@@ -115,7 +119,7 @@ peak() {
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 declare -A helper_median baseline_median helper_peak
-for format in gz zst bz2; do
+for format in "${formats[@]}"; do
     helper_runs=() baseline_runs=()
     for ((r = 1; r <= rounds; r++)); do
         ((r % 2)) && baseline_runs+=("$(timed baseline "$format")")
@@ -126,14 +130,16 @@ for format in gz zst bz2; do
     helper_median[$format]=$(median "${helper_runs[@]}")
     baseline_median[$format]=$(median "${baseline_runs[@]}")
 done
-for format in gz zst bz2 zip; do
+for format in "${formats[@]}" zip; do
     helper_peak[$format]=$(peak "$helper" write "$image.$format" "$object")
 done
 device_holds_image || die "the device does not hold the image decoded from .zip"
 
 declare -A direct_median archive_median direct_peak archive_peak
 decode() { "$decodebench" "$1" "$2" | awk -v s="$size" '$1 != s { exit 1 } { print $2 }'; }
-for format in gz zst bz2 zip; do
+decoded_formats=()
+((decode_rounds > 0)) && decoded_formats=("${formats[@]}" zip)
+for format in "${decoded_formats[@]}"; do
     direct_runs=() archive_runs=()
     for ((r = 1; r <= decode_rounds; r++)); do
         direct_runs+=("$(decode direct "$image.$format")") || die "decodebench direct failed on .$format"
@@ -150,19 +156,19 @@ ratio() { awk -v h="$1" -v b="$2" 'BEGIN { printf "%.3f", b / h }'; }
 echo
 echo "write of 1 GiB (decoded) onto $device, copy only, median of $rounds runs"
 echo "load average before: $load_before, after: $load_after ($(nproc) processors)"
-for format in gz zst bz2; do
+for format in "${formats[@]}"; do
     case "$format" in gz) tool="zcat" ;; zst) tool="zstd -dc" ;; bz2) tool="bzip2 -dc" ;; esac
     printf '%-5s %-28s %6s MB/s   helper %6s MB/s   ratio %s (target >= 1.0)   compressed %s MB\n' \
         ".$format" "$tool | dd:" "$(rate "${baseline_median[$format]}")" "$(rate "${helper_median[$format]}")" \
         "$(ratio "${helper_median[$format]}" "${baseline_median[$format]}")" \
         "$(($(stat -c %s "$image.$format") / 1000000))"
 done
-for format in gz zst bz2 zip; do
+for format in "${formats[@]}" zip; do
     printf 'peak memory of the helper, .%-4s %6s MiB (target < 64)\n' "$format" "${helper_peak[$format]}"
 done
 echo
 echo "decoding only, into a 4 MiB buffer, median of $decode_rounds runs"
-for format in gz zst bz2 zip; do
+for format in "${decoded_formats[@]}"; do
     printf '.%-4s direct %6s MB/s %6s MiB   libarchive %6s MB/s %6s MiB   ratio direct/libarchive %s\n' \
         "$format" "$(rate "${direct_median[$format]}")" "${direct_peak[$format]}" \
         "$(rate "${archive_median[$format]}")" "${archive_peak[$format]}" \
