@@ -166,8 +166,7 @@ done
 for format in "${formats[@]}" zip; do
     printf 'peak memory of the helper, .%-4s %6s MiB (target < 64)\n' "$format" "${helper_peak[$format]}"
 done
-echo
-echo "decoding only, into a 4 MiB buffer, median of $decode_rounds runs"
+((decode_rounds > 0)) && echo && echo "decoding only, into a 4 MiB buffer, median of $decode_rounds runs"
 for format in "${decoded_formats[@]}"; do
     printf '.%-4s direct %6s MB/s %6s MiB   libarchive %6s MB/s %6s MiB   ratio direct/libarchive %s\n' \
         "$format" "$(rate "${direct_median[$format]}")" "${direct_peak[$format]}" \
