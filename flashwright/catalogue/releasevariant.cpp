@@ -3,6 +3,7 @@
 #include "download.h"
 #include "downloadmanager.h"
 #include "drivebackend.h"
+#include "imagesize.h"
 #include "implantedmd5.h"
 #include "messagehandler.h"
 #include "progress.h"
@@ -10,7 +11,6 @@
 #include "releasearchitecture.h"
 #include "releasemanager.h"
 #include "releaseversion.h"
-#include "imageformat.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -264,23 +264,18 @@ void ReleaseVariant::updateRealSize(const QString &path)
     // The helper unpacks a compressed file: such an image needs a drive as
     // large as what it unpacks to, which xz and zip files record without
     // anything being decoded. (A zstd frame's size is a lower bound only;
-    // the drive's check reads it itself.)
-    const QByteArray name = QFile::encodeName(path);
-    const ImageFormat named = formatOfName(std::string_view(name.constData(), std::size_t(name.size())));
-    QFile file(path);
-    const ImageFormat format
-        = decodingFormat(file.open(QIODevice::ReadOnly) ? formatOfFile(file.handle()) : ImageFormat::Plain, named);
-    if (format == ImageFormat::Plain) {
+    // the drive's check takes it itself.)
+    const ReceivedSize received = receivedSize(path);
+    if (!received.compressed) {
         setRealSize(0);
         return;
     }
-    const DecodedSize decoded = decodedSize(file.handle(), format);
-    if (!decoded.exact) {
+    if (received.bytes < 0 || received.lowerBound) {
         // The helper finds out while it writes, and stops at the drive's end.
         qCDebug(MessageHandler::category) << metaObject()->className() << "No decoded size recorded in" << path;
         return;
     }
-    setRealSize(decoded.bytes);
+    setRealSize(received.bytes);
 }
 
 void ReleaseVariant::updateSizeFromFile(const QString &path)

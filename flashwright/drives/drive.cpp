@@ -1,7 +1,7 @@
 #include "drive.h"
 
 #include "driveprovider.h"
-#include "imageformat.h"
+#include "imagesize.h"
 #include "isovolume.h"
 #include "messagehandler.h"
 #include "progress.h"
@@ -11,7 +11,6 @@
 #include <QMetaEnum>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -38,24 +37,12 @@ ImageFacts inspect(const QString &path)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return facts;
-    struct stat status;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-        // The helper decodes what it recognises by the first bytes or, when
-        // they show nothing it knows, by the name.
-        const QByteArray name = QFile::encodeName(path);
-        const ImageFormat format = decodingFormat(
-            formatOfFile(fd), formatOfName(std::string_view(name.constData(), std::size_t(name.size()))));
-        if (format != ImageFormat::Plain) {
-            facts.compressed = true;
-            const DecodedSize decoded = decodedSize(fd, format);
-            // A lower bound of nothing says nothing (an empty first frame).
-            if (decoded.exact || decoded.bytes > 0)
-                facts.dataSize = decoded.bytes;
-        } else {
-            facts.dataSize = status.st_size;
-            IsoVolume volume;
-            facts.truncated = IsoVolume::find(fd, volume) && volume.size() > status.st_size;
-        }
+    const ReceivedSize received = receivedSize(fd, path);
+    facts.compressed = received.compressed;
+    facts.dataSize = received.bytes;
+    if (!received.compressed && received.bytes >= 0) {
+        IsoVolume volume;
+        facts.truncated = IsoVolume::find(fd, volume) && volume.size() > received.bytes;
     }
     ::close(fd);
     return facts;

@@ -104,8 +104,6 @@ bool LinuxDrive::write(ReleaseVariant *data)
     if (takesOver)
         data->setStatus(ReleaseVariant::WRITING);
 
-    if (!m_process)
-        m_process = new QProcess(this);
     const QString helper = helperPath();
     if (helper.isEmpty()) {
         data->setErrorString(tr("Could not find the helper binary. Check your installation."));
@@ -117,22 +115,35 @@ bool LinuxDrive::write(ReleaseVariant *data)
 
     const QStringList arguments { QStringLiteral("write"), path, m_device };
     qCDebug(MessageHandler::category) << metaObject()->className() << "Helper command will be" << arguments;
+    startHelper(helper, arguments, false);
+    return true;
+}
 
+void LinuxDrive::startHelper(const QString &helper, const QStringList &arguments, bool restoring)
+{
+    if (!m_process)
+        m_process = new QProcess(this);
     // A process object left from an earlier attempt is reused; it must not
     // report to the handlers of that attempt as well.
     m_process->disconnect(this);
     m_process->setProgram(helper);
     m_process->setArguments(arguments);
     m_process->setReadChannel(QProcess::StandardOutput);
-    connect(m_process, &QProcess::readyReadStandardOutput, this, &LinuxDrive::onReadyRead);
-    connect(m_process, &QProcess::finished, this, &LinuxDrive::onFinished);
+    if (restoring) {
+        // The restore job prints nothing on standard output.
+        connect(m_process, &QProcess::finished, this, &LinuxDrive::onRestoreFinished);
+    } else {
+        connect(m_process, &QProcess::readyReadStandardOutput, this, &LinuxDrive::onReadyRead);
+        connect(m_process, &QProcess::finished, this, &LinuxDrive::onFinished);
+    }
+    // Also for a restore: a helper that exists but cannot run would otherwise
+    // leave the drive restoring for ever.
     connect(m_process, &QProcess::errorOccurred, this, &LinuxDrive::onErrorOccurred);
     connect(qApp, &QCoreApplication::aboutToQuit, m_process, &QProcess::terminate, Qt::UniqueConnection);
-    m_restoring = false;
+    m_restoring = restoring;
     m_sawDone = false;
     setBusy(true);
     m_process->start(QIODevice::ReadOnly);
-    return true;
 }
 
 void LinuxDrive::onReadyRead()
@@ -279,11 +290,9 @@ void LinuxDrive::onErrorOccurred(QProcess::ProcessError e)
 void LinuxDrive::cancel()
 {
     Drive::cancel();
-    // Status changes reach the pages synchronously, and they may cancel again.
-    static bool beingCancelled = false;
-    if (!m_process || beingCancelled)
+    if (!m_process || m_beingCancelled)
         return;
-    beingCancelled = true;
+    m_beingCancelled = true;
 
     ReleaseVariant *data = image();
     if (data && isHelperRunning() && !m_restoring) {
@@ -300,7 +309,7 @@ void LinuxDrive::cancel()
         }
     }
     releaseProcess();
-    beingCancelled = false;
+    m_beingCancelled = false;
 }
 
 void LinuxDrive::restore()
@@ -310,8 +319,6 @@ void LinuxDrive::restore()
         qCWarning(MessageHandler::category) << metaObject()->className() << "A helper is still running for" << m_device;
         return;
     }
-    if (!m_process)
-        m_process = new QProcess(this);
     announceRestoreStatus(RESTORING);
 
     const QString helper = helperPath();
@@ -323,18 +330,7 @@ void LinuxDrive::restore()
     const QStringList arguments { QStringLiteral("restore"), m_device };
     qCInfo(MessageHandler::category) << m_device;
     qCInfo(MessageHandler::category) << metaObject()->className() << "Helper command will be" << arguments;
-
-    m_process->disconnect(this);
-    m_process->setProgram(helper);
-    m_process->setArguments(arguments);
-    connect(m_process, &QProcess::finished, this, &LinuxDrive::onRestoreFinished);
-    // A helper that exists but cannot run would otherwise leave the drive
-    // restoring for ever.
-    connect(m_process, &QProcess::errorOccurred, this, &LinuxDrive::onErrorOccurred);
-    connect(qApp, &QCoreApplication::aboutToQuit, m_process, &QProcess::terminate, Qt::UniqueConnection);
-    m_restoring = true;
-    setBusy(true);
-    m_process->start(QIODevice::ReadOnly);
+    startHelper(helper, arguments, true);
 }
 
 void LinuxDrive::onRestoreFinished(int exitCode, QProcess::ExitStatus status)

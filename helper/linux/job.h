@@ -1,6 +1,7 @@
 #pragma once
 
 #include "helperprotocol.h"
+#include "pagealignedbuffer.h"
 
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
@@ -10,12 +11,6 @@
 #include <QVariantList>
 
 #include <cstddef>
-#include <memory>
-#include <tuple>
-
-// A buffer whose start lies on a page boundary, as O_DIRECT transfers need:
-// the owning allocation, the aligned start and the usable size in bytes.
-std::tuple<std::unique_ptr<char[]>, char *, std::size_t> pageAlignedBuffer(std::size_t pages);
 
 // The logical block size of the device behind fd; every transfer on an
 // O_DIRECT descriptor must be a multiple of it. 512 when it cannot be asked.

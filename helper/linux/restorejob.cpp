@@ -1,6 +1,7 @@
 #include "restorejob.h"
 
 #include "interfacewaiter.h"
+#include "udisks2names.h"
 
 #include <QCoreApplication>
 #include <QDBusError>
@@ -15,9 +16,6 @@
 #include <unistd.h>
 
 namespace {
-const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
-const QString tableInterface = QStringLiteral("org.freedesktop.UDisks2.PartitionTable");
-
 // What is wiped at each end of the drive: enough to take every partition
 // table, boot sector and filesystem signature of a live image with it.
 // Never more than half the drive, so that the two ends do not overrun it.
@@ -84,19 +82,19 @@ void RestoreJob::work()
     m_fd = QDBusUnixFileDescriptor();
 
     const QDBusMessage table
-        = callUdisks(m_device, blockInterface, QStringLiteral("Format"),
+        = callUdisks(m_device, Udisks2::blockInterface(), QStringLiteral("Format"),
                      { QStringLiteral("gpt"), QVariant::fromValue(QVariantHash()) }, PartitioningTimeoutMs);
     if (table.type() != QDBusMessage::ReplyMessage) {
         fail(table.errorMessage() + QLatin1Char('\n'), ExitStatus::WipingFailed);
         return;
     }
-    if (!InterfaceWaiter(m_device, tableInterface).wait(AppearanceTimeoutMs)) {
+    if (!InterfaceWaiter(m_device, Udisks2::partitionTableInterface()).wait(AppearanceTimeoutMs)) {
         fail(tr("The new partition table did not appear on the drive.") + QLatin1Char('\n'), ExitStatus::WipingFailed);
         return;
     }
 
     const QDBusReply<QDBusObjectPath> partition
-        = callUdisks(m_device, tableInterface, QStringLiteral("CreatePartition"),
+        = callUdisks(m_device, Udisks2::partitionTableInterface(), QStringLiteral("CreatePartition"),
                      { QVariant::fromValue(quint64(1)), QVariant::fromValue(quint64(0)), QString(), QString(),
                        QVariant::fromValue(QVariantHash()) },
                      PartitioningTimeoutMs);
@@ -105,13 +103,13 @@ void RestoreJob::work()
         return;
     }
     const QString partitionPath = partition.value().path();
-    if (!InterfaceWaiter(partitionPath, blockInterface).wait(AppearanceTimeoutMs)) {
+    if (!InterfaceWaiter(partitionPath, Udisks2::blockInterface()).wait(AppearanceTimeoutMs)) {
         fail(tr("The new partition did not appear on the drive."), ExitStatus::PartitioningFailed);
         return;
     }
 
     const QDBusMessage filesystem
-        = callUdisks(partitionPath, blockInterface, QStringLiteral("Format"),
+        = callUdisks(partitionPath, Udisks2::blockInterface(), QStringLiteral("Format"),
                      { QStringLiteral("exfat"),
                        QVariant::fromValue(QVariantHash { { QStringLiteral("update-partition-type"), true } }) },
                      PartitioningTimeoutMs);

@@ -274,7 +274,6 @@ void TestPortalFileDialog::answers()
 
     PortalFileDialog dialog(nullptr, 0);
     QSignalSpy spy(&dialog, &PortalFileDialog::fileSelected);
-    QVERIFY(spy.isValid());
     dialog.open();
     QTRY_COMPARE(m_portal->calls(QStringLiteral("OpenFile")).size(), 1);
     sync(); // the reply to OpenFile, and so the subscription
@@ -302,7 +301,6 @@ void TestPortalFileDialog::separateRequests()
 
     PortalFileDialog dialog(nullptr, 0);
     QSignalSpy spy(&dialog, &PortalFileDialog::fileSelected);
-    QVERIFY(spy.isValid());
     dialog.open();
     dialog.open();
     QTRY_COMPARE(m_portal->calls(QStringLiteral("OpenFile")).size(), 2);
@@ -331,7 +329,6 @@ void TestPortalFileDialog::rejectedCall()
 
     PortalFileDialog dialog(nullptr, 0);
     QSignalSpy spy(&dialog, &PortalFileDialog::fileSelected);
-    QVERIFY(spy.isValid());
     dialog.open();
     QTRY_VERIFY2(m_log->messages().contains(QStringLiteral("Failed to open portal file dialog:  \"no chooser here\"")),
                  qPrintable(m_log->messages().join(QLatin1Char('\n'))));
