@@ -32,8 +32,9 @@ enum class ExitStatus : int {
     OpeningFailed = 2,
     // Reading the image or writing the device failed while copying.
     CopyingFailed = 3,
-    // Decompressing an .xz image failed; in delayed mode also a partial file
-    // that disappeared without a finished one, or a failed copy.
+    // Decoding a compressed image (xz, gzip, bzip2, zstd, zip) failed, or a
+    // zip archive does not hold exactly one file; in delayed mode also a
+    // partial file that disappeared without a finished one, or a failed copy.
     DecompressionFailed = 4,
 
     // The restore job.

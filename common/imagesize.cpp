@@ -1,6 +1,6 @@
 #include "imagesize.h"
 
-#include "xzindex.h"
+#include "imageformat.h"
 
 #include <QFile>
 
@@ -9,19 +9,40 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+ImageFormat formatOfPath(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    return formatOfName(std::string_view(name.constData(), std::size_t(name.size())));
+}
+} // namespace
+
 bool isCompressedImage(const QString &path)
 {
-    return path.endsWith(QLatin1String(".xz"));
+    return formatOfPath(path) != ImageFormat::Plain;
 }
 
 ReceivedSize receivedSize(int fd, const QString &path)
 {
     ReceivedSize size;
-    size.compressed = isCompressedImage(path);
     struct stat status;
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        // Nothing can be read of it without blocking: the name says.
+        size.compressed = isCompressedImage(path);
         return size;
-    size.bytes = size.compressed ? xzDecodedSize(fd) : status.st_size;
+    }
+    const ImageFormat format = decodingFormat(formatOfFile(fd), formatOfPath(path));
+    size.compressed = format != ImageFormat::Plain;
+    if (!size.compressed) {
+        size.bytes = status.st_size;
+        return size;
+    }
+    const DecodedSize decoded = decodedSize(fd, format);
+    // A lower bound of nothing says nothing (an empty first frame).
+    if (decoded.exact || decoded.bytes > 0) {
+        size.bytes = decoded.bytes;
+        size.lowerBound = !decoded.exact;
+    }
     return size;
 }
 
@@ -29,18 +50,10 @@ ReceivedSize receivedSize(const QString &path)
 {
     ReceivedSize size;
     size.compressed = isCompressedImage(path);
-    const QByteArray name = QFile::encodeName(path);
-    if (!size.compressed) {
-        // Its length is all there is to know; the file is not opened.
-        struct stat status;
-        if (stat(name.constData(), &status) == 0 && S_ISREG(status.st_mode))
-            size.bytes = status.st_size;
-        return size;
-    }
     int fd;
     do {
         // Not blocking: a named pipe chosen as the image must not hang the window.
-        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return size;

@@ -12,6 +12,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-svg-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev liblzma-dev libxxhash-dev
+    zlib1g-dev libbz2-dev libzstd-dev  # the helper's gzip, zip, bzip2 and zstd decoders
     libssl-dev  # the MD5 benchmark compares ours with libcrypto's
     # run
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
@@ -26,8 +27,10 @@ packages=(
     xdotool x11-utils fonts-dejavu-core locales
     # installation and the Debian package: checkers and Debian's package tools
     desktop-file-utils appstream debhelper dpkg-dev lintian
-    # benchmarks: peak memory
-    time
+    # compressed images for the tests and benchmarks
+    gzip bzip2 zstd zip
+    # benchmarks: peak memory; libarchive, against which the decoders were chosen
+    time libarchive-dev
 )
 for group in "$@"; do
     case "$group" in

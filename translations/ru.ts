@@ -732,6 +732,18 @@
         <translation>Образ пуст: записывать нечего.</translation>
     </message>
     <message>
+        <source>The zip archive holds no file: there is nothing to write.</source>
+        <translation>В zip-архиве нет ни одного файла: записывать нечего.</translation>
+    </message>
+    <message>
+        <source>The zip archive holds %1 files. Only an archive that holds exactly one file, the image, can be written: unpack it and choose the image.</source>
+        <translation>В zip-архиве файлов: %1. Записать можно только архив, в котором ровно один файл — образ: распакуйте архив и выберите образ.</translation>
+    </message>
+    <message>
+        <source>Note: the image is compressed with %1 although its name does not say so; it was decompressed while it was written.</source>
+        <translation>Примечание: образ сжат с помощью %1, хотя по его имени этого не видно; при записи он был распакован.</translation>
+    </message>
+    <message>
         <source>The image file is incomplete: it is shorter than the ISO volume it describes.</source>
         <translation>Файл образа неполный: он короче тома ISO, который в нём описан.</translation>
     </message>

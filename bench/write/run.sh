@@ -43,6 +43,8 @@ slow_seconds=${SLOW_SECONDS:-4}
 
 # shellcheck source=bench/support/udisksdrive.sh
 source "$root/bench/support/udisksdrive.sh"
+# shellcheck source=bench/support/benchimage.sh
+source "$root/bench/support/benchimage.sh"
 
 die() { echo "bench-write: $*" >&2; exit 1; }
 
@@ -53,16 +55,7 @@ for tool in xz dd losetup awk cmp md5sum /usr/bin/time lsblk; do
 done
 mkdir -p "$cache"
 
-# Random-ish but compressible, like a live image: in every MiB, 768 KiB of
-# random bytes (as in its compressed squashfs) and 256 KiB of repeated text.
-if [ ! -s "$image" ] || [ "$(stat -c %s "$image")" -ne "$size" ]; then
-    echo "making the 1 GiB image (once)..."
-    for ((i = 0; i < size / 1048576; i++)); do
-        head -c 786432 /dev/urandom
-        # yes ends on SIGPIPE once head has enough.
-        { yes "flashwright write benchmark, line of MiB $i" || true; } | head -c 262144
-    done > "$image.tmp"
-    mv "$image.tmp" "$image"
+if bench_image "$image" "$size"; then
     rm -f "$image.xz"
 fi
 if [ ! -s "$image.xz" ]; then

@@ -261,17 +261,18 @@ void ReleaseVariant::setIso(const QString &iso)
 
 void ReleaseVariant::updateRealSize(const QString &path)
 {
-    // The helper unpacks a file by this name ending: such an image needs a
-    // drive as large as what it unpacks to, which the index at the file's
-    // end tells without decoding anything.
+    // The helper unpacks a compressed file: such an image needs a drive as
+    // large as what it unpacks to, which xz and zip files record without
+    // anything being decoded. (A zstd frame's size is a lower bound only;
+    // the drive's check takes it itself.)
     const ReceivedSize received = receivedSize(path);
     if (!received.compressed) {
         setRealSize(0);
         return;
     }
-    if (received.bytes < 0) {
+    if (received.bytes < 0 || received.lowerBound) {
         // The helper finds out while it writes, and stops at the drive's end.
-        qCDebug(MessageHandler::category) << metaObject()->className() << "No decoded size in the index of" << path;
+        qCDebug(MessageHandler::category) << metaObject()->className() << "No decoded size recorded in" << path;
         return;
     }
     setRealSize(received.bytes);

@@ -15,10 +15,14 @@
 
 namespace {
 // What an image file tells of itself from a few reads: its size, the ISO
-// volume descriptor at 32 KiB, or the index at the end of an .xz file.
+// volume descriptor at 32 KiB, or for a compressed file the decoded size
+// recorded in it (an xz file's index, a zstd frame's header, a zip entry).
 struct ImageFacts
 {
-    // The bytes that writing it puts on the drive; -1 when unknown.
+    // The helper decodes it while writing.
+    bool compressed = false;
+    // The bytes that writing it puts on the drive, or at least puts there
+    // when only a lower bound is known; -1 when unknown.
     qint64 dataSize = -1;
     // An ISO image shorter than the volume it declares: cut off.
     bool truncated = false;
@@ -34,6 +38,7 @@ ImageFacts inspect(const QString &path)
     if (fd < 0)
         return facts;
     const ReceivedSize received = receivedSize(fd, path);
+    facts.compressed = received.compressed;
     facts.dataSize = received.bytes;
     if (!received.compressed && received.bytes >= 0) {
         IsoVolume volume;
@@ -132,10 +137,12 @@ bool Drive::write(ReleaseVariant *data)
     // A finished image is looked at before the drive is touched; a download
     // still running is checked by the helper once it is complete.
     const ImageFacts facts = isWritable(data->status()) ? inspect(data->iso()) : ImageFacts();
-    // What has to fit is the real (unpacked) size: an .xz file's own index
-    // says it, otherwise the image's real size does, or failing that the file.
+    // What has to fit is the real (unpacked) size: a compressed file's own
+    // record says it, otherwise the image's real size does, or failing that
+    // the file. gzip and bzip2 record none: there the helper stops at the
+    // drive's end.
     qint64 realSize = data->realSize();
-    if (isCompressedImage(data->iso()) ? facts.dataSize >= 0 : realSize <= 0)
+    if (facts.compressed ? facts.dataSize >= 0 : realSize <= 0)
         realSize = facts.dataSize;
     QString refusal;
     if (facts.dataSize == 0)

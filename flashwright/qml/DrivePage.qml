@@ -47,8 +47,10 @@ FramedPage {
 
         objectName: "fileDialog"
         fileMode: FileDialog.OpenFile
-        // The patterns are the same in every language.
-        nameFilters: [qsTr("Image files") + " (*.iso *.raw *.xz *.img)", qsTr("All files (*)")]
+        // The patterns are the same in every language, and the same as the
+        // portal's (PortalFileDialog): images and the compressed forms that
+        // the helper unpacks while writing.
+        nameFilters: [qsTr("Image files") + " (*.iso *.raw *.xz *.img *.gz *.bz2 *.zst *.zip)", qsTr("All files (*)")]
         onAccepted: page.takeFile(selectedFile)
     }
 

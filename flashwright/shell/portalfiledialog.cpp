@@ -98,8 +98,11 @@ void PortalFileDialog::open()
                                                        QStringLiteral("OpenFile"));
 
     FilterConditionList imageConditions;
-    for (const QString &pattern :
-         { QStringLiteral("*.iso"), QStringLiteral("*.raw"), QStringLiteral("*.xz"), QStringLiteral("*.img") })
+    // Images and the compressed forms that the helper unpacks while writing;
+    // the same patterns as the window's own file dialog (DrivePage.qml).
+    for (const QString &pattern : { QStringLiteral("*.iso"), QStringLiteral("*.raw"), QStringLiteral("*.xz"),
+                                    QStringLiteral("*.img"), QStringLiteral("*.gz"), QStringLiteral("*.bz2"),
+                                    QStringLiteral("*.zst"), QStringLiteral("*.zip") })
         imageConditions.append({ 0, pattern });
     const FilterList filters { { tr("Image files"), imageConditions },
                                { tr("All files"), { { 0, QStringLiteral("*") } } } };

@@ -1,16 +1,14 @@
 #include "writejob.h"
 
+#include "decoder.h"
 #include "devicewriter.h"
 #include "isovolume.h"
 #include "prefetchreader.h"
-#include "xzindex.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
-
-#include <lzma.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,8 +16,6 @@
 #include <unistd.h>
 
 namespace {
-// What the xz decoder may use, all its threads together.
-constexpr uint64_t MemoryLimit = 268435456;
 // The start of an image that is searched for an ISO volume and an implanted
 // checksum: the volume descriptors lie in its first few sectors after 32 KiB.
 constexpr std::size_t HeadSize = 1 << 20;
@@ -115,10 +111,22 @@ bool WriteJob::checkImage()
         fail(tr("Source image is not readable") + m_image, ExitStatus::OpeningFailed);
         return false;
     }
-    if (m_image.endsWith(QLatin1String(".xz"))) {
-        // -1 when the index cannot be read: the decoder then finds out what
-        // the file holds, and finishCopy() judges what it wrote.
-        m_imageSize = xzDecodedSize(file.handle());
+    // The bytes decide; the name only when they show no format it knows:
+    // a file named .xz that holds no xz fails as corrupted, as it did when
+    // the name alone decided.
+    const ImageFormat head = formatOfFile(file.handle());
+    const QByteArray name = QFile::encodeName(m_image);
+    const ImageFormat named = formatOfName(std::string_view(name.constData(), std::size_t(name.size())));
+    m_format = decodingFormat(head, named);
+    m_unannounced = head != ImageFormat::Plain && named != head;
+    if (m_format == ImageFormat::Zip && !checkArchive(file.handle()))
+        return false;
+    if (m_format != ImageFormat::Plain) {
+        // Unknown (-1) when the file does not record it exactly: the decoder
+        // then finds out what the file holds, and finishCopy() judges what
+        // it wrote.
+        const DecodedSize decoded = decodedSize(file.handle(), m_format);
+        m_imageSize = decoded.exact ? decoded.bytes : -1;
         return acceptSizes();
     }
     // Only an ordinary file tells its length; a device or a file under /proc
@@ -135,6 +143,30 @@ bool WriteJob::checkImage()
     if (IsoVolume::find(file.handle(), volume))
         m_volumeSize = volume.size();
     return acceptSizes();
+}
+
+bool WriteJob::checkArchive(int fd)
+{
+    if (!readZipDirectory(fd, m_entry)) {
+        fail(tr("The downloaded compressed file is corrupted."), ExitStatus::DecompressionFailed);
+        return false;
+    }
+    if (m_entry.files == 0) {
+        fail(tr("The zip archive holds no file: there is nothing to write."), ExitStatus::DecompressionFailed);
+        return false;
+    }
+    if (m_entry.files > 1) {
+        fail(tr("The zip archive holds %1 files. Only an archive that holds exactly one file, the image, can be "
+                "written: unpack it and choose the image.")
+                 .arg(m_entry.files),
+             ExitStatus::DecompressionFailed);
+        return false;
+    }
+    if (m_entry.encrypted || (m_entry.method != 0 && m_entry.method != 8)) {
+        fail(tr("Unsupported compression options."), ExitStatus::DecompressionFailed);
+        return false;
+    }
+    return true;
 }
 
 bool WriteJob::acceptSizes()
@@ -160,7 +192,7 @@ void WriteJob::refuse(const QString &message)
 
 bool WriteJob::write(int fd)
 {
-    if (m_image.endsWith(QLatin1String(".xz")))
+    if (m_format != ImageFormat::Plain)
         return writeCompressed(fd);
     return writePlain(fd);
 }
@@ -254,54 +286,66 @@ bool WriteJob::writeCompressed(int fd)
         return false;
     }
 
-    // Images made with xz -T have many blocks, which the decoder spreads over
-    // the processors; a single-block file is decoded on one thread. The
-    // memory limit covers all threads: beyond it the decoder uses fewer, and
-    // a file that needs more even on one thread fails as before.
-    lzma_mt options {};
-    options.flags = LZMA_CONCATENATED;
-    options.threads = std::max<uint32_t>(1, lzma_cputhreads());
-    options.timeout = 0;
-    options.memlimit_threading = MemoryLimit;
-    options.memlimit_stop = MemoryLimit;
-    lzma_stream stream = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder_mt(&stream, &options) != LZMA_OK) {
+    // Progress counts the bytes of the file read, as they are read; for a
+    // zip archive those of its one file's data, which is all that is read.
+    qint64 total = 0;
+    // The bytes of the file that belong to the stream; -1 for all of them.
+    qint64 remaining = -1;
+    std::unique_ptr<Decoder> decoder;
+    if (m_format == ImageFormat::Zip) {
+        if (!file.seek(m_entry.dataOffset)) {
+            fail(tr("Source image is not readable"), ExitStatus::CopyingFailed);
+            return false;
+        }
+        total = m_entry.dataOffset;
+        remaining = qint64(m_entry.compressedSize);
+        decoder = Decoder::create(m_entry);
+    } else {
+        decoder = Decoder::create(m_format);
+    }
+    if (!decoder) {
         fail(tr("Failed to start decompressing."), ExitStatus::DecompressionFailed);
         return false;
     }
-    // Frees the decoder on every way out.
-    const std::unique_ptr<lzma_stream, void (*)(lzma_stream *)> decoder(&stream, lzma_end);
-    // The decoder keeps the processors busy, so the implanted check's MD5
+    // The xz decoder keeps the processors busy, so the implanted check's MD5
     // runs beside the read-back instead of the copy: a 1 GiB ISO as xz took
     // 6.46 s so, and 6.86 s with MD5 beside the copy (medians of 3).
 
     DeviceWriter writer(fd, m_blockSize, m_bufferPages);
     const std::size_t outSize = writer.bufferSize();
     char *outBuffer = writer.acquire();
-    stream.next_in = reinterpret_cast<const uint8_t *>(inBuffer);
-    stream.avail_in = 0;
-    stream.next_out = reinterpret_cast<uint8_t *>(outBuffer);
-    stream.avail_out = outSize;
-    // Progress counts the compressed bytes read, as they are read.
-    qint64 total = 0;
+    Decoder::Buffers buffers;
+    buffers.out = reinterpret_cast<uint8_t *>(outBuffer);
+    buffers.outSpace = outSize;
+    bool inputEnded = false;
 
     for (;;) {
-        if (stream.avail_in == 0) {
-            const qint64 count = readFull(file, inBuffer, qint64(inSize));
-            if (count < 0) {
-                fail(tr("Source image is not readable"), ExitStatus::CopyingFailed);
-                return false;
+        // Every pass that finds the input used up prints the total, also
+        // while the decoder drains after the end of the file: the total
+        // then repeats, as it always has for xz images.
+        if (buffers.inLength == 0) {
+            if (!inputEnded) {
+                const qint64 wanted = remaining < 0 ? qint64(inSize) : std::min(qint64(inSize), remaining);
+                const qint64 count = readFull(file, inBuffer, wanted);
+                if (count < 0) {
+                    fail(tr("Source image is not readable"), ExitStatus::CopyingFailed);
+                    return false;
+                }
+                total += count;
+                if (remaining >= 0)
+                    remaining -= count;
+                // readFull() stops short only at the end of the file.
+                inputEnded = count < wanted || remaining == 0;
+                buffers.in = reinterpret_cast<const uint8_t *>(inBuffer);
+                buffers.inLength = std::size_t(count);
             }
-            total += count;
-            stream.next_in = reinterpret_cast<const uint8_t *>(inBuffer);
-            stream.avail_in = std::size_t(count);
             m_out << total << '\n';
             m_out.flush();
         }
 
-        const lzma_ret result = lzma_code(&stream, stream.avail_in == 0 ? LZMA_FINISH : LZMA_RUN);
-        if (result == LZMA_STREAM_END) {
-            const std::size_t filled = outSize - stream.avail_out;
+        const Decoder::Result result = decoder->decode(buffers, inputEnded);
+        if (result == Decoder::Result::End) {
+            const std::size_t filled = outSize - buffers.outSpace;
             if (filled > 0) {
                 if (!inspectHead(outBuffer, filled))
                     return false;
@@ -309,26 +353,24 @@ bool WriteJob::writeCompressed(int fd)
             }
             return finishCopy(writer);
         }
-        if (result != LZMA_OK) {
-            switch (result) {
-            case LZMA_MEM_ERROR:
-                fail(tr("There is not enough memory to decompress the file."), ExitStatus::DecompressionFailed);
-                break;
-            case LZMA_FORMAT_ERROR:
-            case LZMA_DATA_ERROR:
-            case LZMA_BUF_ERROR:
-                fail(tr("The downloaded compressed file is corrupted."), ExitStatus::DecompressionFailed);
-                break;
-            case LZMA_OPTIONS_ERROR:
-                fail(tr("Unsupported compression options."), ExitStatus::DecompressionFailed);
-                break;
-            default:
-                fail(tr("Unknown decompression error."), ExitStatus::DecompressionFailed);
-                break;
-            }
+        switch (result) {
+        case Decoder::Result::More:
+        case Decoder::Result::End:
+            break;
+        case Decoder::Result::OutOfMemory:
+            fail(tr("There is not enough memory to decompress the file."), ExitStatus::DecompressionFailed);
+            return false;
+        case Decoder::Result::Corrupt:
+            fail(tr("The downloaded compressed file is corrupted."), ExitStatus::DecompressionFailed);
+            return false;
+        case Decoder::Result::Unsupported:
+            fail(tr("Unsupported compression options."), ExitStatus::DecompressionFailed);
+            return false;
+        case Decoder::Result::Failed:
+            fail(tr("Unknown decompression error."), ExitStatus::DecompressionFailed);
             return false;
         }
-        if (stream.avail_out == 0) {
+        if (buffers.outSpace == 0) {
             if (!inspectHead(outBuffer, outSize))
                 return false;
             writer.submit(outSize);
@@ -337,8 +379,8 @@ bool WriteJob::writeCompressed(int fd)
                 fail(tr("Destination drive is not writable"), ExitStatus::CopyingFailed);
                 return false;
             }
-            stream.next_out = reinterpret_cast<uint8_t *>(outBuffer);
-            stream.avail_out = outSize;
+            buffers.out = reinterpret_cast<uint8_t *>(outBuffer);
+            buffers.outSpace = outSize;
         }
     }
 }
@@ -409,6 +451,12 @@ void WriteJob::succeed()
 {
     m_out << HelperProtocol::Done << '\n';
     m_out.flush();
+    // Only now: standard error of a failed write is its error text.
+    if (m_unannounced)
+        m_err << tr("Note: the image is compressed with %1 although its name does not say so; it was decompressed "
+                    "while it was written.")
+                     .arg(QLatin1String(formatName(m_format)))
+              << '\n';
     m_err << "OK\n";
     m_err.flush();
     exitWith(ExitStatus::Success);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "imageformat.h"
 #include "implantedchecksum.h"
 #include "job.h"
+#include "zipdirectory.h"
 #include "xxh3.h"
 
 #include <QByteArray>
@@ -28,9 +30,11 @@ protected:
 
 private:
     // Refuses, before the drive is touched, an image that cannot be right:
-    // one that is empty, or an ISO shorter than its volume. False when
-    // refused (reported, status 2).
+    // one that is empty, or an ISO shorter than its volume (status 2), or a
+    // zip archive that does not hold exactly one file (status 4). Finds out
+    // how the image is decoded. False when refused (reported).
     bool checkImage();
+    bool checkArchive(int fd);
     // The same judgement on the sizes known so far.
     bool acceptSizes();
     void refuse(const QString &message);
@@ -55,6 +59,11 @@ private:
     void printWritten(DeviceWriter &writer);
 
     QFileSystemWatcher m_watcher;
+    // How the image is decoded, and whether its name failed to say so.
+    ImageFormat m_format = ImageFormat::Plain;
+    bool m_unannounced = false;
+    // The one file of a zip archive.
+    ZipDirectory m_entry;
     std::size_t m_blockSize = 512;
 
     // What the image says of its size before it is written: its length

@@ -1,7 +1,9 @@
 // What an image file says of its own size: an xz file's decoded size from
-// its index, and the volume an ISO's primary descriptor declares.
+// its index, the sizes that zstd and zip files record, and the volume an
+// ISO's primary descriptor declares; and in which format a file is compressed.
 
 #include "filecontents.h"
+#include "imageformat.h"
 #include "imagesize.h"
 #include "isoimage.h"
 #include "isovolume.h"
@@ -46,6 +48,8 @@ private slots:
     void initTestCase();
     void xzSize_data();
     void xzSize();
+    void compressedSize_data();
+    void compressedSize();
     void receivedSize_data();
     void receivedSize();
     void isoVolume();
@@ -124,6 +128,90 @@ void TestImageSize::receivedSize()
     const ReceivedSize received = ::receivedSize(path);
     QCOMPARE(received.compressed, compressed);
     QCOMPARE(received.bytes, bytes);
+}
+
+// The file column: a compressor and its options, or "zip" and the names of
+// the archive's files (each holding the data), or "bytes" for the data itself.
+void TestImageSize::compressedSize_data()
+{
+    QTest::addColumn<QStringList>("made");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<bool>("exact");
+
+    const QByteArray data = randomBytes(300000);
+    const auto size = qint64(data.size());
+    const QString streamSize = QStringLiteral("--stream-size=%1").arg(size);
+    QTest::newRow("xz") << QStringList { QStringLiteral("xz") } << data << int(ImageFormat::Xz) << size << true;
+    // gzip's trailer holds the size modulo 4 GiB: not taken.
+    QTest::newRow("gzip") << QStringList { QStringLiteral("gzip") } << data << int(ImageFormat::Gzip) << qint64(-1)
+                          << false;
+    QTest::newRow("bzip2") << QStringList { QStringLiteral("bzip2") } << data << int(ImageFormat::Bzip2) << qint64(-1)
+                           << false;
+    QTest::newRow("zstd from a pipe, no size recorded")
+        << QStringList { QStringLiteral("zstd") } << data << int(ImageFormat::Zstd) << qint64(-1) << false;
+    QTest::newRow("zstd with its size") << QStringList { QStringLiteral("zstd"), streamSize } << data
+                                        << int(ImageFormat::Zstd) << size << false;
+    QTest::newRow("zstd of nothing") << QStringList { QStringLiteral("zstd"), QStringLiteral("--stream-size=0") }
+                                     << QByteArray() << int(ImageFormat::Zstd) << qint64(0) << false;
+    QTest::newRow("zip of one file") << QStringList { QStringLiteral("zip"), QStringLiteral("image.img") } << data
+                                     << int(ImageFormat::Zip) << size << true;
+    QTest::newRow("zip of one file in a folder")
+        << QStringList { QStringLiteral("zip"), QStringLiteral("disk/"), QStringLiteral("disk/image.img") } << data
+        << int(ImageFormat::Zip) << size << true;
+    QTest::newRow("zip64 of one file")
+        << QStringList { QStringLiteral("zip"), QStringLiteral("-fz"), QStringLiteral("image.img") } << data
+        << int(ImageFormat::Zip) << size << true;
+    QTest::newRow("zip of two files")
+        << QStringList { QStringLiteral("zip"), QStringLiteral("a.img"), QStringLiteral("b.img") } << data
+        << int(ImageFormat::Zip) << qint64(-1) << false;
+    QTest::newRow("empty zip archive") << QStringList { QStringLiteral("bytes") }
+                                       << QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0') << int(ImageFormat::Zip)
+                                       << qint64(-1) << false;
+    QTest::newRow("plain") << QStringList { QStringLiteral("bytes") } << data << int(ImageFormat::Plain) << qint64(-1)
+                           << false;
+}
+
+void TestImageSize::compressedSize()
+{
+    QFETCH(QStringList, made);
+    QFETCH(QByteArray, data);
+    QFETCH(int, format);
+    QFETCH(qint64, bytes);
+    QFETCH(bool, exact);
+
+    const QString program = made.takeFirst();
+    if (program != QLatin1String("bytes") && QStandardPaths::findExecutable(program).isEmpty())
+        QSKIP(qPrintable(program + QStringLiteral(" is not installed")));
+    const QString path = m_dir.filePath(QStringLiteral("image"));
+    if (program == QLatin1String("bytes")) {
+        QVERIFY(FileContents::write(path, data));
+    } else if (program == QLatin1String("zip")) {
+        QList<std::pair<QString, QByteArray>> files;
+        QStringList options;
+        for (const QString &name : std::as_const(made)) {
+            if (name.startsWith(QLatin1Char('-')))
+                options << name;
+            else
+                files.append({ name, name.endsWith(QLatin1Char('/')) ? QByteArray() : data });
+        }
+        QVERIFY(FileContents::writeZip(path, files, options));
+    } else {
+        QVERIFY(FileContents::writeCompressed(path, program, data, made));
+    }
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QCOMPARE(int(formatOfFile(file.handle())), format);
+    const DecodedSize decoded = decodedSize(file.handle(), ImageFormat(format));
+    QCOMPARE(qint64(decoded.bytes), bytes);
+    QCOMPARE(decoded.exact, exact);
+    // Where the size stands in a zstd frame's header, a cut-off file still tells it.
+    if (ImageFormat(format) == ImageFormat::Zstd && bytes >= 0) {
+        QVERIFY(file.resize(20));
+        QCOMPARE(qint64(decodedSize(file.handle(), ImageFormat::Zstd).bytes), bytes);
+    }
 }
 
 void TestImageSize::isoVolume()

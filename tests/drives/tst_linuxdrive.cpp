@@ -408,8 +408,10 @@ void TestLinuxDrive::removedDuringWrite()
 }
 
 // The file column: "plain N" (N bytes), "xz N" (N zero bytes compressed by
-// xz), "cut ISO" (an ISO image without the second half of its volume). An
-// image size of -1 is the file's own.
+// xz; likewise "gzip N", "zstd N" with the size in the frame, "zstd-pipe N"
+// without it, and "zip N" with one file), "cut ISO" (an ISO image without the
+// second half of its volume). An image size of -1 is the file's own. An
+// empty error: not refused, the helper starts (and guards the drive's end).
 void TestLinuxDrive::refusals_data()
 {
     QTest::addColumn<QString>("file");
@@ -430,6 +432,12 @@ void TestLinuxDrive::refusals_data()
     row("real size beyond the drive, none announced", "plain 16", "disk.img", 0, 20000, 10000, tooSmall);
     row("no size announced, the file beyond the drive", "plain 20000", "disk.img", 0, 0, 10000, tooSmall);
     row("xz that unpacks beyond the drive", "xz 20000", "disk.img.xz", -1, 0, 10000, tooSmall);
+    row("zstd that unpacks beyond the drive", "zstd 20000", "disk.img.zst", -1, 0, 10000, tooSmall);
+    row("zip whose image is larger than the drive", "zip 20000", "disk.zip", -1, 0, 10000, tooSmall);
+    row("zstd named .img that unpacks beyond the drive", "zstd 20000", "disk.img", -1, 0, 10000, tooSmall);
+    row("zip whose image fits", "zip 20000", "disk.zip", -1, 0, 30000, QString());
+    row("gzip records no size: the helper guards the end", "gzip 20000", "disk.img.gz", -1, 0, 10000, QString());
+    row("zstd from a pipe records no size", "zstd-pipe 20000", "disk.img.zst", -1, 0, 10000, QString());
     row("local file named like a download", "plain 16", "disk.iso.part", kImageSize, 0, kDriveSize,
         "The image file name ends in \".part\", which marks an unfinished download. Rename the file if it is "
         "complete, and choose it again.");
@@ -456,6 +464,17 @@ void TestLinuxDrive::refusals()
         QVERIFY(writeFile(path, QByteArray(bytes, 'x')));
     } else if (file.startsWith(QLatin1String("xz"))) {
         QVERIFY2(FileContents::writeXz(path, QByteArray(bytes, '\0')), "xz is needed");
+    } else if (file.startsWith(QLatin1String("gzip"))) {
+        QVERIFY2(FileContents::writeCompressed(path, QStringLiteral("gzip"), QByteArray(bytes, '\0')), "gzip is needed");
+    } else if (file.startsWith(QLatin1String("zstd"))) {
+        const QStringList options = file.startsWith(QLatin1String("zstd-pipe"))
+            ? QStringList()
+            : QStringList { QStringLiteral("--stream-size=%1").arg(bytes) };
+        QVERIFY2(FileContents::writeCompressed(path, QStringLiteral("zstd"), QByteArray(bytes, '\0'), options),
+                 "zstd is needed");
+    } else if (file.startsWith(QLatin1String("zip"))) {
+        QVERIFY2(FileContents::writeZip(path, { { QStringLiteral("disk.img"), QByteArray(bytes, '\0') } }),
+                 "zip is needed");
     } else {
         if (!IsoImage::missingTools().isEmpty())
             QSKIP(qPrintable(QStringLiteral("missing tools: ") + IsoImage::missingTools()));
@@ -466,6 +485,12 @@ void TestLinuxDrive::refusals()
     if (realSize > 0)
         image->setRealSize(realSize);
 
+    if (error.isEmpty()) {
+        QVERIFY(drive->write(image.get()));
+        QVERIFY(waitForEnd(drive));
+        QCOMPARE(recordedArguments(), (QStringList { "write", path, kDevice }));
+        return;
+    }
     QVERIFY(!drive->write(image.get()));
     // Shown on the page, which hides errors of an image that is still ready.
     QCOMPARE(image->status(), ReleaseVariant::FAILED);

@@ -233,7 +233,8 @@ void TestPortalFileDialog::sendsOpenFile()
     }
     QCOMPARE(patterns,
              (QStringList { QStringLiteral("*.iso"), QStringLiteral("*.raw"), QStringLiteral("*.xz"),
-                            QStringLiteral("*.img") }));
+                            QStringLiteral("*.img"), QStringLiteral("*.gz"), QStringLiteral("*.bz2"),
+                            QStringLiteral("*.zst"), QStringLiteral("*.zip") }));
     QCOMPARE(filters.at(1).name, QStringLiteral("All files"));
     QCOMPARE(filters.at(1).conditions.size(), 1);
     QCOMPARE(filters.at(1).conditions.at(0).kind, 0u);

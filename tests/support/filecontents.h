@@ -3,7 +3,10 @@
 #include <QByteArray>
 #include <QIODevice>
 #include <QString>
+#include <QList>
 #include <QStringList>
+
+#include <utility>
 
 // Whole files in one call, for tests that lay out or inspect files.
 namespace FileContents {
@@ -24,5 +27,14 @@ QByteArray xz(const QByteArray &data, const QStringList &options = {});
 bool writeXz(const QString &path, const QByteArray &data, const QStringList &options = {});
 // The file decompressed by xz; nothing when xz fails.
 QByteArray readXz(const QString &path);
+// The same with another compressor that takes -c and -q as xz does: gzip,
+// bzip2, zstd.
+bool writeCompressed(const QString &path, const QString &program, const QByteArray &data,
+                     const QStringList &options = {});
+// Replaces the file with a zip archive made by the zip tool (with its
+// options) of the files given as name and content, in that order; a name
+// ending in '/' is a folder. False when zip is missing or fails.
+bool writeZip(const QString &path, const QList<std::pair<QString, QByteArray>> &files,
+              const QStringList &options = {});
 
 } // namespace FileContents

@@ -26,9 +26,17 @@ HelperFixture::Outcome HelperFixture::start(Tools tools, QString *why)
         *why = QStringLiteral("dbus-daemon is not installed");
         return Unavailable;
     }
-    if (tools == NeedsXz && QStandardPaths::findExecutable(QStringLiteral("xz")).isEmpty()) {
+    if (tools != NoXz && QStandardPaths::findExecutable(QStringLiteral("xz")).isEmpty()) {
         *why = QStringLiteral("xz (xz-utils) is needed to make the compressed images");
         return Unavailable;
+    }
+    if (tools == NeedsCompressors) {
+        for (const char *program : { "gzip", "bzip2", "zstd", "zip" }) {
+            if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty()) {
+                *why = QStringLiteral("%1 is needed to make the compressed images").arg(QLatin1String(program));
+                return Unavailable;
+            }
+        }
     }
     if (!m_bus.start()) {
         *why = m_bus.errorString();

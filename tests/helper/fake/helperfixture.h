@@ -13,7 +13,8 @@
 class HelperFixture
 {
 public:
-    enum Tools { NoXz, NeedsXz };
+    // NeedsCompressors: xz, gzip, bzip2, zstd and zip.
+    enum Tools { NoXz, NeedsXz, NeedsCompressors };
     enum Outcome { Ready, Unavailable, Broken };
 
     // Scratch folder from a QTemporaryDir template; empty for the default.

@@ -1,7 +1,10 @@
 #include "testimages.h"
 
+#include "filecontents.h"
+
 #include <QFile>
 #include <QList>
+#include <QTemporaryDir>
 
 #include <unistd.h>
 
@@ -11,6 +14,20 @@ QByteArray TestImages::pattern(qint64 size)
     for (qint64 i = 0; i < size; ++i)
         data[i] = char((i / 7) % 251);
     return data;
+}
+
+QByteArray TestImages::compressed(const QString &program, const QByteArray &data, const QStringList &options)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("compressed"));
+    return dir.isValid() && FileContents::writeCompressed(path, program, data, options) ? FileContents::read(path) : QByteArray();
+}
+
+QByteArray TestImages::zip(const QList<std::pair<QString, QByteArray>> &files, const QStringList &options)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("archive.zip"));
+    return dir.isValid() && FileContents::writeZip(path, files, options) ? FileContents::read(path) : QByteArray();
 }
 
 QByteArray TestImages::padded(const QByteArray &image)

@@ -4,12 +4,21 @@
 #include <QList>
 #include <QStringList>
 
+#include <utility>
+
 // Image and device contents for the helper tests, and the files that hold them.
 class TestImages
 {
 public:
     // Compressible, so that a few MiB of it make a small xz file.
     [[nodiscard]] static QByteArray pattern(qint64 size);
+    // Compressed by gzip, bzip2, zstd or xz; empty when that failed.
+    [[nodiscard]] static QByteArray compressed(const QString &program, const QByteArray &data,
+                                               const QStringList &options = {});
+    // A zip archive of these files (name, content) made by the zip program;
+    // empty when that failed.
+    [[nodiscard]] static QByteArray zip(const QList<std::pair<QString, QByteArray>> &files,
+                                        const QStringList &options = {});
     // The image followed by zeros up to the next multiple of 512: the helper
     // fills its last write up to the logical block size, which is 512 when
     // the descriptor is not a block device.
