@@ -426,7 +426,8 @@ void ReleaseVariant::checkDownloadedFile(const QString &path, const QString &has
     qCDebug(MessageHandler::category) << metaObject()->className() << "md5 check passed";
 
     const auto done = [this, path](ImageCheck::Result result) { onImplantedDigestChecked(path, result); };
-    if (implanted && *implanted != ImplantedChecksum::Result::Aborted) {
+    // A file gone or closed to reading since is found out by reading it.
+    if (implanted && *implanted != ImplantedChecksum::Result::Aborted && QFileInfo(path).isReadable()) {
         const ImageCheck::Result verdict = *implanted == ImplantedChecksum::Result::Match ? ImageCheck::Result::Match
             : *implanted == ImplantedChecksum::Result::Mismatch                          ? ImageCheck::Result::Mismatch
                                                                                           : ImageCheck::Result::NoChecksum;
