@@ -1,7 +1,9 @@
 #include "prefetchreader.h"
 
+#include "pagealignedbuffer.h"
+
 #include <cerrno>
-#include <cstdlib>
+#include <new>
 #include <unistd.h>
 
 PrefetchReader::PrefetchReader(int fd, long long end, std::size_t chunkSize, std::size_t failureStep)
@@ -19,9 +21,14 @@ PrefetchReader::PrefetchReader(int fd, long long end, std::size_t chunkSize, std
     })
 {
     for (Slot &slot : m_slots) {
-        void *memory = nullptr;
-        if (posix_memalign(&memory, Alignment, m_chunkSize) == 0)
-            slot.buffer = static_cast<std::uint8_t *>(memory);
+        try {
+            // Whole pages: the last read of a chunk is rounded up to Alignment.
+            auto [owner, start, size] = pageAlignedBuffer(pagesFor(m_chunkSize));
+            slot.owner = std::move(owner);
+            slot.buffer = reinterpret_cast<std::uint8_t *>(start);
+        } catch (const std::bad_alloc &) {
+            // Reported through isValid().
+        }
     }
     if (!isValid())
         return;
@@ -33,9 +40,8 @@ PrefetchReader::PrefetchReader(int fd, long long end, std::size_t chunkSize, std
 
 PrefetchReader::~PrefetchReader()
 {
+    // Before the buffers go.
     m_reads.stop();
-    for (Slot &slot : m_slots)
-        std::free(slot.buffer);
 }
 
 bool PrefetchReader::isValid() const

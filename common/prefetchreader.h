@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 // Reads [0, end) of a descriptor in large chunks into two page-aligned
 // buffers, one chunk ahead of the consumer. The reads happen on a worker
@@ -40,6 +41,7 @@ public:
 private:
     struct Slot
     {
+        std::unique_ptr<char[]> owner;
         std::uint8_t *buffer = nullptr;
         Chunk chunk;
     };

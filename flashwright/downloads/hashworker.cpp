@@ -1,5 +1,6 @@
 #include "hashworker.h"
 
+#include "hex.h"
 #include "isovolume.h"
 
 #include <algorithm>
@@ -45,8 +46,7 @@ void HashWorker::reset()
 QByteArray HashWorker::result()
 {
     m_md5Worker.waitUntilIdle();
-    const Md5::Digest digest = m_md5.result();
-    return QByteArray(reinterpret_cast<const char *>(digest.data()), qsizetype(digest.size())).toHex();
+    return QByteArray::fromStdString(toHex(m_md5.result()));
 }
 
 ImplantedChecksum::Result HashWorker::implantedResult()

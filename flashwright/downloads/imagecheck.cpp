@@ -1,5 +1,6 @@
 #include "imagecheck.h"
 
+#include "hex.h"
 #include "implantedmd5.h"
 #include "md5.h"
 
@@ -60,11 +61,6 @@ private:
     long long m_size = -1;
 };
 
-QByteArray hex(const Md5::Digest &digest)
-{
-    return QByteArray(reinterpret_cast<const char *>(digest.data()), qsizetype(digest.size())).toHex();
-}
-
 } // namespace
 
 ImageCheck::ImageCheck(QObject *parent)
@@ -105,7 +101,7 @@ void ImageCheck::checkDigest(const QString &path, const QString &expectedMd5)
             if (!advance(done, total))
                 return Result::Aborted;
         }
-        return hex(md5.result()) == expected ? Result::Match : Result::Mismatch;
+        return toHex(md5.result()) == expected.toStdString() ? Result::Match : Result::Mismatch;
     });
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "programrun.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -33,14 +35,7 @@ public:
         }
     };
 
-    struct Result
-    {
-        QByteArray standardOutput;
-        QByteArray standardError;
-        int exitCode = -1;
-        QProcess::ExitStatus exitStatus = QProcess::CrashExit;
-        [[nodiscard]] QStringList lines() const;
-    };
+    using Result = ProgramResult;
 
     UdisksFixture();
     ~UdisksFixture();
@@ -74,9 +69,8 @@ public:
     // Waits until the object exists in udisksd with the Block interface.
     bool waitForObject(const QString &objectPath);
 
-    // The helper program of this build, with the environment that points it
-    // at the private bus and pins its language.
-    [[nodiscard]] static QString helperPath();
+    // The environment that points the helper at the private bus and pins
+    // its language.
     [[nodiscard]] QProcessEnvironment helperEnvironment() const;
     Result runHelper(const QStringList &arguments, int timeoutMs = 120000) const;
 
