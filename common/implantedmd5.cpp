@@ -53,10 +53,15 @@ int mediaCheckFile(const char *file, checkCallback callback, void *data)
 
 int mediaCheckFD(int fd, checkCallback callback, void *data)
 {
+    return mediaCheckFD(fd, progressOf(callback, data));
+}
+
+int mediaCheckFD(int fd, const ImplantedChecksum::Progress &progress)
+{
     if (!usable(fd))
         return ResultUnusable;
     IsoVolume volume;
-    ImplantedChecksum checksum(progressOf(callback, data));
+    ImplantedChecksum checksum(progress);
     if (!IsoVolume::find(fd, volume) || !checksum.start(volume))
         return ImplantedChecksum::toCResult(checksum.finish());
     PrefetchReader reader(fd, checksum.total(), ChunkSize, StepSize);

@@ -31,3 +31,11 @@ int mediaCheckFD(int fd, checkCallback callback, void *data);
 #ifdef __cplusplus
 }
 #endif
+
+#ifdef __cplusplus
+#include "implantedchecksum.h"
+
+// mediaCheckFD with the progress as ImplantedChecksum's: called alike, and
+// returning true to go on.
+int mediaCheckFD(int fd, const ImplantedChecksum::Progress &progress);
+#endif

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <new>
-#include <system_error>
 #include <unistd.h>
 
 PrefetchReader::PrefetchReader(int fd, long long end, std::size_t chunkSize, std::size_t failureStep)
@@ -13,6 +12,13 @@ PrefetchReader::PrefetchReader(int fd, long long end, std::size_t chunkSize, std
     , m_chunkSize(chunkSize)
     , m_failureStep(failureStep)
     , m_chunkCount((m_end + static_cast<long long>(chunkSize) - 1) / static_cast<long long>(chunkSize))
+    , m_reads(2, [this](long long &index) {
+        if (!m_ended) {
+            readChunk(index, m_slots[index % 2]);
+            m_ended = m_slots[index % 2].chunk.size < m_slots[index % 2].chunk.wanted;
+        }
+        return true;
+    })
 {
     for (Slot &slot : m_slots) {
         try {
@@ -24,27 +30,18 @@ PrefetchReader::PrefetchReader(int fd, long long end, std::size_t chunkSize, std
             // Reported through isValid().
         }
     }
-    if (!isValid() || m_chunkCount == 0)
+    if (!isValid())
         return;
-    try {
-        m_worker = std::thread(&PrefetchReader::run, this);
-        m_threaded = true;
-    } catch (const std::system_error &) {
-        // Without a thread the chunks are read on demand; slower, still right.
-        m_threaded = false;
-    }
+    // Without a thread of its own, each chunk is read inside push(), still one
+    // ahead of the caller but not beside it: slower, still right.
+    for (long long index = 0; index < 2 && index < m_chunkCount; ++index)
+        m_reads.push(index);
 }
 
 PrefetchReader::~PrefetchReader()
 {
-    if (m_threaded) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        m_worker.join();
-    }
+    // Before the buffers go.
+    m_reads.stop();
 }
 
 bool PrefetchReader::isValid() const
@@ -57,49 +54,15 @@ bool PrefetchReader::next(Chunk &chunk)
     if (m_finished || m_nextIndex >= m_chunkCount || !isValid())
         return false;
     const long long index = m_nextIndex++;
-    Slot &slot = m_slots[index % 2];
-    Slot &previous = m_slots[(index + 1) % 2];
-
-    if (!m_threaded) {
-        readChunk(index, slot);
-    } else {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        // The previous chunk is no longer in use: let the worker refill its
-        // buffer. (Before the first chunk the other buffer may already hold
-        // the second one.)
-        if (index > 0) {
-            previous.filled = false;
-            m_changed.notify_all();
-        }
-        m_changed.wait(lock, [&slot] { return slot.filled; });
-    }
-    chunk = slot.chunk;
+    // The previous chunk is no longer in use: its buffer takes the chunk
+    // after this one. (The first two were asked for at the start.)
+    if (index > 0 && index + 1 < m_chunkCount)
+        m_reads.push(index + 1);
+    m_reads.waitUntilDone(index + 1);
+    chunk = m_slots[index % 2].chunk;
     if (chunk.size < chunk.wanted)
         m_finished = true;
     return true;
-}
-
-void PrefetchReader::run()
-{
-    for (long long index = 0; index < m_chunkCount; ++index) {
-        Slot &slot = m_slots[index % 2];
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this, &slot] { return m_stop || !slot.filled; });
-            if (m_stop)
-                return;
-        }
-        readChunk(index, slot);
-        bool ended;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            slot.filled = true;
-            ended = slot.chunk.size < slot.chunk.wanted;
-        }
-        m_changed.notify_all();
-        if (ended)
-            return;
-    }
 }
 
 void PrefetchReader::readChunk(long long index, Slot &slot) const

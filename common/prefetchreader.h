@@ -1,11 +1,10 @@
 #pragma once
 
-#include <condition_variable>
+#include "boundedworker.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 // Reads [0, end) of a descriptor in large chunks into two page-aligned
 // buffers, one chunk ahead of the consumer. The reads happen on a worker
@@ -45,10 +44,8 @@ private:
         std::unique_ptr<char[]> owner;
         std::uint8_t *buffer = nullptr;
         Chunk chunk;
-        bool filled = false;
     };
 
-    void run();
     void readChunk(long long index, Slot &slot) const;
     [[nodiscard]] std::size_t readSpan(std::uint8_t *buffer, long long offset, std::size_t length) const;
 
@@ -61,10 +58,10 @@ private:
     Slot m_slots[2];
     long long m_nextIndex = 0;
     bool m_finished = false;
+    // Reading side: a chunk came back short, nothing after it is read.
+    bool m_ended = false;
 
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_stop = false;
-    bool m_threaded = false;
-    std::thread m_worker;
+    // Takes the indexes of the chunks to read, one ahead of the caller. Last,
+    // so that it stops before the buffers go.
+    BoundedWorker<long long> m_reads;
 };

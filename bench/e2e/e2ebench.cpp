@@ -29,6 +29,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -210,8 +211,13 @@ int measure()
         downloadedAt, readyAt - downloadedAt, programTotal - confirmedAt);
     std::printf("  curl %.2f + md5sum %.2f + dd oflag=direct %.2f + checkisomd5 %.2f = %.2f s\n", curlTime, md5Time,
                 ddTime, checkTime, baseline);
-    std::printf("  ratio program / tools: %.2f   target <= 1.0   (without the keys: %.2f)\n", programTotal / baseline,
-                (programTotal - keysTime) / baseline);
+    std::printf("  ratio program / tools: %.2f   target <= 1.0   (without the keys: %.2f, target <= 0.8)\n",
+                programTotal / baseline, (programTotal - keysTime) / baseline);
+    // The download with both its checks against the slower of fetching and
+    // hashing alone: what running them side by side can reach at best.
+    const double slowerTool = std::max(curlTime, md5Time);
+    std::printf("  download to READY %.2f s against the slower of curl and md5sum alone %.2f s: ratio %.2f\n",
+                readyAt, slowerTool, readyAt / slowerTool);
     std::printf("  load average before: %s   after: %s   processors: %d\n", qPrintable(loadBefore),
                 qPrintable(loadAverage()), QThread::idealThreadCount());
     return 0;

@@ -4,7 +4,6 @@
 #include "downloadmanager.h"
 #include "drivebackend.h"
 #include "imagesize.h"
-#include "implantedmd5.h"
 #include "messagehandler.h"
 #include "progress.h"
 #include "release.h"
@@ -12,32 +11,14 @@
 #include "releasemanager.h"
 #include "releaseversion.h"
 
-#include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QMetaEnum>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QThread>
 #include <QUrl>
 
-#include <algorithm>
-#include <chrono>
-#include <memory>
-
 namespace {
-
-constexpr qint64 HashReadSize = 4 * 1024 * 1024;
-// How often the check's position is shown: often enough for a bar that moves
-// smoothly, rare enough to cost nothing next to the reading.
-constexpr qint64 ProgressInterval = 40;
-
-qint64 monotonicMilliseconds()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 QString normalizedDigest(const QString &digest)
 {
@@ -238,7 +219,7 @@ bool ReleaseVariant::isBusy() const
     case WRITE_VERIFYING:
         return true;
     default:
-        return m_checkThread != nullptr;
+        return isChecking();
     }
 }
 
@@ -309,7 +290,7 @@ void ReleaseVariant::fail(const QString &message)
 
 void ReleaseVariant::download()
 {
-    if (m_checkThread) {
+    if (isChecking()) {
         // The file is still being checked (the user left the progress page
         // and came back): follow that check instead of starting a second
         // transfer into the file it reads.
@@ -372,42 +353,20 @@ void ReleaseVariant::takeExistingFile(const QString &path)
     setIso(QString());
     if (sizeDiffers) {
         m_checkGeneration = m_statusGeneration;
-        onExistingFileChecked(path, 0);
+        onExistingFileChecked(path, ImageCheck::Result::Mismatch);
         return;
     }
 
     setStatus(DOWNLOAD_VERIFYING);
     progress()->setValue(0, 1);
-    runCheck(
-        [this, path, expected]() -> int {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly))
-                return -2;
-            const qint64 total = file.size();
-            QCryptographicHash hash(QCryptographicHash::Md5);
-            QByteArray buffer(HashReadSize, Qt::Uninitialized);
-            qint64 done = 0;
-            onMediaCheckAdvanced(0, total);
-            for (;;) {
-                const qint64 count = file.read(buffer.data(), buffer.size());
-                if (count < 0)
-                    return -2;
-                if (count == 0)
-                    break;
-                hash.addData(QByteArrayView(buffer.constData(), count));
-                done += count;
-                if (onMediaCheckAdvanced(done, total) != 0)
-                    return 2;
-            }
-            return QString::fromLatin1(hash.result().toHex()) == expected ? 1 : 0;
-        },
-        [this, path](int result) { onExistingFileChecked(path, result); });
+    runCheck([path, expected](ImageCheck *check) { check->checkDigest(path, expected); },
+             [this, path](ImageCheck::Result result) { onExistingFileChecked(path, result); });
 }
 
-void ReleaseVariant::onExistingFileChecked(const QString &path, int result)
+void ReleaseVariant::onExistingFileChecked(const QString &path, ImageCheck::Result result)
 {
     switch (result) {
-    case 1:
+    case ImageCheck::Result::Match:
         setIso(path);
         rememberVerifiedFile(path);
         qCDebug(MessageHandler::category) << metaObject()->className() << m_iso << "is already downloaded";
@@ -415,7 +374,7 @@ void ReleaseVariant::onExistingFileChecked(const QString &path, int result)
             setStatus(READY);
         updateSizeFromFile(path);
         return;
-    case 0:
+    case ImageCheck::Result::Mismatch:
         // Not ours to delete or overwrite: it may be the user's own file, or
         // another image that happens to have the same name.
         qCWarning(MessageHandler::category) << metaObject()->className() << "The existing file" << path
@@ -425,16 +384,28 @@ void ReleaseVariant::onExistingFileChecked(const QString &path, int result)
                     "Move or rename it, then try again.")
                      .arg(QDir::toNativeSeparators(path)));
         return;
-    case -2:
+    case ImageCheck::Result::Unreadable:
         if (checkOwnsStatus())
             fail(tr("The downloaded file is not readable."));
         return;
-    default:
+    case ImageCheck::Result::NoChecksum:
+    case ImageCheck::Result::Aborted:
         return;
     }
 }
 
 void ReleaseVariant::onFileDownloaded(const QString &path, const QString &hash)
+{
+    checkDownloadedFile(path, hash, std::nullopt);
+}
+
+void ReleaseVariant::onFileChecked(const QString &path, const QString &hash, ImplantedChecksum::Result implanted)
+{
+    checkDownloadedFile(path, hash, implanted);
+}
+
+void ReleaseVariant::checkDownloadedFile(const QString &path, const QString &hash,
+                                         const std::optional<ImplantedChecksum::Result> &implanted)
 {
     m_temporaryPath.clear();
     m_transfer = nullptr;
@@ -455,37 +426,42 @@ void ReleaseVariant::onFileDownloaded(const QString &path, const QString &hash)
     }
     qCDebug(MessageHandler::category) << metaObject()->className() << "md5 check passed";
 
-    checkImplantedDigest(path);
+    const auto done = [this, path](ImageCheck::Result result) { onImplantedDigestChecked(path, result); };
+    // A file gone or closed to reading since is found out by reading it.
+    if (implanted && *implanted != ImplantedChecksum::Result::Aborted && QFileInfo(path).isReadable()) {
+        const ImageCheck::Result verdict = *implanted == ImplantedChecksum::Result::Match ? ImageCheck::Result::Match
+            : *implanted == ImplantedChecksum::Result::Mismatch                          ? ImageCheck::Result::Mismatch
+                                                                                          : ImageCheck::Result::NoChecksum;
+        qCDebug(MessageHandler::category) << metaObject()->className() << "Implanted MD5 checked while downloading:"
+                                          << verdict;
+        runCheck([verdict](ImageCheck *check) { check->report(verdict); }, done);
+        return;
+    }
+    const QString file = QDir::toNativeSeparators(path);
+    runCheck([file](ImageCheck *check) { check->checkImplanted(file); }, done);
 }
 
-void ReleaseVariant::checkImplantedDigest(const QString &path)
-{
-    const QByteArray file = QFile::encodeName(QDir::toNativeSeparators(path));
-    runCheck(
-        [this, file]() { return mediaCheckFile(file.constData(), &ReleaseVariant::staticOnMediaCheckAdvanced, this); },
-        [this, path](int result) { onImplantedDigestChecked(path, result); });
-}
-
-void ReleaseVariant::onImplantedDigestChecked(const QString &path, int result)
+void ReleaseVariant::onImplantedDigestChecked(const QString &path, ImageCheck::Result result)
 {
     // After a reset meanwhile the file still gets its outcome; the status
     // belongs to whatever the user started since.
     const bool ownsStatus = checkOwnsStatus();
     switch (result) {
-    case 0:
-        qCWarning(MessageHandler::category) << "Internal MD5 media check of" << path << "failed with status" << result;
+    case ImageCheck::Result::Mismatch:
+        qCWarning(MessageHandler::category) << "Internal MD5 media check of" << path << "failed with status" << 0;
         QFile::remove(path);
         if (ownsStatus)
             fail(tr("The downloaded image is corrupted"));
         return;
-    case -2:
+    case ImageCheck::Result::Unreadable:
         if (ownsStatus)
             fail(tr("The downloaded file is not readable."));
         return;
-    case 2:
+    case ImageCheck::Result::Aborted:
         // Stopped because the program is going away.
         return;
-    default:
+    case ImageCheck::Result::Match:
+    case ImageCheck::Result::NoChecksum:
         break;
     }
     qCDebug(MessageHandler::category) << metaObject()->className() << "MD5 check passed";
@@ -543,75 +519,36 @@ void ReleaseVariant::resetStatus()
     emit statusChanged();
 }
 
-void ReleaseVariant::runCheck(const std::function<int()> &job, const std::function<void(int)> &done)
+void ReleaseVariant::runCheck(const std::function<void(ImageCheck *)> &start,
+                              const std::function<void(ImageCheck::Result)> &done)
 {
-    m_checkAbort = false;
-    m_checkProgressPosted = false;
-    m_checkLastPost = 0;
+    abortCheck();
     m_checkGeneration = m_statusGeneration;
-
-    auto result = std::make_shared<int>(2);
-    const quint64 serial = ++m_checkSerial;
-    m_checkThread = QThread::create([job, result]() { *result = job(); });
-    connect(m_checkThread, &QThread::finished, this, [this, result, done, serial]() {
-        // A check that was aborted (the program is quitting) reports nothing.
-        if (!m_checkThread || serial != m_checkSerial)
-            return;
-        m_checkThread->wait();
-        showCheckProgress();
-        delete m_checkThread;
-        m_checkThread = nullptr;
+    m_check = new ImageCheck(this);
+    connect(m_check, &ImageCheck::progressed, this,
+            [this](qint64 offset, qint64 total) { onMediaCheckAdvanced(offset, total); });
+    connect(m_check, &ImageCheck::finished, this, [this, done](ImageCheck::Result result) {
+        m_check->deleteLater();
+        m_check = nullptr;
         const bool ownsStatus = checkOwnsStatus();
-        done(*result);
+        done(result);
         // The status was reset meanwhile and stays as it is; whoever waits
         // for this image to be idle (a version on its way out) hears of it.
         if (!ownsStatus)
             emit statusChanged();
     });
-    // A check must not outlive the program's objects.
-    if (QCoreApplication *application = QCoreApplication::instance())
-        connect(application, &QCoreApplication::aboutToQuit, this, &ReleaseVariant::abortCheck, Qt::UniqueConnection);
-    m_checkThread->start();
-}
-
-int ReleaseVariant::staticOnMediaCheckAdvanced(void *data, long long offset, long long total)
-{
-    return static_cast<ReleaseVariant *>(data)->onMediaCheckAdvanced(offset, total);
+    start(m_check);
 }
 
 int ReleaseVariant::onMediaCheckAdvanced(long long offset, long long total)
 {
-    m_checkOffset.store(offset, std::memory_order_relaxed);
-    m_checkTotal.store(total, std::memory_order_relaxed);
-    const qint64 now = monotonicMilliseconds();
-    if (offset >= total || now - m_checkLastPost >= ProgressInterval) {
-        // At most one progress event waits in the main thread's queue.
-        if (!m_checkProgressPosted.exchange(true)) {
-            m_checkLastPost = now;
-            QMetaObject::invokeMethod(this, &ReleaseVariant::showCheckProgress, Qt::QueuedConnection);
-        }
-    }
-    return m_checkAbort.load() ? 1 : 0;
-}
-
-void ReleaseVariant::showCheckProgress()
-{
-    m_checkProgressPosted = false;
-    if (!m_checkThread)
-        return;
-    const long long total = m_checkTotal.load(std::memory_order_relaxed);
-    // The reader ends with the image's size, which may pass the checked length.
-    const long long offset = std::min(m_checkOffset.load(std::memory_order_relaxed), total);
     if (m_progress && total > 0)
         m_progress->setValue(double(offset), double(total));
+    return 0;
 }
 
 void ReleaseVariant::abortCheck()
 {
-    if (!m_checkThread)
-        return;
-    m_checkAbort = true;
-    m_checkThread->wait();
-    delete m_checkThread;
-    m_checkThread = nullptr;
+    delete m_check;
+    m_check = nullptr;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "downloadreceiver.h"
+#include "imagecheck.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -8,12 +9,11 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <functional>
+#include <optional>
 
 class Download;
 class Progress;
-class QThread;
 class Release;
 class ReleaseArchitecture;
 class ReleaseVersion;
@@ -109,13 +109,14 @@ public:
     void announceBackendChange();
 
     void onFileDownloaded(const QString &path, const QString &hash) override;
+    // The transfer checked the implanted checksum as the file arrived: its
+    // verdict stands in for reading the file once more.
+    void onFileChecked(const QString &path, const QString &hash, ImplantedChecksum::Result implanted) override;
     void onDownloadError(const QString &message) override;
 
     Q_INVOKABLE bool erase();
 
-    // Progress of the implanted-checksum check. It runs on a worker thread:
-    // these only record the position and ask the main thread to show it.
-    static int staticOnMediaCheckAdvanced(void *data, long long offset, long long total);
+    // Shows the position of a check of the file; never stops it (returns 0).
     int onMediaCheckAdvanced(long long offset, long long total);
 
 public slots:
@@ -153,14 +154,18 @@ private:
     // The final file already exists: check it against what the catalogue
     // announced before taking it as the image.
     void takeExistingFile(const QString &path);
-    void onExistingFileChecked(const QString &path, int result);
-    void checkImplantedDigest(const QString &path);
-    void onImplantedDigestChecked(const QString &path, int result);
+    void onExistingFileChecked(const QString &path, ImageCheck::Result result);
+    // The announced digest passed: the implanted one decides, read from the
+    // file, or as the transfer found it (implanted set).
+    void checkDownloadedFile(const QString &path, const QString &hash,
+                             const std::optional<ImplantedChecksum::Result> &implanted);
+    void onImplantedDigestChecked(const QString &path, ImageCheck::Result result);
 
-    // Runs job on a worker thread; done gets its result on the main thread.
-    // The job reports progress through onMediaCheckAdvanced.
-    void runCheck(const std::function<int()> &job, const std::function<void(int)> &done);
-    void showCheckProgress();
+    // Starts a check of the file (through start, given the check); done gets
+    // its verdict on the main thread.
+    void runCheck(const std::function<void(ImageCheck *)> &start,
+                  const std::function<void(ImageCheck::Result)> &done);
+    [[nodiscard]] bool isChecking() const { return m_check && m_check->isRunning(); }
     void abortCheck();
     // Whether the check's outcome may still set the status: not after the
     // status was reset meanwhile.
@@ -185,16 +190,9 @@ private:
     QPointer<Download> m_transfer;
     VerifiedFile m_verified;
 
-    QThread *m_checkThread = nullptr;
-    std::atomic<bool> m_checkAbort { false };
-    std::atomic<long long> m_checkOffset { 0 };
-    std::atomic<long long> m_checkTotal { 0 };
-    std::atomic<bool> m_checkProgressPosted { false };
-    // Worker-side only: when progress was last posted, in milliseconds.
-    qint64 m_checkLastPost = 0;
+    ImageCheck *m_check = nullptr;
     // resetStatus() moves the status generation on; a check started in an
     // older generation keeps its effect on the file but leaves the status alone.
     quint64 m_statusGeneration = 0;
     quint64 m_checkGeneration = 0;
-    quint64 m_checkSerial = 0;
 };

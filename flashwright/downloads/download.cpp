@@ -484,7 +484,8 @@ void Download::finish()
     dropReply();
     if (m_file) {
         m_file->close();
-        m_receiver->onFileDownloaded(m_file->fileName(), QString::fromLatin1(m_hash.result()));
+        const QString hash = QString::fromLatin1(m_hash.result());
+        m_receiver->onFileChecked(m_file->fileName(), hash, m_hash.implantedResult());
     } else {
         m_receiver->onStringDownloaded(QString::fromUtf8(m_buffer));
     }

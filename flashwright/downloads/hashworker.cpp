@@ -1,91 +1,101 @@
 #include "hashworker.h"
 
 #include "hex.h"
+#include "isovolume.h"
 
-#include <system_error>
+#include <algorithm>
+#include <cstring>
 
-HashWorker::~HashWorker()
+namespace {
+// The descriptor set starts at 32 KiB; the primary descriptor is its first
+// member in every image seen, so it is usually there once 64 KiB arrived.
+constexpr qsizetype FirstProbe = 65536;
+} // namespace
+
+HashWorker::HashWorker()
+    : m_md5Worker(std::size_t(MaxPending),
+                  [this](QByteArray &chunk) {
+                      m_md5.update(chunk.constData(), std::size_t(chunk.size()));
+                      return true;
+                  })
+    , m_implantedWorker(std::size_t(MaxPending), [this](QByteArray &chunk) {
+        m_implanted.add(chunk);
+        return true;
+    })
 {
-    if (!m_threaded)
-        return;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_changed.notify_all();
-    m_worker.join();
-}
-
-void HashWorker::start()
-{
-    m_started = true;
-    try {
-        m_worker = std::thread(&HashWorker::run, this);
-        m_threaded = true;
-    } catch (const std::system_error &) {
-        // Without a thread the chunks are hashed as they come: slower, still right.
-        m_threaded = false;
-    }
+    m_implanted.nextProbe = FirstProbe;
 }
 
 void HashWorker::add(const QByteArray &chunk)
 {
     if (chunk.isEmpty())
         return;
-    if (!m_started)
-        start();
-    if (!m_threaded) {
-        m_md5.update(chunk.constData(), std::size_t(chunk.size()));
-        return;
-    }
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        // A chunk larger than the bound still goes in once nothing waits.
-        m_changed.wait(lock, [this, &chunk] { return m_pending == 0 || m_pending + chunk.size() <= MaxPending; });
-        m_queue.push_back(chunk);
-        m_pending += chunk.size();
-    }
-    m_changed.notify_all();
-}
-
-void HashWorker::waitUntilIdle()
-{
-    if (!m_threaded)
-        return;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_queue.empty(); });
+    m_md5Worker.push(chunk, std::size_t(chunk.size()));
+    m_implantedWorker.push(chunk, std::size_t(chunk.size()));
 }
 
 void HashWorker::reset()
 {
-    waitUntilIdle();
+    m_md5Worker.waitUntilIdle();
+    m_implantedWorker.waitUntilIdle();
     m_md5 = Md5();
+    m_implanted = Implanted();
+    m_implanted.nextProbe = FirstProbe;
 }
 
 QByteArray HashWorker::result()
 {
-    waitUntilIdle();
+    m_md5Worker.waitUntilIdle();
     return QByteArray::fromStdString(toHex(m_md5.result()));
 }
 
-void HashWorker::run()
+ImplantedChecksum::Result HashWorker::implantedResult()
 {
-    for (;;) {
-        QByteArray chunk;
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
-            if (m_stop)
-                return;
-            chunk = m_queue.front();
-        }
-        // Taken off the queue only once hashed: an empty queue means idle.
-        m_md5.update(chunk.constData(), std::size_t(chunk.size()));
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_queue.pop_front();
-            m_pending -= chunk.size();
-        }
-        m_changed.notify_all();
+    m_implantedWorker.waitUntilIdle();
+    // A copy: taking the verdict does not end the stream.
+    Implanted now = m_implanted;
+    if (!now.started)
+        now.probe(true);
+    return now.checksum.finish();
+}
+
+void HashWorker::Implanted::add(const QByteArray &chunk)
+{
+    if (started) {
+        if (checksum.wantsMore())
+            checksum.update(chunk.constData(), std::size_t(chunk.size()));
+        return;
     }
+    head.append(chunk);
+    if (head.size() >= nextProbe)
+        probe(false);
+}
+
+void HashWorker::Implanted::probe(bool final)
+{
+    // The same search as over a file, which must not tell "the head ends
+    // here" from "the image ends here" while more of the image may come.
+    bool ranOut = false;
+    const QByteArray &bytes = head;
+    IsoVolume volume;
+    const bool found = IsoVolume::find(
+        [&bytes, &ranOut](void *buffer, std::size_t wanted, long long offset) -> long long {
+            const long long available = std::max(0LL, (long long)bytes.size() - offset);
+            const long long count = std::min((long long)wanted, available);
+            if (count < (long long)wanted)
+                ranOut = true;
+            if (count > 0)
+                std::memcpy(buffer, bytes.constData() + offset, std::size_t(count));
+            return count;
+        },
+        volume);
+    if (!found && ranOut && !final) {
+        // A long descriptor set: look again once the head has doubled.
+        nextProbe = head.size() * 2;
+        return;
+    }
+    started = true;
+    if (found && checksum.start(volume))
+        checksum.update(head.constData(), std::size_t(head.size()));
+    head = QByteArray();
 }

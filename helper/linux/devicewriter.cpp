@@ -5,12 +5,16 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
 #include <unistd.h>
 
 DeviceWriter::DeviceWriter(int fd, std::size_t blockSize, std::size_t bufferPages)
     : m_fd(fd)
     , m_blockSize(blockSize)
+    , m_writer(BufferCount, [this](long long &index) { return writeSlot(m_slots[index % BufferCount]); })
+    , m_hasher(BufferCount, [this](long long &index) {
+        hashSlot(index);
+        return true;
+    })
 {
     for (Slot &slot : m_slots) {
         auto [owner, data, size] = pageAlignedBuffer(bufferPages);
@@ -22,48 +26,17 @@ DeviceWriter::DeviceWriter(int fd, std::size_t blockSize, std::size_t bufferPage
 
 DeviceWriter::~DeviceWriter()
 {
-    stopThreads();
-}
-
-void DeviceWriter::start()
-{
-    m_started = true;
-    try {
-        m_writer = std::thread(&DeviceWriter::writeLoop, this);
-        m_hasher = std::thread(&DeviceWriter::hashLoop, this);
-        m_threaded = true;
-    } catch (const std::system_error &) {
-        // Without threads every buffer is hashed and written as it comes:
-        // slower, still right.
-        stopThreads();
-        m_threaded = false;
-    }
-}
-
-void DeviceWriter::stopThreads()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_changed.notify_all();
-    if (m_writer.joinable())
-        m_writer.join();
-    if (m_hasher.joinable())
-        m_hasher.join();
-}
-
-long long DeviceWriter::doneCount() const
-{
-    return std::min(m_written, m_hashed);
+    m_writer.stop();
+    m_hasher.stop();
 }
 
 char *DeviceWriter::acquire()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_failed || m_submitted - doneCount() < BufferCount; });
-    if (m_failed)
+    // Both have room for one more when both are done with the buffer
+    // submitted BufferCount buffers ago, the one handed out now.
+    if (!m_writer.waitForRoom())
         return nullptr;
+    m_hasher.waitForRoom();
     return m_slots[m_submitted % BufferCount].data;
 }
 
@@ -73,43 +46,23 @@ void DeviceWriter::submit(std::size_t length, long long progress)
     slot.length = length;
     m_progress.push_back(progress);
     m_bytes += static_cast<long long>(length);
-    if (!m_started)
-        start();
-
-    if (!m_threaded) {
-        hashSlot(m_submitted);
-        const bool written = writeSlot(slot);
-        ++m_submitted;
-        if (!written) {
-            m_failed = true;
-            return;
-        }
-        ++m_written;
-        ++m_hashed;
-        return;
-    }
-
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_submitted;
-    }
-    m_changed.notify_all();
+    // Without threads the buffer is hashed, then written, here and now:
+    // slower, still right.
+    m_hasher.push(m_submitted);
+    m_writer.push(m_submitted);
+    ++m_submitted;
 }
 
 bool DeviceWriter::finish()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_failed || doneCount() == m_submitted; });
-    return !m_failed;
+    const bool written = m_writer.waitUntilIdle();
+    m_hasher.waitUntilIdle();
+    return written;
 }
 
 std::vector<long long> DeviceWriter::takeWritten()
 {
-    long long written;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        written = m_written;
-    }
+    const long long written = m_writer.done();
     std::vector<long long> values;
     for (; m_reported < written; ++m_reported) {
         if (m_progress.front() != NoProgress)
@@ -132,29 +85,6 @@ bool DeviceWriter::writeSlot(Slot &slot) const
     return written >= 0 && static_cast<std::size_t>(written) == padded;
 }
 
-void DeviceWriter::writeLoop()
-{
-    for (long long index = 0;; ++index) {
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this, index] { return m_stop || m_submitted > index; });
-            if (m_stop)
-                return;
-        }
-        const bool written = writeSlot(m_slots[index % BufferCount]);
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (written)
-                ++m_written;
-            else
-                m_failed = true;
-        }
-        m_changed.notify_all();
-        if (!written)
-            return;
-    }
-}
-
 void DeviceWriter::followChecksum(ImplantedChecksum *checksum)
 {
     m_checksum = checksum;
@@ -166,22 +96,4 @@ void DeviceWriter::hashSlot(long long index)
     m_hash.update(slot.data, slot.length);
     if (m_checksum && m_checksum->wantsMore())
         m_checksum->update(slot.data, slot.length);
-}
-
-void DeviceWriter::hashLoop()
-{
-    for (long long index = 0;; ++index) {
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this, index] { return m_stop || m_failed || m_submitted > index; });
-            if (m_stop || m_failed)
-                return;
-        }
-        hashSlot(index);
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            ++m_hashed;
-        }
-        m_changed.notify_all();
-    }
 }

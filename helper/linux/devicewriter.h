@@ -1,13 +1,11 @@
 #pragma once
 
+#include "boundedworker.h"
 #include "xxh3.h"
 
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 class ImplantedChecksum;
@@ -74,13 +72,8 @@ private:
         std::size_t length = 0;
     };
 
-    void start();
-    void stopThreads();
-    void writeLoop();
-    void hashLoop();
     void hashSlot(long long index);
     [[nodiscard]] bool writeSlot(Slot &slot) const;
-    [[nodiscard]] long long doneCount() const;
 
     const int m_fd;
     const std::size_t m_blockSize;
@@ -91,17 +84,11 @@ private:
     long long m_bytes = 0;
     // The caller's side: progress values of the buffers not yet reported.
     std::deque<long long> m_progress;
-    bool m_started = false;
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
     long long m_submitted = 0;
-    long long m_written = 0;
-    long long m_hashed = 0;
     long long m_reported = 0;
-    bool m_failed = false;
-    bool m_stop = false;
-    bool m_threaded = false;
-    std::thread m_writer;
-    std::thread m_hasher;
+
+    // Each takes the indexes of the buffers submitted; a buffer is free again
+    // once both are done with it. Last, so that they stop before the buffers go.
+    BoundedWorker<long long> m_writer;
+    BoundedWorker<long long> m_hasher;
 };

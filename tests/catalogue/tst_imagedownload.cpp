@@ -4,6 +4,7 @@
 #include "catalogueenvironment.h"
 #include "filecontents.h"
 #include "isoimage.h"
+#include "logcapture.h"
 #include "nginxserver.h"
 #include "progress.h"
 #include "release.h"
@@ -47,6 +48,8 @@ private slots:
     void transfer();
     void failedChecksLeaveNoTrap_data();
     void failedChecksLeaveNoTrap();
+    void resumedImplanted_data();
+    void resumedImplanted();
     void failsWithoutImage_data();
     void failsWithoutImage();
     void xzRealSize_data();
@@ -254,6 +257,50 @@ void TestImageDownload::failedChecksLeaveNoTrap()
     QCOMPARE(downloadAndWait(variant).last(), ReleaseVariant::FAILED_DOWNLOAD);
     QCOMPARE(requestsFor(file), before + 1);
     QCOMPARE(m_http.requests().last().range, QStringLiteral("bytes=0-"));
+}
+
+void TestImageDownload::resumedImplanted_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<qint64>("partLength");
+    QTest::addColumn<bool>("good");
+
+    // The change in the tampered image is at 1 MiB, past the volume descriptor.
+    QTest::newRow("good, descriptor on disk") << "/good.iso" << qint64(1048576 + 777) << true;
+    QTest::newRow("good, descriptor arriving") << "/good.iso" << qint64(20000) << true;
+    QTest::newRow("tampered, change on disk") << "/tampered.iso" << qint64(1048576 + 777) << false;
+    QTest::newRow("tampered, change arriving") << "/tampered.iso" << qint64(40000) << false;
+}
+
+// The first part of an implanted image is on disk from an earlier attempt:
+// the transfer checks the implanted checksum over what it hashes on resuming
+// and what arrives, and the variant takes that verdict without reading the
+// file once more.
+void TestImageDownload::resumedImplanted()
+{
+    QFETCH(QString, file);
+    QFETCH(qint64, partLength);
+    QFETCH(bool, good);
+
+    const QString final = downloads(file.mid(1));
+    QVERIFY(QDir().mkpath(DownloadManager::dir()));
+    QVERIFY(FileContents::write(final + QStringLiteral(".part"),
+                                FileContents::read(m_http.root() + file).left(partLength)));
+    ReleaseVariant *variant = makeVariant(file, QString(), 0);
+    LogCapture log;
+    if (!good)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Internal MD5 media check of")));
+    QCOMPARE(downloadAndWait(variant).last(), good ? ReleaseVariant::READY : ReleaseVariant::FAILED_DOWNLOAD);
+    QCOMPARE(m_http.requests().last().range, QStringLiteral("bytes=%1-").arg(partLength));
+    QVERIFY2(log.contains(QStringLiteral("Implanted MD5 checked while downloading: ImageCheck::Result::")
+                          + (good ? "Match" : "Mismatch")),
+             qPrintable(log.messages().join('\n')));
+    QCOMPARE(QFile::exists(final), good);
+    QVERIFY(!QFile::exists(final + QStringLiteral(".part")));
+    if (good)
+        QCOMPARE(md5Of(final), m_goodMd5);
+    else
+        QCOMPARE(variant->errorString(), QStringLiteral("The downloaded image is corrupted"));
 }
 
 void TestImageDownload::failsWithoutImage_data()

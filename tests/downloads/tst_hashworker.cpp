@@ -1,8 +1,11 @@
 // The download's MD5 worker: the digest of exactly the chunks added, in
 // order, whatever their sizes and however far ahead of the worker the caller is.
+#include "filecontents.h"
 #include "hashworker.h"
+#include "isoimage.h"
 #include "testfiles.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace TestFiles;
@@ -16,6 +19,8 @@ private slots:
     void digest();
     void chunkChangedAfterAdding();
     void resetStartsAfresh();
+    void implantedVerdict_data();
+    void implantedVerdict();
 };
 
 void TestHashWorker::digest_data()
@@ -76,6 +81,68 @@ void TestHashWorker::resetStartsAfresh()
     const QByteArray after = randomBytes(100000, 1000);
     worker.add(after);
     QCOMPARE(QString::fromLatin1(worker.result()), md5(after));
+}
+
+void TestHashWorker::implantedVerdict_data()
+{
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<qsizetype>("firstChunk");
+    QTest::addColumn<qsizetype>("before");
+    QTest::addColumn<qsizetype>("cut");
+    QTest::addColumn<ImplantedChecksum::Result>("verdict");
+
+    using R = ImplantedChecksum::Result;
+    QTest::newRow("network chunks") << "good" << qsizetype(65536) << qsizetype(0) << qsizetype(0) << R::Match;
+    QTest::newRow("a resumed part, then network chunks")
+        << "good" << qsizetype(1048576 + 777) << qsizetype(0) << qsizetype(0) << R::Match;
+    QTest::newRow("changed after the descriptor")
+        << "tampered" << qsizetype(65536) << qsizetype(0) << qsizetype(0) << R::Mismatch;
+    QTest::newRow("ends before the volume does")
+        << "good" << qsizetype(65536) << qsizetype(0) << qsizetype(100000) << R::Mismatch;
+    QTest::newRow("not an ISO image") << "random" << qsizetype(65536) << qsizetype(0) << qsizetype(0) << R::NoChecksum;
+    // The part file of something else, emptied when the server sends the
+    // whole file: what it said of the image must not count.
+    QTest::newRow("started again after another file")
+        << "good" << qsizetype(65536) << qsizetype(300000) << qsizetype(0) << R::Match;
+    QTest::newRow("started again after the start of the image")
+        << "good" << qsizetype(65536) << qsizetype(-1) << qsizetype(0) << R::Match;
+}
+
+// The implanted checksum of an ISO image, checked over the stream as it
+// comes, gives checkisomd5's verdict.
+void TestHashWorker::implantedVerdict()
+{
+    QFETCH(QString, image);
+    QFETCH(qsizetype, firstChunk);
+    QFETCH(qsizetype, before);
+    QFETCH(qsizetype, cut);
+    QFETCH(ImplantedChecksum::Result, verdict);
+    if (!IsoImage::missingTools().isEmpty())
+        QSKIP(qPrintable(QStringLiteral("missing ") + IsoImage::missingTools()));
+
+    static QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good.iso"));
+    const QString tampered = dir.filePath(QStringLiteral("tampered.iso"));
+    if (!QFile::exists(tampered)) {
+        QVERIFY(IsoImage::make(good, 2 * 1048576 + 4321, 1));
+        QVERIFY(IsoImage::implant(good));
+        QVERIFY(QFile::copy(good, tampered));
+        QVERIFY(IsoImage::flipByte(tampered, 1048576));
+    }
+    QByteArray bytes = image == QLatin1String("random") ? randomBytes(2 << 20, 3)
+                                                        : FileContents::read(image == QLatin1String("good") ? good : tampered);
+    bytes.chop(cut);
+
+    HashWorker worker;
+    if (before != 0) {
+        worker.add(before > 0 ? randomBytes(before, 4) : FileContents::read(good).left(1048576 + 4096));
+        worker.reset();
+    }
+    worker.add(bytes.left(firstChunk));
+    for (qsizetype offset = firstChunk; offset < bytes.size(); offset += 65536)
+        worker.add(bytes.mid(offset, 65536));
+    QCOMPARE(worker.implantedResult(), verdict);
+    QCOMPARE(QString::fromLatin1(worker.result()), md5(bytes));
 }
 
 QTEST_GUILESS_MAIN(TestHashWorker)
