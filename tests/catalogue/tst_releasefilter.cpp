@@ -103,25 +103,25 @@ void TestReleaseFilter::filters_data()
     QTest::addColumn<int>("filterArchitecture");
     QTest::addColumn<QList<int>>("rows");
 
-    QTest::newRow("initial") << int(Release::ZV80) << int(Release::STANDART) << -1
-                             << QStringList { "x86_64", "AArch64", "x86", "ARM v7" } << 1 << QList<int> { 1 };
-    QTest::newRow("zv80 standart aarch64")
-        << int(Release::ZV80) << int(Release::STANDART) << 0 << QStringList { "x86_64", "AArch64", "x86", "ARM v7" }
-        << 0 << QList<int> { 1 };
-    QTest::newRow("zv80 standart arm") << int(Release::ZV80) << int(Release::STANDART) << 3
-                                       << QStringList { "x86_64", "AArch64", "x86", "ARM v7" } << 3 << QList<int> { 9 };
-    QTest::newRow("education has no x86_64: first listed") << int(Release::ZV80) << int(Release::EDUCATION) << -1
-                                                           << QStringList { "AArch64", "x86" } << 0 << QList<int> { 7 };
-    QTest::newRow("education, x86 chosen") << int(Release::ZV80) << int(Release::EDUCATION) << 2
-                                           << QStringList { "AArch64", "x86" } << 2 << QList<int> { 7 };
-    QTest::newRow("home") << int(Release::ZV80) << int(Release::HOME) << -1 << QStringList { "x86_64" } << 1
-                          << QList<int> { 6 };
-    QTest::newRow("zv73") << int(Release::ZV73) << int(Release::STANDART) << -1 << QStringList { "x86_64", "x86" } << 1
-                          << QList<int> { 10 };
-    QTest::newRow("nothing of that kind")
-        << int(Release::ZV73) << int(Release::CERT) << -1 << QStringList() << 1 << QList<int>();
-    QTest::newRow("own image") << int(Release::LOCAL) << int(Release::NONE) << -1 << QStringList() << 1
-                               << QList<int> { 0 };
+    // The architectures on offer are separated by commas, the rows by spaces.
+    const auto row = [](const char *tag, Release::Source source, Release::Edition edition, int architecture,
+                        const char *available, int filterArchitecture, const char *rows) {
+        QList<int> numbers;
+        for (const QString &number : QString::fromLatin1(rows).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            numbers.append(number.toInt());
+        QTest::newRow(tag) << int(source) << int(edition) << architecture
+                           << QString::fromLatin1(available).split(QLatin1Char(','), Qt::SkipEmptyParts)
+                           << filterArchitecture << numbers;
+    };
+    row("initial", Release::ZV80, Release::STANDART, -1, "x86_64,AArch64,x86,ARM v7", 1, "1");
+    row("zv80 standart aarch64", Release::ZV80, Release::STANDART, 0, "x86_64,AArch64,x86,ARM v7", 0, "1");
+    row("zv80 standart arm", Release::ZV80, Release::STANDART, 3, "x86_64,AArch64,x86,ARM v7", 3, "9");
+    row("education has no x86_64: first listed", Release::ZV80, Release::EDUCATION, -1, "AArch64,x86", 0, "7");
+    row("education, x86 chosen", Release::ZV80, Release::EDUCATION, 2, "AArch64,x86", 2, "7");
+    row("home", Release::ZV80, Release::HOME, -1, "x86_64", 1, "6");
+    row("zv73", Release::ZV73, Release::STANDART, -1, "x86_64,x86", 1, "10");
+    row("nothing of that kind", Release::ZV73, Release::CERT, -1, "", 1, "");
+    row("own image", Release::LOCAL, Release::NONE, -1, "", 1, "0");
 }
 
 void TestReleaseFilter::filters()
@@ -206,20 +206,15 @@ void TestReleaseFilter::setterSignals_data()
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QList<QByteArray>>("signalNames");
 
-    QTest::newRow("frontPage") << QByteArray("frontPage") << QVariant(false)
-                               << QList<QByteArray> { "frontPageChanged" };
-    QTest::newRow("filterText") << QByteArray("filterText") << QVariant(QStringLiteral("zv"))
-                                << QList<QByteArray> { "filterTextChanged" };
-    QTest::newRow("filterSource") << QByteArray("filterSource") << QVariant(int(Release::ZV73))
-                                  << QList<QByteArray> { "filterSourceChanged", "firstSourceChanged",
-                                                         "availableArchitecturesChanged" };
-    QTest::newRow("filterEdition") << QByteArray("filterEdition") << QVariant(int(Release::HOME))
-                                   << QList<QByteArray> { "filterEditionChanged", "firstEditionChanged",
-                                                          "availableArchitecturesChanged" };
-    QTest::newRow("filterArchitecture") << QByteArray("filterArchitecture") << QVariant(0)
-                                        << QList<QByteArray> { "filterArchitectureChanged", "variantChanged" };
-    QTest::newRow("selectedIndex") << QByteArray("selectedIndex") << QVariant(3)
-                                   << QList<QByteArray> { "selectedChanged", "variantChanged" };
+    const auto row = [](const char *property, const QVariant &value, const char *signalNames) {
+        QTest::newRow(property) << QByteArray(property) << value << QByteArray(signalNames).split(' ');
+    };
+    row("frontPage", false, "frontPageChanged");
+    row("filterText", QStringLiteral("zv"), "filterTextChanged");
+    row("filterSource", int(Release::ZV73), "filterSourceChanged firstSourceChanged availableArchitecturesChanged");
+    row("filterEdition", int(Release::HOME), "filterEditionChanged firstEditionChanged availableArchitecturesChanged");
+    row("filterArchitecture", 0, "filterArchitectureChanged variantChanged");
+    row("selectedIndex", 3, "selectedChanged variantChanged");
 }
 
 void TestReleaseFilter::setterSignals()

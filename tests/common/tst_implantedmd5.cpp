@@ -226,100 +226,81 @@ void TestImplantedMd5::agreesWithCheckisomd5_data()
         return "FRAGMENT SUMS = " + changed + ";FRAGMENT COUNT = 20;";
     };
 
-    QTest::newRow("implanted") << m_base << int(None) << 0LL << QByteArray() << 1 << 1;
-    QTest::newRow("not implanted") << m_plain << int(None) << 0LL << QByteArray() << -1 << -1;
-    QTest::newRow("fragments shorter than a step") << m_tiny << int(None) << 0LL << QByteArray() << 0 << 0;
+    const auto plain = [](const char *tag, const QString &source, int expected, int reference) {
+        QTest::newRow(tag) << source << int(None) << 0LL << QByteArray() << expected << reference;
+    };
+    const auto flip = [](const char *tag, const QString &source, qint64 offset, int expected, int reference) {
+        QTest::newRow(tag) << source << int(Flip) << offset << QByteArray() << expected << reference;
+    };
+    const auto cut = [this](const char *tag, qint64 offset, int expected, int reference) {
+        QTest::newRow(tag) << m_base << int(Truncate) << offset << QByteArray() << expected << reference;
+    };
+    const auto text = [this](const char *tag, const QByteArray &appData, int expected, int reference) {
+        QTest::newRow(tag) << m_base << int(AppData) << 0LL << appData << expected << reference;
+    };
+
+    plain("implanted", m_base, 1, 1);
+    plain("not implanted", m_plain, -1, -1);
+    plain("fragments shorter than a step", m_tiny, 0, 0);
 
     // checkisomd5 fails images whose primary descriptor is not the first of
     // the set (and implantisomd5 refuses them); here the application-use area
     // of the descriptor actually found is the one that counts as spaces.
     const qint64 laterAppData = IsoImage::AppDataOffset + IsoImage::SectorSize;
-    QTest::newRow("later descriptor") << m_later << int(None) << 0LL << QByteArray() << 1 << 0;
-    QTest::newRow("later descriptor, its application area")
-        << m_later << int(Flip) << laterAppData + 500 << QByteArray() << 1 << 0;
-    QTest::newRow("later descriptor, same place in boot record")
-        << m_later << int(Flip) << IsoImage::AppDataOffset + 500 << QByteArray() << 0 << 0;
+    plain("later descriptor", m_later, 1, 0);
+    flip("later descriptor, its application area", m_later, laterAppData + 500, 1, 0);
+    flip("later descriptor, same place in boot record", m_later, IsoImage::AppDataOffset + 500, 0, 0);
 
-    QTest::newRow("byte in first sector") << m_base << int(Flip) << 100LL << QByteArray() << 0 << 0;
-    QTest::newRow("byte in the middle") << m_base << int(Flip) << m_total / 2 << QByteArray() << 0 << 0;
-    QTest::newRow("last checked byte") << m_base << int(Flip) << m_total - 1 << QByteArray() << 0 << 0;
-    QTest::newRow("first skipped byte") << m_base << int(Flip) << m_total << QByteArray() << 1 << 1;
-    QTest::newRow("last byte of image") << m_base << int(Flip) << m_isoSize - 1 << QByteArray() << 1 << 1;
-    QTest::newRow("padding of application area")
-        << m_base << int(Flip) << IsoImage::AppDataOffset + 500 << QByteArray() << 1 << 1;
-    QTest::newRow("descriptor byte after application area")
-        << m_base << int(Flip) << IsoImage::AppDataOffset + 520 << QByteArray() << 0 << 0;
-    QTest::newRow("descriptor type") << m_base << int(Flip) << IsoImage::DescriptorOffset << QByteArray() << -1 << -1;
+    flip("byte in first sector", m_base, 100LL, 0, 0);
+    flip("byte in the middle", m_base, m_total / 2, 0, 0);
+    flip("last checked byte", m_base, m_total - 1, 0, 0);
+    flip("first skipped byte", m_base, m_total, 1, 1);
+    flip("last byte of image", m_base, m_isoSize - 1, 1, 1);
+    flip("padding of application area", m_base, IsoImage::AppDataOffset + 500, 1, 1);
+    flip("descriptor byte after application area", m_base, IsoImage::AppDataOffset + 520, 0, 0);
+    flip("descriptor type", m_base, IsoImage::DescriptorOffset, -1, -1);
     // Type 1 alone does not make a descriptor: a raw disk image may hold it there.
-    QTest::newRow("descriptor identifier")
-        << m_base << int(Flip) << IsoImage::DescriptorOffset + 1 << QByteArray() << -1 << 0;
+    flip("descriptor identifier", m_base, IsoImage::DescriptorOffset + 1, -1, 0);
 
-    QTest::newRow("truncated in the middle") << m_base << int(Truncate) << m_total / 2 << QByteArray() << 0 << 0;
-    QTest::newRow("truncated off a block boundary")
-        << m_base << int(Truncate) << m_total / 2 + 777 << QByteArray() << 0 << 0;
-    QTest::newRow("truncated in skipped sectors")
-        << m_base << int(Truncate) << m_total + 4096 << QByteArray() << 1 << 1;
-    QTest::newRow("truncated after descriptor") << m_base << int(Truncate) << 40000LL << QByteArray() << 0 << 0;
+    cut("truncated in the middle", m_total / 2, 0, 0);
+    cut("truncated off a block boundary", m_total / 2 + 777, 0, 0);
+    cut("truncated in skipped sectors", m_total + 4096, 1, 1);
+    cut("truncated after descriptor", 40000LL, 0, 0);
     // checkisomd5 spins forever on these.
-    QTest::newRow("truncated inside descriptor")
-        << m_base << int(Truncate) << 33000LL << QByteArray() << -1 << int(IsoImage::Hung);
-    QTest::newRow("empty file") << m_base << int(Truncate) << 0LL << QByteArray() << -1 << int(IsoImage::Hung);
+    cut("truncated inside descriptor", 33000LL, -1, int(IsoImage::Hung));
+    cut("empty file", 0LL, -1, int(IsoImage::Hung));
 
-    QTest::newRow("fields reordered") << m_base << int(AppData) << 0LL
-                                      << QByteArray("RHLISOSTATUS=1;" + sums + skip + digest) << 1 << 1;
+    text("fields reordered", "RHLISOSTATUS=1;" + sums + skip + digest, 1, 1);
     // checkisomd5 checks fragments even when no sums are stored, and so fails
     // every image implanted without them although its digest matches.
-    QTest::newRow("without fragment sums") << m_base << int(AppData) << 0LL << QByteArray(digest + skip) << 1 << 0;
-    QTest::newRow("without fragment sums, count zero")
-        << m_base << int(AppData) << 0LL << QByteArray(digest + skip + "FRAGMENT COUNT = 0;") << 1 << 1;
-    QTest::newRow("without digest") << m_base << int(AppData) << 0LL << QByteArray(skip + sums) << -1 << -1;
-    QTest::newRow("without skipped sectors") << m_base << int(AppData) << 0LL << QByteArray(digest + sums) << -1 << -1;
-    QTest::newRow("one sector fewer skipped")
-        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 14;" + sums) << 0 << 0;
-    QTest::newRow("one sector more skipped")
-        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 16;") << 0 << 0;
-    QTest::newRow("wrong first fragment sum")
-        << m_base << int(AppData) << 0LL << QByteArray(digest + skip + changedSum(0)) << 0 << 0;
-    QTest::newRow("wrong last fragment sum")
-        << m_base << int(AppData) << 0LL << QByteArray(digest + skip + changedSum(59)) << 0 << 0;
-    QTest::newRow("other fragment count")
-        << m_base << int(AppData) << 0LL
-        << QByteArray(digest + skip + "FRAGMENT SUMS = " + m_sums + ";FRAGMENT COUNT = 10;") << 0 << 0;
-    QTest::newRow("fragment count zero") << m_base << int(AppData) << 0LL
-                                         << QByteArray(digest + skip + "FRAGMENT SUMS = " + m_sums
-                                                       + ";FRAGMENT COUNT = 0;")
-                                         << 1 << 1;
-    QTest::newRow("digest one digit short")
-        << m_base << int(AppData) << 0LL << QByteArray(digest.chopped(2) + ";" + skip + sums) << -1 << -1;
-    QTest::newRow("digest with extra digit")
-        << m_base << int(AppData) << 0LL << QByteArray(digest.chopped(1) + "0;" + skip + sums) << 1 << 1;
-    QTest::newRow("skipped sectors not followed by separator")
-        << m_base << int(AppData) << 0LL << QByteArray(digest + sums + "SKIPSECTORS = 15") << -1 << -1;
-    QTest::newRow("skipped sectors not a number")
-        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 15x;" + sums) << -1 << -1;
+    text("without fragment sums", digest + skip, 1, 0);
+    text("without fragment sums, count zero", digest + skip + "FRAGMENT COUNT = 0;", 1, 1);
+    text("without digest", skip + sums, -1, -1);
+    text("without skipped sectors", digest + sums, -1, -1);
+    text("one sector fewer skipped", digest + "SKIPSECTORS = 14;" + sums, 0, 0);
+    text("one sector more skipped", digest + "SKIPSECTORS = 16;", 0, 0);
+    text("wrong first fragment sum", digest + skip + changedSum(0), 0, 0);
+    text("wrong last fragment sum", digest + skip + changedSum(59), 0, 0);
+    text("other fragment count", digest + skip + "FRAGMENT SUMS = " + m_sums + ";FRAGMENT COUNT = 10;", 0, 0);
+    text("fragment count zero", digest + skip + "FRAGMENT SUMS = " + m_sums + ";FRAGMENT COUNT = 0;", 1, 1);
+    text("digest one digit short", digest.chopped(2) + ";" + skip + sums, -1, -1);
+    text("digest with extra digit", digest.chopped(1) + "0;" + skip + sums, 1, 1);
+    text("skipped sectors not followed by separator", digest + sums + "SKIPSECTORS = 15", -1, -1);
+    text("skipped sectors not a number", digest + "SKIPSECTORS = 15x;" + sums, -1, -1);
     // Skipped sectors outside the volume name no range to check: it would
     // end past the volume, be empty (a match that compared nothing), or
     // overflow its byte count. That is no checksum information, where
     // checkisomd5 reports a mismatch that no byte of the image decided.
     const QByteArray volumeSectors = QByteArray::number(m_isoSize / IsoImage::SectorSize);
-    QTest::newRow("negative skipped sectors")
-        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = -1;" + sums) << -1 << 0;
-    QTest::newRow("the whole volume skipped")
-        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = " + volumeSectors + ";") << -1 << 0;
-    QTest::newRow("all but one sector skipped")
-        << m_base << int(AppData) << 0LL
-        << QByteArray(digest + "SKIPSECTORS = " + QByteArray::number(volumeSectors.toLongLong() - 1) + ";") << 0 << 0;
-    QTest::newRow("more skipped sectors than a 64-bit count")
-        << m_base << int(AppData) << 0LL << QByteArray(digest + "SKIPSECTORS = 99999999999999999999;" + sums) << -1
-        << 0;
-    QTest::newRow("upper-case digest") << m_base << int(AppData) << 0LL << QByteArray(digest.toUpper() + skip) << 0
-                                       << 0;
+    text("negative skipped sectors", digest + "SKIPSECTORS = -1;" + sums, -1, 0);
+    text("the whole volume skipped", digest + "SKIPSECTORS = " + volumeSectors + ";", -1, 0);
+    text("all but one sector skipped",
+         digest + "SKIPSECTORS = " + QByteArray::number(volumeSectors.toLongLong() - 1) + ";", 0, 0);
+    text("more skipped sectors than a 64-bit count", digest + "SKIPSECTORS = 99999999999999999999;" + sums, -1, 0);
+    text("upper-case digest", digest.toUpper() + skip, 0, 0);
     // The last byte of the area does not count, so the digest loses its last digit.
-    QTest::newRow("digest in the last byte")
-        << m_base << int(AppData) << 0LL
-        << QByteArray(skip + QByteArray(IsoImage::AppDataSize - skip.size() - digest.size() + 1, ' ')
-                      + digest.chopped(1))
-        << -1 << -1;
+    text("digest in the last byte",
+         skip + QByteArray(IsoImage::AppDataSize - skip.size() - digest.size() + 1, ' ') + digest.chopped(1), -1, -1);
 }
 
 void TestImplantedMd5::agreesWithCheckisomd5()

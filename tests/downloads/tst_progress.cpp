@@ -71,8 +71,6 @@ void TestProgress::signalsAndValues()
     Progress progress(nullptr, 0.0, 1000.0);
     QSignalSpy valueSpy(&progress, &Progress::valueChanged);
     QSignalSpy toSpy(&progress, &Progress::toChanged);
-    QVERIFY(valueSpy.isValid());
-    QVERIFY(toSpy.isValid());
 
     steps(progress);
 
@@ -86,7 +84,6 @@ void TestProgress::signalsAndValues()
         QVERIFY(std::isnan(progress.ratio()));
     else
         QCOMPARE(progress.property("ratio").toDouble(), ratio);
-    QCOMPARE(progress.from(), 0.0);
 }
 
 void TestProgress::ratioIsNotClamped()

@@ -41,7 +41,7 @@ private Q_SLOTS:
 
 void TestOptions::parse_data()
 {
-    QTest::addColumn<QStringList>("arguments"); // after the program path
+    QTest::addColumn<QString>("arguments"); // after the program path, separated by spaces
     QTest::addColumn<bool>("testing");
     QTest::addColumn<bool>("verbose");
     QTest::addColumn<bool>("noUserAgent");
@@ -49,49 +49,31 @@ void TestOptions::parse_data()
     QTest::addColumn<int>("usageLines");
 
     const QString url = QStringLiteral("https://mirror.example/feed.json");
-    QTest::newRow("nothing") << QStringList() << false << false << false << QString() << 0;
-    QTest::newRow("every option, any order")
-        << QStringList { QStringLiteral("--no-user-agent"), QStringLiteral("--releasesUrl"), url, QStringLiteral("-v"),
-                         QStringLiteral("--testing") }
-        << true << true << true << url << 0;
-    QTest::newRow("--verbose") << QStringList { QStringLiteral("--verbose") } << false << true << false << QString()
-                               << 0;
-    QTest::newRow("--help alone") << QStringList { QStringLiteral("--help") } << false << false << false << QString()
-                                  << 1;
-    QTest::newRow("--releasesUrl without value")
-        << QStringList { QStringLiteral("--releasesUrl") } << false << false << false << QString() << 1;
-    QTest::newRow("--releasesUrl --help: value is --help, usage once")
-        << QStringList { QStringLiteral("--releasesUrl"), QStringLiteral("--help") } << false << false << false
-        << QStringLiteral("--help") << 1;
-    QTest::newRow("--help --releasesUrl: usage twice")
-        << QStringList { QStringLiteral("--help"), QStringLiteral("--releasesUrl") } << false << false << false
-        << QString() << 2;
-    QTest::newRow("--releasesUrl --testing: both")
-        << QStringList { QStringLiteral("--releasesUrl"), QStringLiteral("--testing") } << true << false << false
-        << QStringLiteral("--testing") << 0;
-    QTest::newRow("--releasesUrl twice: first wins")
-        << QStringList { QStringLiteral("--releasesUrl"), url, QStringLiteral("--releasesUrl"),
-                         QStringLiteral("https://b.example/") }
-        << false << false << false << url << 0;
-    QTest::newRow("--releasesUrl last after a valued one")
-        << QStringList { QStringLiteral("--releasesUrl"), url, QStringLiteral("--releasesUrl") } << false << false
-        << false << url << 0;
-    QTest::newRow("other capitals and short forms are ignored") << QStringList { QStringLiteral("--Testing"),
-                                                                                 QStringLiteral("--VERBOSE"),
-                                                                                 QStringLiteral("-V"),
-                                                                                 QStringLiteral("-t"),
-                                                                                 QStringLiteral("-h"),
-                                                                                 QStringLiteral("--Help"),
-                                                                                 QStringLiteral("--releasesurl"),
-                                                                                 url,
-                                                                                 QStringLiteral("--no-user-agent=1"),
-                                                                                 QStringLiteral("--testing=true") }
-                                                                << false << false << false << QString() << 0;
+    const auto row = [&url](const char *tag, const char *arguments, bool testing, bool verbose, bool noUserAgent,
+                            const QString &releasesUrl, int usageLines) {
+        QTest::newRow(tag) << QString::fromLatin1(arguments).replace(QLatin1String("URL"), url) << testing << verbose
+                           << noUserAgent << releasesUrl << usageLines;
+    };
+    row("nothing", "", false, false, false, QString(), 0);
+    row("every option, any order", "--no-user-agent --releasesUrl URL -v --testing", true, true, true, url, 0);
+    row("--verbose", "--verbose", false, true, false, QString(), 0);
+    row("--help alone", "--help", false, false, false, QString(), 1);
+    row("--releasesUrl without value", "--releasesUrl", false, false, false, QString(), 1);
+    row("--releasesUrl --help: value is --help, usage once", "--releasesUrl --help", false, false, false,
+        QStringLiteral("--help"), 1);
+    row("--help --releasesUrl: usage twice", "--help --releasesUrl", false, false, false, QString(), 2);
+    row("--releasesUrl --testing: both", "--releasesUrl --testing", true, false, false, QStringLiteral("--testing"), 0);
+    row("--releasesUrl twice: first wins", "--releasesUrl URL --releasesUrl https://b.example/", false, false, false,
+        url, 0);
+    row("--releasesUrl last after a valued one", "--releasesUrl URL --releasesUrl", false, false, false, url, 0);
+    row("other capitals and short forms are ignored",
+        "--Testing --VERBOSE -V -t -h --Help --releasesurl URL --no-user-agent=1 --testing=true", false, false, false,
+        QString(), 0);
 }
 
 void TestOptions::parse()
 {
-    QFETCH(QStringList, arguments);
+    QFETCH(QString, arguments);
     QFETCH(bool, testing);
     QFETCH(bool, verbose);
     QFETCH(bool, noUserAgent);
@@ -99,8 +81,9 @@ void TestOptions::parse()
     QFETCH(int, usageLines);
 
     Options parsed;
-    const QByteArray printed
-        = parseCapturingStdout(parsed, QStringList { QStringLiteral("/usr/bin/flashwright") } + arguments);
+    const QByteArray printed = parseCapturingStdout(parsed,
+                                                    QStringList { QStringLiteral("/usr/bin/flashwright") }
+                                                        + arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts));
 
     QCOMPARE(parsed.testing, testing);
     QCOMPARE(parsed.verbose, verbose);

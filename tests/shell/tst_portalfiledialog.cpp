@@ -273,7 +273,6 @@ void TestPortalFileDialog::answers()
 
     PortalFileDialog dialog(nullptr, 0);
     QSignalSpy spy(&dialog, &PortalFileDialog::fileSelected);
-    QVERIFY(spy.isValid());
     dialog.open();
     QTRY_COMPARE(m_portal->calls(QStringLiteral("OpenFile")).size(), 1);
     sync(); // the reply to OpenFile, and so the subscription
@@ -301,7 +300,6 @@ void TestPortalFileDialog::separateRequests()
 
     PortalFileDialog dialog(nullptr, 0);
     QSignalSpy spy(&dialog, &PortalFileDialog::fileSelected);
-    QVERIFY(spy.isValid());
     dialog.open();
     dialog.open();
     QTRY_COMPARE(m_portal->calls(QStringLiteral("OpenFile")).size(), 2);
@@ -330,7 +328,6 @@ void TestPortalFileDialog::rejectedCall()
 
     PortalFileDialog dialog(nullptr, 0);
     QSignalSpy spy(&dialog, &PortalFileDialog::fileSelected);
-    QVERIFY(spy.isValid());
     dialog.open();
     QTRY_VERIFY2(m_log->messages().contains(QStringLiteral("Failed to open portal file dialog:  \"no chooser here\"")),
                  qPrintable(m_log->messages().join(QLatin1Char('\n'))));

@@ -38,11 +38,14 @@ void TestResources::initTestCase()
 
 void TestResources::bundles()
 {
-    // Links only when the bundles carry exactly these names.
-    QVERIFY(qInitResources_assets());
-    QVERIFY(qInitResources_qml());
-    QVERIFY(qInitResources_translations());
-    QVERIFY(qInitResources_linuxicon());
+    // Links only when the bundles carry exactly these names. Registering
+    // always answers 1: what counts is that a file of each bundle is there.
+    qInitResources_assets();
+    qInitResources_qml();
+    qInitResources_translations();
+    qInitResources_linuxicon();
+    QVERIFY(QFile::exists(QStringLiteral(":/logos/warning")));
+    QVERIFY(QFile::exists(QStringLiteral(":/appicon/48.png")));
     QVERIFY(QFile::exists(QStringLiteral(":/qml/main.qml")));
     QVERIFY(QFile::exists(QStringLiteral(":/qml/MainPage.qml")));
     QVERIFY(QFile::exists(QStringLiteral(":/translations/ru.qm")));

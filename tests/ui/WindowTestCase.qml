@@ -43,6 +43,15 @@ TestCase {
         return currentPage();
     }
 
+    // From the first page (Enter takes its default, the catalogue) through
+    // the edition's card to the version page.
+    function openVersionPage(edition) {
+        waitForPage("mainPage");
+        keyClick(Qt.Key_Return);
+        mouseClick(child(waitForPage("editionsPage"), "edition" + edition));
+        return waitForPage("versionPage");
+    }
+
     function child(root, objectName) {
         const item = findChild(root, objectName);
         verify(item, "no " + objectName + " in " + root);

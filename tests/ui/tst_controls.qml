@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import "qrc:/qml"
+import "table.js" as Table
 
 // The shared controls and definitions on their own: keyboard, names for
 // screen readers, the combo box's list, the palette choice and the window's
@@ -102,16 +103,7 @@ TestCase {
     }
 
     function test_button_data() {
-        return [{
-                "tag": "Return",
-                "key": Qt.Key_Return
-            }, {
-                "tag": "Enter",
-                "key": Qt.Key_Enter
-            }, {
-                "tag": "Space",
-                "key": Qt.Key_Space
-            }];
+        return Table.rows(["key"], ["Return", Qt.Key_Return], ["Enter", Qt.Key_Enter], ["Space", Qt.Key_Space]);
     }
 
     function test_button(data) {
@@ -198,22 +190,7 @@ TestCase {
     }
 
     function test_comboPopupHeight_data() {
-        return [{
-                "tag": "one row",
-                "rows": 1,
-                "max": 2,
-                "height": 34
-            }, {
-                "tag": "two of two",
-                "rows": 2,
-                "max": 2,
-                "height": 68
-            }, {
-                "tag": "three of five",
-                "rows": 5,
-                "max": 3,
-                "height": 102
-            }];
+        return Table.rows(["rows", "max", "height"], ["one row", 1, 2, 34], ["two of two", 2, 2, 68], ["three of five", 5, 3, 102]);
     }
 
     function test_comboPopupHeight(data) {
@@ -274,23 +251,7 @@ TestCase {
     // An unknown size gives NaN, and an xz image checked against its
     // compressed size runs past the end: the fill stays inside the bar.
     function test_progressTrack_data() {
-        return [{
-                "tag": "half",
-                "value": 0.5,
-                "width": 100
-            }, {
-                "tag": "unknown",
-                "value": NaN,
-                "width": 0
-            }, {
-                "tag": "past the end",
-                "value": 1.7,
-                "width": 200
-            }, {
-                "tag": "below zero",
-                "value": -0.2,
-                "width": 0
-            }];
+        return Table.rows(["value", "width"], ["half", 0.5, 100], ["unknown", NaN, 0], ["past the end", 1.7, 200], ["below zero", -0.2, 0]);
     }
 
     function test_progressTrack(data) {
@@ -307,31 +268,7 @@ TestCase {
     }
 
     function test_theme_data() {
-        return [{
-                "tag": "grey 129",
-                "grey": 129,
-                "light": true
-            }, {
-                "tag": "grey 128",
-                "grey": 128,
-                "light": true
-            }, {
-                "tag": "grey 127",
-                "grey": 127,
-                "light": false
-            }, {
-                "tag": "grey 126",
-                "grey": 126,
-                "light": false
-            }, {
-                "tag": "white",
-                "grey": 255,
-                "light": true
-            }, {
-                "tag": "black",
-                "grey": 0,
-                "light": false
-            }];
+        return Table.rows(["grey", "light"], ["grey 129", 129, true], ["grey 128", 128, true], ["grey 127", 127, false], ["grey 126", 126, false], ["white", 255, true], ["black", 0, false]);
     }
 
     function test_theme(data) {

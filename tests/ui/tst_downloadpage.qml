@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import "qrc:/qml"
+import "table.js" as Table
 
 // The progress page from download to a written drive, and every way out:
 // Abort while downloading, writing or verifying, a failed write, Retry.
@@ -34,12 +35,7 @@ WindowTestCase {
 
     // The standard edition's first image, download started.
     function downloadImage() {
-        waitForPage("mainPage");
-        // Enter takes the first page's default, the catalogue.
-        keyClick(Qt.Key_Return);
-        const editions = waitForPage("editionsPage");
-        mouseClick(child(editions, "edition" + Units.Standart));
-        const version = waitForPage("versionPage");
+        const version = openVersionPage(Units.Standart);
         tryVerify(() => child(version, "continueButton").enabled);
         mouseClick(child(version, "continueButton"));
         return waitForPage("downloadPage");
@@ -132,15 +128,7 @@ WindowTestCase {
     // Abort stops the drive being written, not the one selected since, and
     // offers it for restoring.
     function test_abortWrite_data() {
-        return [{
-                "tag": "writing",
-                "status": Units.Writing,
-                "heading": "Cancel Writing?"
-            }, {
-                "tag": "verifying",
-                "status": Units.Write_Verifying,
-                "heading": "Cancel Verification?"
-            }];
+        return Table.rows(["status", "heading"], ["writing", Units.Writing, "Cancel Writing?"], ["verifying", Units.Write_Verifying, "Cancel Verification?"]);
     }
 
     function test_abortWrite(data) {

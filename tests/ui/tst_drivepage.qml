@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import "qrc:/qml"
+import "table.js" as Table
 
 // A file of the user's own, and the erase confirmation: which file, which
 // drive, and that only the drive the user confirmed is ever written.
@@ -100,26 +101,14 @@ WindowTestCase {
         const dialog = waitForConfirmation();
         harness.unplugDrive(stick);
         tryVerify(() => !dialog.visible);
-        wait(100);
+        verify(!window.pageStack.busy);
         compare(currentPage().objectName, "drivePage");
         compare(releases.variant.status, Units.Ready);
         compare(window.writingDrive, null);
     }
 
     function test_sizeInConfirmation_data() {
-        return [{
-                "tag": "gigabytes",
-                "bytes": 16008609792,
-                "text": "16.01 GB"
-            }, {
-                "tag": "just below a megabyte",
-                "bytes": 999999,
-                "text": "1000.00 KB"
-            }, {
-                "tag": "bytes",
-                "bytes": 512,
-                "text": "512 Bytes"
-            }];
+        return Table.rows(["bytes", "text"], ["gigabytes", 16008609792, "16.01 GB"], ["just below a megabyte", 999999, "1000.00 KB"], ["bytes", 512, "512 Bytes"]);
     }
 
     function test_sizeInConfirmation(data) {

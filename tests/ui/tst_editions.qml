@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import "qrc:/qml"
+import "table.js" as Table
 
 // The edition cards: which show for a catalogue, their order and texts, and
 // where each leads.
@@ -15,15 +16,7 @@ WindowTestCase {
     }
 
     function test_cards_data() {
-        return [{
-                "tag": "whole catalogue",
-                "feed": "catalogue.json",
-                "shown": [Units.Standart, Units.Cert, Units.Home, Units.Education]
-            }, {
-                "tag": "no home edition",
-                "feed": "partial.json",
-                "shown": [Units.Standart, Units.Cert, Units.Education]
-            }];
+        return Table.rows(["feed", "shown"], ["whole catalogue", "catalogue.json", [Units.Standart, Units.Cert, Units.Home, Units.Education]], ["no home edition", "partial.json", [Units.Standart, Units.Cert, Units.Education]]);
     }
 
     function test_cards(data) {
@@ -51,23 +44,7 @@ WindowTestCase {
     }
 
     function test_choose_data() {
-        return [{
-                "tag": "standard",
-                "edition": Units.Standart,
-                "page": "versionPage"
-            }, {
-                "tag": "certified",
-                "edition": Units.Cert,
-                "page": "certPage"
-            }, {
-                "tag": "home",
-                "edition": Units.Home,
-                "page": "versionPage"
-            }, {
-                "tag": "educational",
-                "edition": Units.Education,
-                "page": "versionPage"
-            }];
+        return Table.rows(["edition", "page"], ["standard", Units.Standart, "versionPage"], ["certified", Units.Cert, "certPage"], ["home", Units.Home, "versionPage"], ["educational", Units.Education, "versionPage"]);
     }
 
     // By keyboard: Tab through the back arrow and the cards before it, then Enter.

@@ -64,9 +64,7 @@ WindowTestCase {
         openWindow("markup.json");
         waitForCatalogue();
         const marker = "<b>8.0</b>";
-        keyClick(Qt.Key_Return);
-        mouseClick(child(waitForPage("editionsPage"), "edition" + Units.Standart));
-        const page = waitForPage("versionPage");
+        const page = openVersionPage(Units.Standart);
         const list = child(page, "imageList");
         tryVerify(() => list.displayText.includes(marker));
         verifyShownAsWritten(marker, "in the image list");

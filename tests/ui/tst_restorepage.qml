@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import "qrc:/qml"
+import "table.js" as Table
 
 // Restoring a drive that holds a written image: the page's own drive only,
 // its progress to the end whichever way it ends, and the offer on the first
@@ -45,21 +46,7 @@ WindowTestCase {
     }
 
     function test_restore_data() {
-        return [{
-                "tag": "restored",
-                "bytes": 4000000000,
-                "status": Units.Restored,
-                "line": "Restoring finished",
-                "title": "Restoring finished",
-                "fill": 1
-            }, {
-                "tag": "failed",
-                "bytes": 4000000001,
-                "status": Units.Restore_Error,
-                "line": "Unfortunately, an error occurred during the process. Please try restoring the drive using your system tools.",
-                "title": "Restore",
-                "fill": 0
-            }];
+        return Table.rows(["bytes", "status", "line", "title", "fill"], ["restored", 4000000000, Units.Restored, "Restoring finished", "Restoring finished", 1], ["failed", 4000000001, Units.Restore_Error, "Unfortunately, an error occurred during the process. Please try restoring the drive using your system tools.", "Restore", 0]);
     }
 
     function test_restore(data) {
