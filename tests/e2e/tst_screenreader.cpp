@@ -17,6 +17,7 @@
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -39,6 +40,8 @@ private:
     PrivateBus m_sessionBus { PrivateBus::Session };
     NginxServer m_nginx;
     QProcess m_launcher;
+    QTemporaryDir m_runtime;
+    QString m_address;
 };
 
 void TestScreenReader::initTestCase()
@@ -60,10 +63,16 @@ void TestScreenReader::initTestCase()
 
     // The launcher owns org.a11y.Bus on the session bus and starts the
     // accessibility bus and its registry, which both sides find through it.
+    // Its socket goes to a runtime folder of its own: by default it is one
+    // per user (~/.cache/at-spi/bus), which a second run would take over.
+    QVERIFY(m_runtime.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+    environment.remove(QStringLiteral("DISPLAY"));
+    m_launcher.setProcessEnvironment(environment);
     m_launcher.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_launcher.start(busLauncher, { QStringLiteral("--launch-immediately") });
     QDBusConnection bus = QDBusConnection::sessionBus();
-    QString address;
     const bool answered = QTest::qWaitFor(
         [&] {
             if (m_launcher.state() == QProcess::NotRunning || !bus.isConnected())
@@ -73,11 +82,11 @@ void TestScreenReader::initTestCase()
             QDBusInterface a11y(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
                                 QStringLiteral("org.a11y.Bus"), bus);
             const QDBusReply<QString> reply = a11y.call(QStringLiteral("GetAddress"));
-            address = reply.isValid() ? reply.value() : QString();
-            return !address.isEmpty();
+            m_address = reply.isValid() ? reply.value() : QString();
+            return !m_address.isEmpty();
         },
         20000);
-    if (!answered || address.isEmpty())
+    if (!answered || m_address.isEmpty())
         QSKIP("the accessibility bus of at-spi2-core did not start on the private session bus");
 }
 
@@ -118,6 +127,11 @@ void TestScreenReader::wholeRoad()
     QVERIFY2(program.waitForLog(ProgramLog::connected("Contains Live"), 30000) >= 0, program.logTail().constData());
 
     QProcess reader;
+    QProcessEnvironment readerEnvironment = QProcessEnvironment::systemEnvironment();
+    // Without a display the reader asks the session bus for the accessibility
+    // bus, rather than take the one a desktop around the test announces on its X server.
+    readerEnvironment.remove(QStringLiteral("DISPLAY"));
+    reader.setProcessEnvironment(readerEnvironment);
     reader.setProcessChannelMode(QProcess::MergedChannels);
     reader.start(PythonService::interpreter(),
                  { QStringLiteral(FLASHWRIGHT_SCREENREADER_SCRIPT), QString::number(program.processId()), language,
