@@ -50,8 +50,9 @@ void TestScreenReader::initTestCase()
     if (why.isEmpty() && !QFileInfo(busLauncher).isExecutable())
         why = QStringLiteral("at-spi2-core is not installed (scripts/install-deps.sh)");
     if (why.isEmpty())
-        why = PythonService::unavailableReason(QStringLiteral("import pyatspi"),
-                                               QStringLiteral("python3-pyatspi is not installed (scripts/install-deps.sh)"));
+        why = PythonService::unavailableReason(
+            QStringLiteral("import pyatspi"),
+            QStringLiteral("python3-pyatspi is not installed (scripts/install-deps.sh)"));
     if (why.isEmpty() && !m_nginx.start())
         why = m_nginx.errorString();
     if (why.isEmpty() && !m_sessionBus.start())
