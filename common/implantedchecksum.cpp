@@ -1,5 +1,6 @@
 #include "implantedchecksum.h"
 
+#include "hex.h"
 #include "isovolume.h"
 
 #include <algorithm>
@@ -36,23 +37,6 @@ bool parseSkipSectors(const char *value, long long &sectors)
     char *end = nullptr;
     sectors = std::strtoll(value, &end, 10);
     return *end == ';';
-}
-
-char firstHexDigit(std::uint8_t byte)
-{
-    static const char digits[] = "0123456789abcdef";
-    return digits[byte >= 16 ? byte >> 4 : byte];
-}
-
-std::string hexDigest(const Md5::Digest &digest)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::uint8_t byte : digest) {
-        hex += digits[byte >> 4];
-        hex += digits[byte & 15];
-    }
-    return hex;
 }
 
 } // namespace
@@ -177,12 +161,17 @@ void ImplantedChecksum::endStep()
             m_previousFragment = fragment;
             // The running digest covers every byte fed so far, this step included.
             const Md5::Digest digest = m_md5.result();
+            const std::string hex = toHex(digest);
             const long long first = (fragment - 1) * m_perFragment;
             for (long long i = 0; i < m_perFragment && i < static_cast<long long>(digest.size()); ++i) {
                 // A fragment that has no stored sum cannot be checked; the whole digest still is.
                 if (first + i >= static_cast<long long>(m_fragmentSums.size()))
                     break;
-                if (m_fragmentSums[static_cast<std::size_t>(first + i)] != firstHexDigit(digest[i])) {
+                // Each stored sum is the first digit of its byte written
+                // without leading zero: the second of the two for a byte below 16.
+                const auto byte = static_cast<std::size_t>(i);
+                const char firstDigit = hex[2 * byte + (digest[byte] < 16 ? 1 : 0)];
+                if (m_fragmentSums[static_cast<std::size_t>(first + i)] != firstDigit) {
                     m_decided = true;
                     m_result = Result::Mismatch;
                     return;
@@ -211,7 +200,7 @@ ImplantedChecksum::Result ImplantedChecksum::finish()
         m_result = Result::Aborted;
         return m_result;
     }
-    m_result = hexDigest(m_md5.result()) == m_digest ? Result::Match : Result::Mismatch;
+    m_result = toHex(m_md5.result()) == m_digest ? Result::Match : Result::Mismatch;
     return m_result;
 }
 

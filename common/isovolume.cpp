@@ -1,10 +1,12 @@
 #include "isovolume.h"
 
+#include "pagealignedbuffer.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <unistd.h>
 
 namespace {
@@ -13,15 +15,9 @@ namespace {
 // the device before giving up.
 constexpr long long DescriptorsEnd = 16LL << 20;
 constexpr std::size_t ReadSize = 32768;
-constexpr std::size_t Alignment = 4096;
 constexpr std::uint8_t PrimaryDescriptor = 1;
 constexpr std::uint8_t SetTerminator = 255;
 constexpr long long VolumeSizeOffset = 84;
-
-struct FreeDeleter
-{
-    void operator()(void *p) const { std::free(p); }
-};
 
 bool hasStandardIdentifier(const std::uint8_t *sector)
 {
@@ -39,17 +35,22 @@ long long IsoVolume::size() const
 
 bool IsoVolume::find(const Read &read, IsoVolume &volume)
 {
-    void *memory = nullptr;
-    if (posix_memalign(&memory, Alignment, ReadSize) != 0)
+    std::unique_ptr<char[]> owner;
+    std::uint8_t *buffer = nullptr;
+    try {
+        auto [allocation, start, size] = pageAlignedBuffer(pagesFor(ReadSize));
+        owner = std::move(allocation);
+        buffer = reinterpret_cast<std::uint8_t *>(start);
+    } catch (const std::bad_alloc &) {
         return false;
-    const std::unique_ptr<std::uint8_t, FreeDeleter> buffer(static_cast<std::uint8_t *>(memory));
+    }
     for (long long position = DescriptorsStart; position < DescriptorsEnd; position += ReadSize) {
-        const long long count = read(buffer.get(), ReadSize, position);
+        const long long count = read(buffer, ReadSize, position);
         if (count <= 0)
             return false;
         const long long sectors = count / SectorSize;
         for (long long i = 0; i < sectors; ++i) {
-            const std::uint8_t *sector = buffer.get() + i * SectorSize;
+            const std::uint8_t *sector = buffer + i * SectorSize;
             // A raw disk image may hold anything at 32 KiB: every descriptor
             // of a set says that it is one.
             if (sector[0] == SetTerminator || !hasStandardIdentifier(sector))

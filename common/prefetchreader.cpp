@@ -1,7 +1,9 @@
 #include "prefetchreader.h"
 
+#include "pagealignedbuffer.h"
+
 #include <cerrno>
-#include <cstdlib>
+#include <new>
 #include <system_error>
 #include <unistd.h>
 
@@ -13,9 +15,14 @@ PrefetchReader::PrefetchReader(int fd, long long end, std::size_t chunkSize, std
     , m_chunkCount((m_end + static_cast<long long>(chunkSize) - 1) / static_cast<long long>(chunkSize))
 {
     for (Slot &slot : m_slots) {
-        void *memory = nullptr;
-        if (posix_memalign(&memory, Alignment, m_chunkSize) == 0)
-            slot.buffer = static_cast<std::uint8_t *>(memory);
+        try {
+            // Whole pages: the last read of a chunk is rounded up to Alignment.
+            auto [owner, start, size] = pageAlignedBuffer(pagesFor(m_chunkSize));
+            slot.owner = std::move(owner);
+            slot.buffer = reinterpret_cast<std::uint8_t *>(start);
+        } catch (const std::bad_alloc &) {
+            // Reported through isValid().
+        }
     }
     if (!isValid() || m_chunkCount == 0)
         return;
@@ -38,8 +45,6 @@ PrefetchReader::~PrefetchReader()
         m_changed.notify_all();
         m_worker.join();
     }
-    for (Slot &slot : m_slots)
-        std::free(slot.buffer);
 }
 
 bool PrefetchReader::isValid() const

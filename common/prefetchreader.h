@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -41,6 +42,7 @@ public:
 private:
     struct Slot
     {
+        std::unique_ptr<char[]> owner;
         std::uint8_t *buffer = nullptr;
         Chunk chunk;
         bool filled = false;

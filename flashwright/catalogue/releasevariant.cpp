@@ -3,6 +3,7 @@
 #include "download.h"
 #include "downloadmanager.h"
 #include "drivebackend.h"
+#include "imagesize.h"
 #include "implantedmd5.h"
 #include "messagehandler.h"
 #include "progress.h"
@@ -10,7 +11,6 @@
 #include "releasearchitecture.h"
 #include "releasemanager.h"
 #include "releaseversion.h"
-#include "xzindex.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -264,17 +264,17 @@ void ReleaseVariant::updateRealSize(const QString &path)
     // The helper unpacks a file by this name ending: such an image needs a
     // drive as large as what it unpacks to, which the index at the file's
     // end tells without decoding anything.
-    if (!path.endsWith(QLatin1String(".xz"))) {
+    const ReceivedSize received = receivedSize(path);
+    if (!received.compressed) {
         setRealSize(0);
         return;
     }
-    const qint64 decoded = xzDecodedSize(QFile::encodeName(path).constData());
-    if (decoded < 0) {
+    if (received.bytes < 0) {
         // The helper finds out while it writes, and stops at the drive's end.
         qCDebug(MessageHandler::category) << metaObject()->className() << "No decoded size in the index of" << path;
         return;
     }
-    setRealSize(decoded);
+    setRealSize(received.bytes);
 }
 
 void ReleaseVariant::updateSizeFromFile(const QString &path)

@@ -1,5 +1,7 @@
 #include "hashworker.h"
 
+#include "hex.h"
+
 #include <system_error>
 
 HashWorker::~HashWorker()
@@ -63,8 +65,7 @@ void HashWorker::reset()
 QByteArray HashWorker::result()
 {
     waitUntilIdle();
-    const Md5::Digest digest = m_md5.result();
-    return QByteArray(reinterpret_cast<const char *>(digest.data()), qsizetype(digest.size())).toHex();
+    return QByteArray::fromStdString(toHex(m_md5.result()));
 }
 
 void HashWorker::run()

@@ -1,17 +1,16 @@
 #include "drive.h"
 
 #include "driveprovider.h"
+#include "imagesize.h"
 #include "isovolume.h"
 #include "messagehandler.h"
 #include "progress.h"
 #include "releasevariant.h"
-#include "xzindex.h"
 
 #include <QFile>
 #include <QMetaEnum>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -34,16 +33,11 @@ ImageFacts inspect(const QString &path)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return facts;
-    struct stat status;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-        // The helper decompresses exactly the names that end so.
-        if (path.endsWith(QLatin1String(".xz"))) {
-            facts.dataSize = xzDecodedSize(fd);
-        } else {
-            facts.dataSize = status.st_size;
-            IsoVolume volume;
-            facts.truncated = IsoVolume::find(fd, volume) && volume.size() > status.st_size;
-        }
+    const ReceivedSize received = receivedSize(fd, path);
+    facts.dataSize = received.bytes;
+    if (!received.compressed && received.bytes >= 0) {
+        IsoVolume volume;
+        facts.truncated = IsoVolume::find(fd, volume) && volume.size() > received.bytes;
     }
     ::close(fd);
     return facts;
@@ -141,7 +135,7 @@ bool Drive::write(ReleaseVariant *data)
     // What has to fit is the real (unpacked) size: an .xz file's own index
     // says it, otherwise the image's real size does, or failing that the file.
     qint64 realSize = data->realSize();
-    if (data->iso().endsWith(QLatin1String(".xz")) ? facts.dataSize >= 0 : realSize <= 0)
+    if (isCompressedImage(data->iso()) ? facts.dataSize >= 0 : realSize <= 0)
         realSize = facts.dataSize;
     QString refusal;
     if (facts.dataSize == 0)

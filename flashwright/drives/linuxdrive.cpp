@@ -1,5 +1,6 @@
 #include "linuxdrive.h"
 
+#include "helperprotocol.h"
 #include "installpaths.h"
 #include "linuxdriveprovider.h"
 #include "messagehandler.h"
@@ -11,6 +12,8 @@
 #include <QFileInfo>
 
 #include <utility>
+
+using HelperExit = HelperProtocol::ExitStatus;
 
 LinuxDrive::LinuxDrive(LinuxDriveProvider *parent, QString device, const QString &name, quint64 size, bool containsLive)
     : Drive(parent, name, size, containsLive)
@@ -101,8 +104,6 @@ bool LinuxDrive::write(ReleaseVariant *data)
     if (takesOver)
         data->setStatus(ReleaseVariant::WRITING);
 
-    if (!m_process)
-        m_process = new QProcess(this);
     const QString helper = helperPath();
     if (helper.isEmpty()) {
         data->setErrorString(tr("Could not find the helper binary. Check your installation."));
@@ -114,22 +115,35 @@ bool LinuxDrive::write(ReleaseVariant *data)
 
     const QStringList arguments { QStringLiteral("write"), path, m_device };
     qCDebug(MessageHandler::category) << metaObject()->className() << "Helper command will be" << arguments;
+    startHelper(helper, arguments, false);
+    return true;
+}
 
+void LinuxDrive::startHelper(const QString &helper, const QStringList &arguments, bool restoring)
+{
+    if (!m_process)
+        m_process = new QProcess(this);
     // A process object left from an earlier attempt is reused; it must not
     // report to the handlers of that attempt as well.
     m_process->disconnect(this);
     m_process->setProgram(helper);
     m_process->setArguments(arguments);
     m_process->setReadChannel(QProcess::StandardOutput);
-    connect(m_process, &QProcess::readyReadStandardOutput, this, &LinuxDrive::onReadyRead);
-    connect(m_process, &QProcess::finished, this, &LinuxDrive::onFinished);
+    if (restoring) {
+        // The restore job prints nothing on standard output.
+        connect(m_process, &QProcess::finished, this, &LinuxDrive::onRestoreFinished);
+    } else {
+        connect(m_process, &QProcess::readyReadStandardOutput, this, &LinuxDrive::onReadyRead);
+        connect(m_process, &QProcess::finished, this, &LinuxDrive::onFinished);
+    }
+    // Also for a restore: a helper that exists but cannot run would otherwise
+    // leave the drive restoring for ever.
     connect(m_process, &QProcess::errorOccurred, this, &LinuxDrive::onErrorOccurred);
     connect(qApp, &QCoreApplication::aboutToQuit, m_process, &QProcess::terminate, Qt::UniqueConnection);
-    m_restoring = false;
+    m_restoring = restoring;
     m_sawDone = false;
     setBusy(true);
     m_process->start(QIODevice::ReadOnly);
-    return true;
 }
 
 void LinuxDrive::onReadyRead()
@@ -170,15 +184,15 @@ void LinuxDrive::handleLine(const QString &line)
     ReleaseVariant *data = image();
     if (!data)
         return;
-    if (line == QLatin1String("CHECK")) {
+    if (line == QLatin1String(HelperProtocol::Check)) {
         qCDebug(MessageHandler::category)
             << metaObject()->className() << "Helper finished writing, now it will check the written data";
         progress()->setValue(0);
         data->setStatus(ReleaseVariant::WRITE_VERIFYING);
-    } else if (line == QLatin1String("WRITE")) {
+    } else if (line == QLatin1String(HelperProtocol::Write)) {
         progress()->setValue(0);
         data->setStatus(ReleaseVariant::WRITING);
-    } else if (line == QLatin1String("DONE")) {
+    } else if (line == QLatin1String(HelperProtocol::Done)) {
         m_sawDone = true;
         progress()->setValue(data->size());
         data->setStatus(ReleaseVariant::FINISHED);
@@ -207,21 +221,23 @@ void LinuxDrive::onFinished(int exitCode, QProcess::ExitStatus status)
     ReleaseVariant *data = image();
     const bool writing
         = data && (data->status() == ReleaseVariant::WRITING || data->status() == ReleaseVariant::WRITE_VERIFYING);
-    if (exitCode != 0 && m_sawDone) {
+    const auto result = HelperExit(exitCode);
+    if (result != HelperExit::Success && m_sawDone) {
         // Verified is verified, as after a crash past "DONE": the user was
         // told of success and the data on the drive is the image.
         qCWarning(MessageHandler::category) << metaObject()->className() << "The helper ended with status" << exitCode
                                             << "after DONE:" << m_process->readAllStandardError();
-    } else if (exitCode != 0) {
+    } else if (result != HelperExit::Success) {
         QString errors = QString::fromUtf8(m_process->readAllStandardError()).trimmed();
         qCWarning(MessageHandler::category) << "Writing failed:" << errors;
         notifyFailure(data);
         if (errors.isEmpty())
             errors = tr("The helper program ended with status %1.").arg(exitCode);
         if (writing) {
-            // Status 1 after "CHECK" is the verification's verdict: the
+            // This status after "CHECK" is the verification's verdict: the
             // data on the drive does not match the image.
-            const bool corrupt = data->status() == ReleaseVariant::WRITE_VERIFYING && exitCode == 1;
+            const bool corrupt
+                = data->status() == ReleaseVariant::WRITE_VERIFYING && result == HelperExit::VerificationFailed;
             data->setErrorString(errors);
             data->setStatus(corrupt ? ReleaseVariant::FAILED_VERIFICATION : ReleaseVariant::FAILED);
         }
@@ -274,11 +290,9 @@ void LinuxDrive::onErrorOccurred(QProcess::ProcessError e)
 void LinuxDrive::cancel()
 {
     Drive::cancel();
-    // Status changes reach the pages synchronously, and they may cancel again.
-    static bool beingCancelled = false;
-    if (!m_process || beingCancelled)
+    if (!m_process || m_beingCancelled)
         return;
-    beingCancelled = true;
+    m_beingCancelled = true;
 
     ReleaseVariant *data = image();
     if (data && isHelperRunning() && !m_restoring) {
@@ -295,7 +309,7 @@ void LinuxDrive::cancel()
         }
     }
     releaseProcess();
-    beingCancelled = false;
+    m_beingCancelled = false;
 }
 
 void LinuxDrive::restore()
@@ -305,8 +319,6 @@ void LinuxDrive::restore()
         qCWarning(MessageHandler::category) << metaObject()->className() << "A helper is still running for" << m_device;
         return;
     }
-    if (!m_process)
-        m_process = new QProcess(this);
     announceRestoreStatus(RESTORING);
 
     const QString helper = helperPath();
@@ -318,25 +330,14 @@ void LinuxDrive::restore()
     const QStringList arguments { QStringLiteral("restore"), m_device };
     qCInfo(MessageHandler::category) << m_device;
     qCInfo(MessageHandler::category) << metaObject()->className() << "Helper command will be" << arguments;
-
-    m_process->disconnect(this);
-    m_process->setProgram(helper);
-    m_process->setArguments(arguments);
-    connect(m_process, &QProcess::finished, this, &LinuxDrive::onRestoreFinished);
-    // A helper that exists but cannot run would otherwise leave the drive
-    // restoring for ever.
-    connect(m_process, &QProcess::errorOccurred, this, &LinuxDrive::onErrorOccurred);
-    connect(qApp, &QCoreApplication::aboutToQuit, m_process, &QProcess::terminate, Qt::UniqueConnection);
-    m_restoring = true;
-    setBusy(true);
-    m_process->start(QIODevice::ReadOnly);
+    startHelper(helper, arguments, true);
 }
 
 void LinuxDrive::onRestoreFinished(int exitCode, QProcess::ExitStatus status)
 {
     qCDebug(MessageHandler::category) << metaObject()->className() << "Helper process finished with status" << status;
     RestoreStatus result = RESTORED;
-    if (exitCode != 0) {
+    if (HelperExit(exitCode) != HelperExit::Success) {
         result = RESTORE_ERROR;
         if (m_process)
             qCWarning(MessageHandler::category) << "Drive restoration failed:" << m_process->readAllStandardError();

@@ -40,6 +40,10 @@ private slots:
 
 private:
     [[nodiscard]] bool isHelperRunning() const;
+    // Runs the helper for a write or a restore, on the process object of an
+    // earlier attempt if there is one, and has it terminated when the
+    // program quits.
+    void startHelper(const QString &helper, const QStringList &arguments, bool restoring);
     // Reads the complete lines there are; at the end also what is left.
     void readOutput(bool atEnd);
     void handleLine(const QString &line);
@@ -54,4 +58,7 @@ private:
     QProcess *m_process = nullptr;
     bool m_restoring = false;
     bool m_sawDone = false;
+    // True while cancel() runs: the status changes it makes reach the pages
+    // synchronously, and they may cancel again.
+    bool m_beingCancelled = false;
 };

@@ -4,6 +4,7 @@
 #include "drivemanager.h"
 #include "linuxdrive.h"
 #include "messagehandler.h"
+#include "udisks2names.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -17,18 +18,6 @@
 #include <QTimer>
 
 namespace {
-const QString udisksService = QStringLiteral("org.freedesktop.UDisks2");
-const QString udisksRoot = QStringLiteral("/org/freedesktop/UDisks2");
-const QString blockDevicesPrefix = QStringLiteral("/org/freedesktop/UDisks2/block_devices");
-const QString objectManagerInterface = QStringLiteral("org.freedesktop.DBus.ObjectManager");
-const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
-const QString partitionInterface = QStringLiteral("org.freedesktop.UDisks2.Partition");
-const QString partitionTableInterface = QStringLiteral("org.freedesktop.UDisks2.PartitionTable");
-const QString driveInterface = QStringLiteral("org.freedesktop.UDisks2.Drive");
-const QString filesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
-const QString swapspaceInterface = QStringLiteral("org.freedesktop.UDisks2.Swapspace");
-const QString loopInterface = QStringLiteral("org.freedesktop.UDisks2.Loop");
-
 // A scan gives the window back after this long and goes on with the next
 // pass of the event loop: a reply listing hundreds of objects takes longer
 // than a frame to decode and sort out.
@@ -61,10 +50,10 @@ bool isLiveImageFilesystem(const QString &type)
 // is not one of them (an unformatted one included).
 bool containsLiveLayout(const InterfacesAndProperties &interfaces, const QStringList &partitionTypes)
 {
-    const QString type = interfaces.value(blockInterface).value(QStringLiteral("IdType")).toString();
+    const QString type = interfaces.value(Udisks2::blockInterface()).value(QStringLiteral("IdType")).toString();
     if (type == QLatin1String("iso9660"))
         return true;
-    if (!interfaces.contains(partitionTableInterface))
+    if (!interfaces.contains(Udisks2::partitionTableInterface()))
         return !type.isEmpty() && !isCommonFilesystem(type);
     return std::any_of(partitionTypes.cbegin(), partitionTypes.cend(),
                        [](const QString &partitionType) { return !isCommonFilesystem(partitionType); });
@@ -87,7 +76,7 @@ QByteArray untilNul(QByteArray bytes)
 
 QList<QByteArray> mountPointsOf(const InterfacesAndProperties &interfaces)
 {
-    const QVariant value = interfaces.value(filesystemInterface).value(QStringLiteral("MountPoints"));
+    const QVariant value = interfaces.value(Udisks2::filesystemInterface()).value(QStringLiteral("MountPoints"));
     QList<QByteArray> mountPoints;
     if (value.canConvert<QDBusArgument>())
         value.value<QDBusArgument>() >> mountPoints;
@@ -115,7 +104,7 @@ bool isUnder(const QByteArray &path, const QByteArray &folder)
 
 SystemUse systemUseOf(const InterfacesAndProperties &interfaces)
 {
-    if (interfaces.value(swapspaceInterface).value(QStringLiteral("Active")).toBool())
+    if (interfaces.value(Udisks2::swapspaceInterface()).value(QStringLiteral("Active")).toBool())
         return { 4, QStringLiteral("it backs active swap") };
     SystemUse use;
     const QList<QByteArray> mountPoints = mountPointsOf(interfaces);
@@ -171,16 +160,16 @@ void LinuxDriveProvider::delayedConstruct()
     QDBusConnection bus = QDBusConnection::systemBus();
     // Subscribed before the first request, so that no change falls between
     // the state the reply describes and the first signal heard.
-    bus.connect(udisksService, QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
-                QStringLiteral("PropertiesChanged"), this,
-                SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
-    bus.connect(udisksService, udisksRoot, objectManagerInterface, QStringLiteral("InterfacesAdded"), this,
+    bus.connect(Udisks2::service(), QString(), Udisks2::propertiesInterface(), QStringLiteral("PropertiesChanged"),
+                this, SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
+    bus.connect(Udisks2::service(), Udisks2::rootPath(), Udisks2::objectManagerInterface(),
+                QStringLiteral("InterfacesAdded"), this,
                 SLOT(onInterfacesAdded(QDBusObjectPath, InterfacesAndProperties)));
-    bus.connect(udisksService, udisksRoot, objectManagerInterface, QStringLiteral("InterfacesRemoved"), this,
-                SLOT(onInterfacesRemoved(QDBusObjectPath, QStringList)));
+    bus.connect(Udisks2::service(), Udisks2::rootPath(), Udisks2::objectManagerInterface(),
+                QStringLiteral("InterfacesRemoved"), this, SLOT(onInterfacesRemoved(QDBusObjectPath, QStringList)));
     // udisksd restarting (during an upgrade, say) fails the requests sent
     // meanwhile; once it is back, a new scan shows whether all is well again.
-    auto *watcher = new QDBusServiceWatcher(udisksService, bus, QDBusServiceWatcher::WatchForRegistration, this);
+    auto *watcher = new QDBusServiceWatcher(Udisks2::service(), bus, QDBusServiceWatcher::WatchForRegistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &LinuxDriveProvider::requestManagedObjects);
     qCDebug(MessageHandler::category) << metaObject()->className() << "Calling GetManagedObjects over DBus";
     requestManagedObjects();
@@ -189,8 +178,9 @@ void LinuxDriveProvider::delayedConstruct()
 void LinuxDriveProvider::requestManagedObjects()
 {
     // Asynchronous: a stalled udisksd must not freeze the window.
-    const QDBusMessage call = QDBusMessage::createMethodCall(udisksService, udisksRoot, objectManagerInterface,
-                                                             QStringLiteral("GetManagedObjects"));
+    const QDBusMessage call
+        = QDBusMessage::createMethodCall(Udisks2::service(), Udisks2::rootPath(), Udisks2::objectManagerInterface(),
+                                         QStringLiteral("GetManagedObjects"));
     auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), this);
     watcher->setProperty("serial", QVariant::fromValue<quint64>(++m_requestSerial));
     connect(watcher, &QDBusPendingCallWatcher::finished, this, &LinuxDriveProvider::init);
@@ -267,10 +257,11 @@ void LinuxDriveProvider::continueScan()
     while (scan->next < scan->blocks.size()) {
         const QDBusObjectPath &path = scan->blocks.at(scan->next++);
         const InterfacesAndProperties interfaces = scan->objects.value(path);
-        const QString drivePath = objectPathOf(interfaces.value(blockInterface).value(QStringLiteral("Drive")));
+        const QString drivePath
+            = objectPathOf(interfaces.value(Udisks2::blockInterface()).value(QStringLiteral("Drive")));
         const QVariantHash driveProperties = drivePath.isEmpty()
             ? QVariantHash()
-            : scan->objects.value(QDBusObjectPath(drivePath)).value(driveInterface);
+            : scan->objects.value(QDBusObjectPath(drivePath)).value(Udisks2::driveInterface());
         const QDBusObjectPath listed = handleObject(path, interfaces, scan->partitionTypes.value(path.path()),
                                                     driveProperties, scan->systemDrives);
         if (!listed.path().isEmpty())
@@ -300,18 +291,21 @@ void LinuxDriveProvider::continueScan()
 void LinuxDriveProvider::classify(Scan &scan) const
 {
     for (auto it = scan.objects.cbegin(); it != scan.objects.cend(); ++it) {
-        if (!it.key().path().startsWith(blockDevicesPrefix))
+        if (!it.key().path().startsWith(Udisks2::blockDevicesPath()))
             continue;
         scan.blocks.append(it.key());
-        const QVariantHash block = it.value().value(blockInterface);
+        const QVariantHash block = it.value().value(Udisks2::blockInterface());
         scan.byKernelName.insert(kernelNameOf(block), it.key());
         const QList<QByteArray> mountPoints = mountPointsOf(it.value());
         for (const QByteArray &mountPoint : mountPoints)
             scan.mounts.append({ mountPoint, it.key() });
-        if (!it.value().contains(partitionInterface))
+        if (!it.value().contains(Udisks2::partitionInterface()))
             continue;
-        const QString table
-            = it.value().value(partitionInterface).value(QStringLiteral("Table")).value<QDBusObjectPath>().path();
+        const QString table = it.value()
+                                  .value(Udisks2::partitionInterface())
+                                  .value(QStringLiteral("Table"))
+                                  .value<QDBusObjectPath>()
+                                  .path();
         scan.partitionTypes[table].append(block.value(QStringLiteral("IdType")).toString());
     }
 
@@ -358,7 +352,7 @@ QSet<QString> LinuxDriveProvider::drivesUnder(const Scan &scan, const QDBusObjec
         if (object == scan.objects.cend())
             continue;
         const InterfacesAndProperties &interfaces = object.value();
-        const QVariantHash block = interfaces.value(blockInterface);
+        const QVariantHash block = interfaces.value(Udisks2::blockInterface());
         const QString kernelName = kernelNameOf(block);
         const QString drive = objectPathOf(block.value(QStringLiteral("Drive")));
         if (!drive.isEmpty())
@@ -367,7 +361,7 @@ QSet<QString> LinuxDriveProvider::drivesUnder(const Scan &scan, const QDBusObjec
         pending.append(objectPathOf(block.value(QStringLiteral("CryptoBackingDevice"))));
         QList<QByteArray> files;
         const QByteArray loopFile
-            = untilNul(interfaces.value(loopInterface).value(QStringLiteral("BackingFile")).toByteArray());
+            = untilNul(interfaces.value(Udisks2::loopInterface()).value(QStringLiteral("BackingFile")).toByteArray());
         if (!loopFile.isEmpty())
             files.append(loopFile);
         const BlockStack stack = BlockStack::of(m_sysfsRoot, kernelName);
@@ -388,9 +382,9 @@ QDBusObjectPath LinuxDriveProvider::handleObject(const QDBusObjectPath &object_p
                                                  const QStringList &partitionTypes, const QVariantHash &driveProperties,
                                                  const QHash<QString, QString> &systemDrives)
 {
-    if (interfaces_and_properties.contains(partitionInterface) || !isWholeDiskPath(object_path.path()))
+    if (interfaces_and_properties.contains(Udisks2::partitionInterface()) || !isWholeDiskPath(object_path.path()))
         return {};
-    const QVariantHash block = interfaces_and_properties.value(blockInterface);
+    const QVariantHash block = interfaces_and_properties.value(Udisks2::blockInterface());
     const QString drivePath = objectPathOf(block.value(QStringLiteral("Drive")));
     // When in doubt, not listed: also when the reply lacks the drive object.
     if (drivePath.isEmpty() || driveProperties.isEmpty())
@@ -406,7 +400,7 @@ QDBusObjectPath LinuxDriveProvider::handleObject(const QDBusObjectPath &object_p
     // UDisks2 calls every MMC device removable, a soldered-in eMMC too; only
     // SD cards are cards a user plugs in.
     const QStringList compatibility = driveProperties.value(QStringLiteral("MediaCompatibility")).toStringList();
-    const bool embedded = object_path.path().startsWith(blockDevicesPrefix + QStringLiteral("/mmcblk"))
+    const bool embedded = object_path.path().startsWith(Udisks2::blockDevicesPath() + QStringLiteral("/mmcblk"))
         && compatibility.contains(QStringLiteral("flash_mmc")) && !compatibility.contains(QStringLiteral("flash_sd"));
     const QString systemUse = systemDrives.value(drivePath);
     const bool system = !systemUse.isEmpty();
@@ -472,19 +466,19 @@ void LinuxDriveProvider::onInterfacesAdded(const QDBusObjectPath &object_path,
                                            const InterfacesAndProperties &interfaces_and_properties)
 {
     Q_UNUSED(object_path)
-    if (interfaces_and_properties.contains(blockInterface))
+    if (interfaces_and_properties.contains(Udisks2::blockInterface()))
         requestManagedObjects();
 }
 
 void LinuxDriveProvider::onInterfacesRemoved(const QDBusObjectPath &object_path, const QStringList &interfaces)
 {
-    if (interfaces.contains(blockInterface)) {
+    if (interfaces.contains(Udisks2::blockInterface())) {
         if (!m_drives.contains(object_path))
             return;
         qCDebug(MessageHandler::category) << metaObject()->className() << "Drive at" << object_path.path() << "removed";
         removeDrive(object_path);
         requestManagedObjects();
-    } else if (interfaces.contains(partitionInterface)) {
+    } else if (interfaces.contains(Udisks2::partitionInterface())) {
         requestManagedObjects();
     }
 }

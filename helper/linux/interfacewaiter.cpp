@@ -1,18 +1,13 @@
 #include "interfacewaiter.h"
 
 #include "dbustypes.h"
+#include "udisks2names.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QTimer>
-
-namespace {
-const QString udisksService = QStringLiteral("org.freedesktop.UDisks2");
-const QString udisksRoot = QStringLiteral("/org/freedesktop/UDisks2");
-const QString objectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
-} // namespace
 
 InterfaceWaiter::InterfaceWaiter(const QString &path, const QString &interface)
     : m_path(path)
@@ -24,8 +19,8 @@ bool InterfaceWaiter::wait(int timeoutMs)
     // Listening first, then looking: an interface added in between is
     // either in the object list or announced by the signal.
     QDBusConnection bus = QDBusConnection::systemBus();
-    bus.connect(udisksService, udisksRoot, objectManager, QStringLiteral("InterfacesAdded"), this,
-                SLOT(onInterfacesAdded(QDBusMessage)));
+    bus.connect(Udisks2::service(), Udisks2::rootPath(), Udisks2::objectManagerInterface(),
+                QStringLiteral("InterfacesAdded"), this, SLOT(onInterfacesAdded(QDBusMessage)));
     m_found = isPresent();
     if (!m_found) {
         QTimer timeout;
@@ -34,8 +29,8 @@ bool InterfaceWaiter::wait(int timeoutMs)
         timeout.start(timeoutMs);
         m_loop.exec();
     }
-    bus.disconnect(udisksService, udisksRoot, objectManager, QStringLiteral("InterfacesAdded"), this,
-                   SLOT(onInterfacesAdded(QDBusMessage)));
+    bus.disconnect(Udisks2::service(), Udisks2::rootPath(), Udisks2::objectManagerInterface(),
+                   QStringLiteral("InterfacesAdded"), this, SLOT(onInterfacesAdded(QDBusMessage)));
     return m_found;
 }
 
@@ -53,7 +48,8 @@ void InterfaceWaiter::onInterfacesAdded(const QDBusMessage &message)
 bool InterfaceWaiter::isPresent() const
 {
     const QDBusMessage call
-        = QDBusMessage::createMethodCall(udisksService, udisksRoot, objectManager, QStringLiteral("GetManagedObjects"));
+        = QDBusMessage::createMethodCall(Udisks2::service(), Udisks2::rootPath(), Udisks2::objectManagerInterface(),
+                                         QStringLiteral("GetManagedObjects"));
     const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1)
         return false;

@@ -1,6 +1,7 @@
 #include "job.h"
 
 #include "dbustypes.h"
+#include "udisks2names.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -20,19 +21,14 @@
 #include <unistd.h>
 
 namespace {
-const QString udisksService = QStringLiteral("org.freedesktop.UDisks2");
-const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
-const QString filesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
-const QString partitionInterface = QStringLiteral("org.freedesktop.UDisks2.Partition");
-
 // UDisks2 2.9 answers an open that the kernel refuses with EBUSY as a
 // generic failure whose text ends in the daemon's strerror; later versions
 // may name it.
 bool isBusy(const QDBusError &error)
 {
-    if (error.name() == QLatin1String("org.freedesktop.UDisks2.Error.DeviceBusy"))
+    if (error.name() == Udisks2::deviceBusyError())
         return true;
-    if (error.name() != QLatin1String("org.freedesktop.UDisks2.Error.Failed"))
+    if (error.name() != Udisks2::failedError())
         return false;
     const QString message = error.message();
     return message.endsWith(QLatin1String(": Device or resource busy"))
@@ -44,18 +40,6 @@ QString objectPathProperty(const InterfacesAndProperties &interfaces, const QStr
     return interfaces.value(interface).value(property).value<QDBusObjectPath>().path();
 }
 } // namespace
-
-std::tuple<std::unique_ptr<char[]>, char *, std::size_t> pageAlignedBuffer(std::size_t pages)
-{
-    static const std::size_t pageSize = static_cast<std::size_t>(getpagesize());
-    const std::size_t size = pages * pageSize;
-    std::size_t space = size + pageSize;
-    std::unique_ptr<char[]> owner(new char[space]);
-    void *start = owner.get();
-    if (!std::align(pageSize, size, start, space))
-        qBadAlloc();
-    return { std::move(owner), static_cast<char *>(start), size };
-}
 
 std::size_t logicalBlockSize(int fd)
 {
@@ -84,22 +68,27 @@ Job::Job(const QString &image, const QString &device)
 QDBusMessage Job::callUdisks(const QString &path, const QString &interface, const QString &method,
                              const QVariantList &arguments, int timeoutMs)
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(udisksService, path, interface, method);
+    QDBusMessage message = QDBusMessage::createMethodCall(Udisks2::service(), path, interface, method);
     message.setArguments(arguments);
     return QDBusConnection::systemBus().call(message, QDBus::Block, timeoutMs);
 }
 
-void Job::fail(const QString &message, int status)
+void Job::fail(const QString &message, ExitStatus status)
 {
     m_err << message;
     m_err.flush();
-    QCoreApplication::exit(status);
+    exitWith(status);
+}
+
+void Job::exitWith(ExitStatus status)
+{
+    QCoreApplication::exit(HelperProtocol::exitCode(status));
 }
 
 QDBusUnixFileDescriptor Job::getDescriptor()
 {
-    const QDBusMessage drive = callUdisks(m_device, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                          QStringLiteral("Get"), { blockInterface, QStringLiteral("Drive") });
+    const QDBusMessage drive = callUdisks(m_device, Udisks2::propertiesInterface(), QStringLiteral("Get"),
+                                          { Udisks2::blockInterface(), QStringLiteral("Drive") });
     const QString drivePath
         = drive.arguments().value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
 
@@ -109,26 +98,26 @@ QDBusUnixFileDescriptor Job::getDescriptor()
     // O_EXCL: no filesystem, no other writer and no second helper can have
     // the device while this one writes it, and none can take it meanwhile.
     const QVariantHash options { { QStringLiteral("flags"), int(O_DIRECT | O_SYNC | O_CLOEXEC | O_EXCL) } };
-    const QDBusReply<QDBusUnixFileDescriptor> reply = callUdisks(
-        m_device, blockInterface, QStringLiteral("OpenDevice"), { QStringLiteral("rw"), QVariant::fromValue(options) });
+    const QDBusReply<QDBusUnixFileDescriptor> reply
+        = callUdisks(m_device, Udisks2::blockInterface(), QStringLiteral("OpenDevice"),
+                     { QStringLiteral("rw"), QVariant::fromValue(options) });
     if (reply.isValid() && reply.value().isValid())
         return reply.value();
 
     if (isBusy(reply.error()))
-        fail(tr("The drive is in use by another program. Close that program and try again."), 2);
+        fail(tr("The drive is in use by another program. Close that program and try again."), ExitStatus::OpeningFailed);
     else
-        fail(reply.error().message(), 2);
+        fail(reply.error().message(), ExitStatus::OpeningFailed);
     return QDBusUnixFileDescriptor(-1);
 }
 
 bool Job::unmountFilesystems(const QString &drivePath)
 {
     const QDBusMessage reply
-        = callUdisks(QStringLiteral("/org/freedesktop/UDisks2"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-                     QStringLiteral("GetManagedObjects"));
+        = callUdisks(Udisks2::rootPath(), Udisks2::objectManagerInterface(), QStringLiteral("GetManagedObjects"));
     // An error reply carries its message as its one argument.
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
-        fail(reply.errorMessage(), 2);
+        fail(reply.errorMessage(), ExitStatus::OpeningFailed);
         return false;
     }
 
@@ -139,21 +128,20 @@ bool Job::unmountFilesystems(const QString &drivePath)
     const auto objects = qdbus_cast<DBusIntrospection>(reply.arguments().constFirst());
     for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
         const InterfacesAndProperties &interfaces = it.value();
-        if (!interfaces.contains(filesystemInterface))
+        if (!interfaces.contains(Udisks2::filesystemInterface()))
             continue;
         const bool onTarget = byDrive
-            ? objectPathProperty(interfaces, blockInterface, QStringLiteral("Drive")) == drivePath
+            ? objectPathProperty(interfaces, Udisks2::blockInterface(), QStringLiteral("Drive")) == drivePath
             : (it.key().path() == m_device
-               || objectPathProperty(interfaces, partitionInterface, QStringLiteral("Table")) == m_device);
+               || objectPathProperty(interfaces, Udisks2::partitionInterface(), QStringLiteral("Table")) == m_device);
         if (!onTarget)
             continue;
         // Never forced: UDisks2 then detaches a busy filesystem lazily, and it
         // lives on and writes its metadata over the image after it is written.
-        const QDBusMessage unmounted = callUdisks(it.key().path(), filesystemInterface, QStringLiteral("Unmount"),
-                                                  { QVariant::fromValue(QVariantHash()) });
-        if (unmounted.type() == QDBusMessage::ErrorMessage
-            && unmounted.errorName() != QLatin1String("org.freedesktop.UDisks2.Error.NotMounted")) {
-            fail(tr("The drive could not be unmounted: %1").arg(unmounted.errorMessage()), 2);
+        const QDBusMessage unmounted = callUdisks(it.key().path(), Udisks2::filesystemInterface(),
+                                                  QStringLiteral("Unmount"), { QVariant::fromValue(QVariantHash()) });
+        if (unmounted.type() == QDBusMessage::ErrorMessage && unmounted.errorName() != Udisks2::notMountedError()) {
+            fail(tr("The drive could not be unmounted: %1").arg(unmounted.errorMessage()), ExitStatus::OpeningFailed);
             return false;
         }
     }

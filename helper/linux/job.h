@@ -1,5 +1,8 @@
 #pragma once
 
+#include "helperprotocol.h"
+#include "pagealignedbuffer.h"
+
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
@@ -8,12 +11,6 @@
 #include <QVariantList>
 
 #include <cstddef>
-#include <memory>
-#include <tuple>
-
-// A buffer whose start lies on a page boundary, as O_DIRECT transfers need:
-// the owning allocation, the aligned start and the usable size in bytes.
-std::tuple<std::unique_ptr<char[]>, char *, std::size_t> pageAlignedBuffer(std::size_t pages);
 
 // The logical block size of the device behind fd; every transfer on an
 // O_DIRECT descriptor must be a multiple of it. 512 when it cannot be asked.
@@ -41,8 +38,13 @@ protected:
     static QDBusMessage callUdisks(const QString &path, const QString &interface, const QString &method,
                                    const QVariantList &arguments = {}, int timeoutMs = -1);
 
+    using ExitStatus = HelperProtocol::ExitStatus;
+
     // Writes the message to standard error at once and sets the exit status.
-    void fail(const QString &message, int status);
+    void fail(const QString &message, ExitStatus status);
+    // Asks the event loop to end the process with this status once the
+    // current handler returns; the last status set within one handler wins.
+    static void exitWith(ExitStatus status);
 
     QString m_image;
     QString m_device;

@@ -1,3 +1,4 @@
+#include "helperprotocol.h"
 #include "restorejob.h"
 #include "writejob.h"
 
@@ -28,7 +29,7 @@ int main(int argc, char *argv[])
         job = std::make_unique<WriteJob>(arguments.at(2), arguments.at(3));
     } else {
         QTextStream(stderr) << "Helper: Wrong arguments entered";
-        return 1;
+        return HelperProtocol::exitCode(HelperProtocol::ExitStatus::WrongArguments);
     }
 
     return app.exec();

@@ -1,6 +1,7 @@
 #include "restorejob.h"
 
 #include "interfacewaiter.h"
+#include "udisks2names.h"
 
 #include <QCoreApplication>
 #include <QDBusError>
@@ -15,9 +16,6 @@
 #include <unistd.h>
 
 namespace {
-const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
-const QString tableInterface = QStringLiteral("org.freedesktop.UDisks2.PartitionTable");
-
 // What is wiped at each end of the drive: enough to take every partition
 // table, boot sector and filesystem signature of a live image with it.
 // Never more than half the drive, so that the two ends do not overrun it.
@@ -57,13 +55,13 @@ void RestoreJob::work()
     m_fd = getDescriptor();
     const int fd = m_fd.fileDescriptor();
     if (fd < 0) {
-        fail(tr("Failed to open device for writing"), 1);
+        fail(tr("Failed to open device for writing"), ExitStatus::WipingFailed);
         return;
     }
 
     const off_t size = lseek(fd, 0, SEEK_END);
     if (size <= 0) {
-        fail(tr("Failed to get file size"), 1);
+        fail(tr("Failed to get file size"), ExitStatus::WipingFailed);
         return;
     }
     const auto blockSize = off_t(logicalBlockSize(fd));
@@ -72,11 +70,11 @@ void RestoreJob::work()
     auto [owner, buffer, bufferSize] = pageAlignedBuffer(1024);
     std::memset(buffer, 0, bufferSize);
     if (!wipe(fd, buffer, bufferSize, 0, region) || !wipe(fd, buffer, bufferSize, size - region, region)) {
-        fail(tr("Destination drive is not writable"), 1);
+        fail(tr("Destination drive is not writable"), ExitStatus::WipingFailed);
         return;
     }
     if (fsync(fd) != 0) {
-        fail(tr("Failed to sync data to disk"), 1);
+        fail(tr("Failed to sync data to disk"), ExitStatus::WipingFailed);
         return;
     }
     // The device is open exclusively: UDisks2's partitioning and formatting
@@ -84,42 +82,42 @@ void RestoreJob::work()
     m_fd = QDBusUnixFileDescriptor();
 
     const QDBusMessage table
-        = callUdisks(m_device, blockInterface, QStringLiteral("Format"),
+        = callUdisks(m_device, Udisks2::blockInterface(), QStringLiteral("Format"),
                      { QStringLiteral("gpt"), QVariant::fromValue(QVariantHash()) }, PartitioningTimeoutMs);
     if (table.type() != QDBusMessage::ReplyMessage) {
-        fail(table.errorMessage() + QLatin1Char('\n'), 1);
+        fail(table.errorMessage() + QLatin1Char('\n'), ExitStatus::WipingFailed);
         return;
     }
-    if (!InterfaceWaiter(m_device, tableInterface).wait(AppearanceTimeoutMs)) {
-        fail(tr("The new partition table did not appear on the drive.") + QLatin1Char('\n'), 1);
+    if (!InterfaceWaiter(m_device, Udisks2::partitionTableInterface()).wait(AppearanceTimeoutMs)) {
+        fail(tr("The new partition table did not appear on the drive.") + QLatin1Char('\n'), ExitStatus::WipingFailed);
         return;
     }
 
     const QDBusReply<QDBusObjectPath> partition
-        = callUdisks(m_device, tableInterface, QStringLiteral("CreatePartition"),
+        = callUdisks(m_device, Udisks2::partitionTableInterface(), QStringLiteral("CreatePartition"),
                      { QVariant::fromValue(quint64(1)), QVariant::fromValue(quint64(0)), QString(), QString(),
                        QVariant::fromValue(QVariantHash()) },
                      PartitioningTimeoutMs);
     if (!partition.isValid()) {
-        fail(partition.error().message(), 2);
+        fail(partition.error().message(), ExitStatus::PartitioningFailed);
         return;
     }
     const QString partitionPath = partition.value().path();
-    if (!InterfaceWaiter(partitionPath, blockInterface).wait(AppearanceTimeoutMs)) {
-        fail(tr("The new partition did not appear on the drive."), 2);
+    if (!InterfaceWaiter(partitionPath, Udisks2::blockInterface()).wait(AppearanceTimeoutMs)) {
+        fail(tr("The new partition did not appear on the drive."), ExitStatus::PartitioningFailed);
         return;
     }
 
     const QDBusMessage filesystem
-        = callUdisks(partitionPath, blockInterface, QStringLiteral("Format"),
+        = callUdisks(partitionPath, Udisks2::blockInterface(), QStringLiteral("Format"),
                      { QStringLiteral("exfat"),
                        QVariant::fromValue(QVariantHash { { QStringLiteral("update-partition-type"), true } }) },
                      PartitioningTimeoutMs);
     if (filesystem.type() != QDBusMessage::ReplyMessage) {
-        fail(filesystem.errorMessage() + QLatin1Char('\n'), 3);
+        fail(filesystem.errorMessage() + QLatin1Char('\n'), ExitStatus::FormattingFailed);
         return;
     }
 
     m_err.flush();
-    QCoreApplication::exit(0);
+    exitWith(ExitStatus::Success);
 }

@@ -91,13 +91,13 @@ void WriteJob::onFileChanged(const QString &path)
 
     m_image.chop(int(qstrlen(".part")));
     if (!QFileInfo::exists(m_image)) {
-        QCoreApplication::exit(4);
+        exitWith(ExitStatus::DecompressionFailed);
         return;
     }
     if (!checkImage())
         return;
 
-    m_out << "WRITE\n";
+    m_out << HelperProtocol::Write << '\n';
     m_out.flush();
     m_out << "1\n";
     m_out.flush();
@@ -105,14 +105,14 @@ void WriteJob::onFileChanged(const QString &path)
     if (write(m_fd.fileDescriptor()))
         check(m_fd.fileDescriptor());
     else if (!m_refused)
-        QCoreApplication::exit(4);
+        exitWith(ExitStatus::DecompressionFailed);
 }
 
 bool WriteJob::checkImage()
 {
     QFile file(m_image);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        fail(tr("Source image is not readable") + m_image, 2);
+        fail(tr("Source image is not readable") + m_image, ExitStatus::OpeningFailed);
         return false;
     }
     if (m_image.endsWith(QLatin1String(".xz"))) {
@@ -155,7 +155,7 @@ bool WriteJob::acceptSizes()
 void WriteJob::refuse(const QString &message)
 {
     m_refused = true;
-    fail(message, 2);
+    fail(message, ExitStatus::OpeningFailed);
 }
 
 bool WriteJob::write(int fd)
@@ -196,7 +196,7 @@ bool WriteJob::finishCopy(DeviceWriter &writer)
     // cache that failed to reach the medium, which no write did. A
     // descriptor that cannot be flushed at all (a pipe) has nothing pending.
     if (!written || (fsync(m_fd.fileDescriptor()) != 0 && errno != EINVAL && errno != EROFS)) {
-        fail(tr("Destination drive is not writable"), 3);
+        fail(tr("Destination drive is not writable"), ExitStatus::CopyingFailed);
         return false;
     }
     m_sent = writer.bytes();
@@ -211,7 +211,7 @@ bool WriteJob::writePlain(int fd)
 {
     QFile file(m_image);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        fail(tr("Source image is not readable") + m_image, 2);
+        fail(tr("Source image is not readable") + m_image, ExitStatus::OpeningFailed);
         return false;
     }
 
@@ -223,12 +223,12 @@ bool WriteJob::writePlain(int fd)
         // Each total is printed once its buffer is on the device.
         printWritten(writer);
         if (!buffer) {
-            fail(tr("Destination drive is not writable"), 3);
+            fail(tr("Destination drive is not writable"), ExitStatus::CopyingFailed);
             return false;
         }
         const qint64 count = readFull(file, buffer, bufferSize);
         if (count < 0) {
-            fail(tr("Source image is not readable"), 3);
+            fail(tr("Source image is not readable"), ExitStatus::CopyingFailed);
             return false;
         }
         if (count == 0)
@@ -250,7 +250,7 @@ bool WriteJob::writeCompressed(int fd)
 
     QFile file(m_image);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        fail(tr("Source image is not readable") + m_image, 2);
+        fail(tr("Source image is not readable") + m_image, ExitStatus::OpeningFailed);
         return false;
     }
 
@@ -266,7 +266,7 @@ bool WriteJob::writeCompressed(int fd)
     options.memlimit_stop = MemoryLimit;
     lzma_stream stream = LZMA_STREAM_INIT;
     if (lzma_stream_decoder_mt(&stream, &options) != LZMA_OK) {
-        fail(tr("Failed to start decompressing."), 4);
+        fail(tr("Failed to start decompressing."), ExitStatus::DecompressionFailed);
         return false;
     }
     // Frees the decoder on every way out.
@@ -289,7 +289,7 @@ bool WriteJob::writeCompressed(int fd)
         if (stream.avail_in == 0) {
             const qint64 count = readFull(file, inBuffer, qint64(inSize));
             if (count < 0) {
-                fail(tr("Source image is not readable"), 3);
+                fail(tr("Source image is not readable"), ExitStatus::CopyingFailed);
                 return false;
             }
             total += count;
@@ -312,18 +312,18 @@ bool WriteJob::writeCompressed(int fd)
         if (result != LZMA_OK) {
             switch (result) {
             case LZMA_MEM_ERROR:
-                fail(tr("There is not enough memory to decompress the file."), 4);
+                fail(tr("There is not enough memory to decompress the file."), ExitStatus::DecompressionFailed);
                 break;
             case LZMA_FORMAT_ERROR:
             case LZMA_DATA_ERROR:
             case LZMA_BUF_ERROR:
-                fail(tr("The downloaded compressed file is corrupted."), 4);
+                fail(tr("The downloaded compressed file is corrupted."), ExitStatus::DecompressionFailed);
                 break;
             case LZMA_OPTIONS_ERROR:
-                fail(tr("Unsupported compression options."), 4);
+                fail(tr("Unsupported compression options."), ExitStatus::DecompressionFailed);
                 break;
             default:
-                fail(tr("Unknown decompression error."), 4);
+                fail(tr("Unknown decompression error."), ExitStatus::DecompressionFailed);
                 break;
             }
             return false;
@@ -334,7 +334,7 @@ bool WriteJob::writeCompressed(int fd)
             writer.submit(outSize);
             outBuffer = writer.acquire();
             if (!outBuffer) {
-                fail(tr("Destination drive is not writable"), 3);
+                fail(tr("Destination drive is not writable"), ExitStatus::CopyingFailed);
                 return false;
             }
             stream.next_out = reinterpret_cast<uint8_t *>(outBuffer);
@@ -345,7 +345,7 @@ bool WriteJob::writeCompressed(int fd)
 
 void WriteJob::check(int fd)
 {
-    m_out << "CHECK\n";
+    m_out << HelperProtocol::Check << '\n';
     m_out.flush();
 
     // Everything written is read back and compared with what was sent,
@@ -356,7 +356,7 @@ void WriteJob::check(int fd)
     // page cache that the writes went through.
     PrefetchReader reader(fd, m_sent, ReadBackChunk, ReadBackChunk);
     if (!reader.isValid()) {
-        fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
+        fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), ExitStatus::VerificationFailed);
         return;
     }
     Xxh3 hash;
@@ -380,7 +380,7 @@ void WriteJob::check(int fd)
     // of the bytes sent holds for the drive as well.
     if (verified != m_sent || hash.result() != m_sentDigest) {
         fail(tr("Verification failed: the data read back from the drive differs from the image.") + QLatin1Char('\n'),
-             1);
+             ExitStatus::VerificationFailed);
         return;
     }
     if (!m_checksum.hasChecksum()) {
@@ -396,19 +396,19 @@ void WriteJob::check(int fd)
         // differs from the checksum its maker implanted.
         fail(tr("The image does not match the checksum implanted in it: the image file is damaged.")
                  + QLatin1Char('\n'),
-             1);
+             ExitStatus::VerificationFailed);
         break;
     default:
-        fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), 1);
+        fail(tr("Unexpected error occurred during media check.") + QLatin1Char('\n'), ExitStatus::VerificationFailed);
         break;
     }
 }
 
 void WriteJob::succeed()
 {
-    m_out << "DONE\n";
+    m_out << HelperProtocol::Done << '\n';
     m_out.flush();
     m_err << "OK\n";
     m_err.flush();
-    QCoreApplication::exit(0);
+    exitWith(ExitStatus::Success);
 }

@@ -2,6 +2,7 @@
 // its index, and the volume an ISO's primary descriptor declares.
 
 #include "filecontents.h"
+#include "imagesize.h"
 #include "isoimage.h"
 #include "isovolume.h"
 #include "xzindex.h"
@@ -11,6 +12,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -43,6 +46,8 @@ private slots:
     void initTestCase();
     void xzSize_data();
     void xzSize();
+    void receivedSize_data();
+    void receivedSize();
     void isoVolume();
 
 private:
@@ -86,6 +91,39 @@ void TestImageSize::xzSize()
     const QString path = m_dir.filePath(QStringLiteral("image.xz"));
     QVERIFY(FileContents::write(path, file));
     QCOMPARE(qint64(xzDecodedSize(QFile::encodeName(path).constData())), expected);
+    // What the program sizes drives by reads the same index.
+    const ReceivedSize received = ::receivedSize(path);
+    QVERIFY(received.compressed);
+    QCOMPARE(received.bytes, expected);
+}
+
+void TestImageSize::receivedSize_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("pipe");
+    QTest::addColumn<bool>("compressed");
+    QTest::addColumn<qint64>("bytes");
+    QTest::newRow("plain image") << QStringLiteral("plain.img") << false << false << qint64(1000);
+    QTest::newRow("upper-case XZ is written as it is") << QStringLiteral("plain.XZ") << false << false << qint64(1000);
+    // Opened for its index, a pipe would wait for a writer with the window.
+    QTest::newRow("named pipe called .xz") << QStringLiteral("pipe.xz") << true << true << qint64(-1);
+    QTest::newRow("missing") << QStringLiteral("missing.xz") << false << true << qint64(-1);
+}
+
+void TestImageSize::receivedSize()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, pipe);
+    QFETCH(bool, compressed);
+    QFETCH(qint64, bytes);
+    const QString path = m_dir.filePath(name);
+    if (pipe)
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (!name.startsWith(QLatin1String("missing")))
+        QVERIFY(FileContents::write(path, QByteArray(1000, 'x')));
+    const ReceivedSize received = ::receivedSize(path);
+    QCOMPARE(received.compressed, compressed);
+    QCOMPARE(received.bytes, bytes);
 }
 
 void TestImageSize::isoVolume()

@@ -3,6 +3,7 @@
 // write with the real helper to an ordinary file that the fake UDisks2 hands
 // out as the device. Everything runs on private buses: notifications go to
 // dbusmock, UDisks2 is the fake.
+#include "buildpaths.h"
 #include "dbusmock.h"
 #include "download.h"
 #include "downloadmanager.h"
@@ -678,7 +679,7 @@ void TestLinuxDrive::realHelperEndToEnd_data()
 void TestLinuxDrive::realHelperEndToEnd()
 {
     QFETCH(bool, iso);
-    const QString helper = QStringLiteral(FLASHWRIGHT_BUILD_DIR "/bin/helper");
+    const QString helper = BuildPaths::helper();
     if (!QFileInfo(helper).isExecutable())
         QFAIL("the helper has not been built");
     if (iso && !IsoImage::missingTools().isEmpty())

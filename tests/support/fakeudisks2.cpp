@@ -1,5 +1,7 @@
 #include "fakeudisks2.h"
 
+#include "udisks2names.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
@@ -29,12 +31,12 @@ bool FakeUDisks2::isAvailable(QString *why)
 
 QString FakeUDisks2::blockPath(const QString &name)
 {
-    return QStringLiteral("/org/freedesktop/UDisks2/block_devices/") + name;
+    return Udisks2::blockDevicesPath() + QLatin1Char('/') + name;
 }
 
 QString FakeUDisks2::drivePath(const QString &name)
 {
-    return QStringLiteral("/org/freedesktop/UDisks2/drives/") + name;
+    return Udisks2::drivesPath() + QLatin1Char('/') + name;
 }
 
 bool FakeUDisks2::start(const QJsonObject &config)
@@ -126,8 +128,7 @@ bool FakeUDisks2::waitForCall(const QString &method, int timeoutMs) const
 
 bool FakeUDisks2::control(const QString &method, const QVariantList &arguments, QVariant *result)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.UDisks2"),
-                                                       QStringLiteral("/org/freedesktop/UDisks2"),
+    QDBusMessage call = QDBusMessage::createMethodCall(Udisks2::service(), Udisks2::rootPath(),
                                                        QStringLiteral("org.flashwright.FakeUDisks2.Control"), method);
     call.setArguments(arguments);
     const QDBusMessage reply = QDBusConnection::systemBus().call(call);

@@ -1,5 +1,6 @@
 #include "programsession.h"
 
+#include "buildpaths.h"
 #include "programlog.h"
 
 #include <QDir>
@@ -50,8 +51,8 @@ QString ProgramSession::unavailableReason()
         if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
             return QStringLiteral("%1 is not installed (scripts/install-deps.sh)").arg(QLatin1String(tool));
     }
-    for (const QString &binary : { programPath(), buildFile(QStringLiteral("bin/helper")),
-                                   buildFile(QStringLiteral("bin/flashwright_windowgrab")) }) {
+    for (const QString &binary :
+         { programPath(), BuildPaths::helper(), buildFile(QStringLiteral("bin/flashwright_windowgrab")) }) {
         if (!QFileInfo(binary).isExecutable())
             return QStringLiteral("%1 is not built").arg(binary);
     }

@@ -1,5 +1,8 @@
 #include "udisksfixture.h"
 
+#include "buildpaths.h"
+#include "udisks2names.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,7 +15,6 @@
 
 namespace {
 constexpr int objectTimeoutMs = 20000;
-const QString udisksService = QStringLiteral("org.freedesktop.UDisks2");
 
 QString defaultStateDir()
 {
@@ -137,7 +139,7 @@ UdisksFixture::LoopDevice UdisksFixture::attachFile(const QString &backingFile)
         return {};
     LoopDevice device;
     device.node = QString::fromUtf8(output).trimmed();
-    device.objectPath = QStringLiteral("/org/freedesktop/UDisks2/block_devices/") + QFileInfo(device.node).fileName();
+    device.objectPath = Udisks2::blockDevicesPath() + QLatin1Char('/') + QFileInfo(device.node).fileName();
     device.backingFile = QFileInfo(backingFile).absoluteFilePath();
     record(QStringLiteral("loops"), device.node + QLatin1Char(' ') + device.backingFile);
     m_devices.append(device);
@@ -195,8 +197,7 @@ QString UdisksFixture::mount(const QString &node, const QString &objectPath)
     timer.start();
     QByteArray value;
     while (timer.elapsed() < objectTimeoutMs) {
-        if (udisksProperty(objectPath, QStringLiteral("org.freedesktop.UDisks2.Filesystem"),
-                           QStringLiteral("MountPoints"), &value)
+        if (udisksProperty(objectPath, Udisks2::filesystemInterface(), QStringLiteral("MountPoints"), &value)
             && value.contains(mountPoint.toUtf8()))
             return mountPoint;
         QThread::msleep(100);
@@ -226,7 +227,7 @@ bool UdisksFixture::udisksProperty(const QString &objectPath, const QString &int
     process.setProcessEnvironment(helperEnvironment());
     process.start(QStringLiteral("dbus-send"),
                   { QStringLiteral("--system"), QStringLiteral("--print-reply=literal"),
-                    QStringLiteral("--dest=") + udisksService, objectPath,
+                    QStringLiteral("--dest=") + Udisks2::service(), objectPath,
                     QStringLiteral("org.freedesktop.DBus.Properties.Get"), QStringLiteral("string:") + interface,
                     QStringLiteral("string:") + property });
     if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
@@ -242,18 +243,13 @@ bool UdisksFixture::waitForObject(const QString &objectPath)
     timer.start();
     QByteArray value;
     while (timer.elapsed() < objectTimeoutMs) {
-        if (udisksProperty(objectPath, QStringLiteral("org.freedesktop.UDisks2.Block"), QStringLiteral("Size"), &value)
+        if (udisksProperty(objectPath, Udisks2::blockInterface(), QStringLiteral("Size"), &value)
             && !value.trimmed().endsWith(" 0"))
             return true;
         QThread::msleep(100);
     }
     m_errorString = QStringLiteral("udisksd did not show %1").arg(objectPath);
     return false;
-}
-
-QString UdisksFixture::helperPath()
-{
-    return QStringLiteral(FLASHWRIGHT_BUILD_DIR "/bin/helper");
 }
 
 QProcessEnvironment UdisksFixture::helperEnvironment() const
@@ -270,7 +266,7 @@ UdisksFixture::Result UdisksFixture::runHelper(const QStringList &arguments, int
     Result result;
     QProcess process;
     process.setProcessEnvironment(helperEnvironment());
-    process.start(helperPath(), arguments);
+    process.start(BuildPaths::helper(), arguments);
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();

@@ -74,9 +74,8 @@ public:
     // Waits until the object exists in udisksd with the Block interface.
     bool waitForObject(const QString &objectPath);
 
-    // The helper program of this build, with the environment that points it
-    // at the private bus and pins its language.
-    [[nodiscard]] static QString helperPath();
+    // The environment that points the helper at the private bus and pins
+    // its language.
     [[nodiscard]] QProcessEnvironment helperEnvironment() const;
     Result runHelper(const QStringList &arguments, int timeoutMs = 120000) const;
 

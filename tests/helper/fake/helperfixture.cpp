@@ -1,5 +1,6 @@
 #include "helperfixture.h"
 
+#include "buildpaths.h"
 #include "helperprocess.h"
 
 #include <QCoreApplication>
@@ -15,7 +16,7 @@ HelperFixture::HelperFixture(const QString &scratchTemplate)
 
 HelperFixture::Outcome HelperFixture::start(Tools tools, QString *why)
 {
-    if (!QFileInfo(HelperProcess::program()).isExecutable()) {
+    if (!QFileInfo(BuildPaths::helper()).isExecutable()) {
         *why = QStringLiteral("the helper has not been built");
         return Broken;
     }

@@ -1,12 +1,14 @@
 #include "helperprocess.h"
 
+#include "buildpaths.h"
+
 #include <QDeadlineTimer>
 #include <QProcessEnvironment>
 
 HelperProcess::HelperProcess(QObject *parent)
     : QProcess(parent)
 {
-    setProgram(program());
+    setProgram(BuildPaths::helper());
     setProcessChannelMode(QProcess::SeparateChannels);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LANG"), QStringLiteral("C"));
@@ -16,11 +18,6 @@ HelperProcess::HelperProcess(QObject *parent)
     environment.remove(QStringLiteral("QT_LOGGING_RULES"));
     environment.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
     setProcessEnvironment(environment);
-}
-
-QString HelperProcess::program()
-{
-    return QStringLiteral(FLASHWRIGHT_BUILD_DIR "/bin/helper");
 }
 
 bool HelperProcess::run(const QStringList &arguments, int timeoutMs)

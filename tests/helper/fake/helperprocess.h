@@ -11,8 +11,6 @@ class HelperProcess : public QProcess
 public:
     explicit HelperProcess(QObject *parent = nullptr);
 
-    [[nodiscard]] static QString program();
-
     // Starts the helper and runs it to its end; false when it did not start,
     // crashed or outlived the time-out (it is killed then).
     bool run(const QStringList &arguments, int timeoutMs = 60000);

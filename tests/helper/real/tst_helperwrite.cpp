@@ -1,3 +1,4 @@
+#include "buildpaths.h"
 #include "isoimage.h"
 #include "udisksfixture.h"
 
@@ -102,7 +103,7 @@ void TestHelperWrite::initTestCase()
 {
     if (!m_fixture.skipReason().isEmpty())
         QSKIP(qPrintable(m_fixture.skipReason()));
-    QVERIFY(QFile::exists(UdisksFixture::helperPath()));
+    QVERIFY(QFile::exists(BuildPaths::helper()));
     m_device = m_fixture.attach(64 * MiB);
     QVERIFY2(m_device.isValid(), qPrintable(m_fixture.errorString()));
     QVERIFY(m_dir.isValid());
@@ -389,7 +390,7 @@ void TestHelperWrite::delayed()
 
     QProcess helper;
     helper.setProcessEnvironment(m_fixture.helperEnvironment());
-    helper.start(UdisksFixture::helperPath(), { QStringLiteral("write"), partPath, m_device.objectPath });
+    helper.start(BuildPaths::helper(), { QStringLiteral("write"), partPath, m_device.objectPath });
     QVERIFY(helper.waitForStarted());
 
     if (!finishedBeforeStart) {
