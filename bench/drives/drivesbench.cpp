@@ -16,7 +16,6 @@
 #include "linuxdrive.h"
 #include "linuxdriveprovider.h"
 #include "privatebus.h"
-#include "udisksobjects.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -14,6 +14,7 @@
 #include "nginxserver.h"
 #include "privatebus.h"
 #include "programlog.h"
+#include "programrun.h"
 #include "programsession.h"
 
 #include <QCoreApplication>
@@ -56,16 +57,12 @@ struct Failure
 // Runs a program to its end, its standard output in *output; false unless it exits 0.
 bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
 {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(600000))
-        return false;
+    const ProgramResult result = ProgramRun(program, arguments).timeout(600000).run();
     if (output)
-        *output = process.readAllStandardOutput();
-    const bool ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (!ok)
-        std::fprintf(stderr, "%s: %s", qPrintable(program), process.readAllStandardError().constData());
-    return ok;
+        *output = result.standardOutput;
+    if (!result.succeeded())
+        std::fprintf(stderr, "%s: %s", qPrintable(program), qPrintable(result.describe()));
+    return result.succeeded();
 }
 
 QString cachedImage()
@@ -132,34 +129,24 @@ int measure()
     const qint64 stickSize = imageSize + (64 << 20);
     if (!makeStick(stick, stickSize))
         fail(QStringLiteral("cannot make ") + stick);
-    const QString drive = FakeUDisks2::drivePath(QStringLiteral("stick"));
     FakeUDisks2 fake;
-    const QJsonObject config { { QStringLiteral("blocks"),
-                                 QJsonObject {
-                                     { FakeUDisks2::blockPath(QStringLiteral("sdb")),
-                                       QJsonObject { { QStringLiteral("drive"), drive },
-                                                     { QStringLiteral("open"),
-                                                       QJsonObject { { QStringLiteral("file"), stick },
-                                                                     { QStringLiteral("direct"), true } } } } } } },
-                               { QStringLiteral("drives"),
-                                 QJsonObject { { drive,
-                                                 QJsonObject { { QStringLiteral("Removable"), true },
-                                                               { QStringLiteral("MediaAvailable"), true },
-                                                               { QStringLiteral("Size"), stickSize } } } } } };
-    if (!fake.start(config))
+    QJsonObject sdb = UdisksObjects::disk(QStringLiteral("stick"));
+    sdb.insert(QStringLiteral("open"), UdisksObjects::openFile(stick, true));
+    UdisksObjects::DriveObject stickDrive;
+    stickDrive.size = stickSize;
+    UdisksObjects::Layout layout;
+    layout.add(QStringLiteral("stick"), stickDrive).add(QStringLiteral("sdb"), sdb);
+    if (!fake.start(layout.json()))
         fail(fake.errorString());
 
     // The source warm in the page cache for both roads.
-    QProcess warm;
-    warm.setStandardOutputFile(QProcess::nullDevice());
-    warm.start(QStringLiteral("cat"), { image });
-    warm.waitForFinished(600000);
+    (void)ProgramRun(QStringLiteral("cat"), { image }).outputFile(QProcess::nullDevice()).timeout(600000).run();
 
     // The program: to the version page, then the timed part.
     ProgramSession program;
     if (!program.start({ QStringLiteral("--releasesUrl"), nginx.url(QStringLiteral("/feed.json")).toString() })
         || program.waitForLog(ProgramLog::catalogueReceived, 60000) < 0
-        || program.waitForLog(ProgramLog::newDrive(drive), 60000) < 0)
+        || program.waitForLog(ProgramLog::newDrive(FakeUDisks2::drivePath(QStringLiteral("stick"))), 60000) < 0)
         fail(QStringLiteral("the program did not come up: ") + program.errorString()
              + QString::fromLocal8Bit(program.logTail()));
     program.keys({ QStringLiteral("Return"), QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Return") });

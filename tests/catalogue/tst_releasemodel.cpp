@@ -9,12 +9,10 @@
 #include "releasemanager.h"
 #include "releasevariant.h"
 #include "releaseversion.h"
+#include "testlocale.h"
 
 #include <QPointer>
 #include <QSignalSpy>
-#include <QTranslator>
-
-int qInitResources_translations();
 
 namespace {
 
@@ -640,10 +638,8 @@ void TestReleaseModel::progressRange()
 void TestReleaseModel::russianTexts()
 {
     // The texts are looked up under the class names: a wrong context shows English.
-    QVERIFY(qInitResources_translations());
-    QTranslator translator;
-    QVERIFY(translator.load(QLocale(QStringLiteral("ru_RU")), QString(), QString(), QStringLiteral(":/translations")));
-    QVERIFY(QCoreApplication::installTranslator(&translator));
+    const TestLocale::Russian russian;
+    QVERIFY(russian.isInstalled());
     QVERIFY(CatalogueEnvironment::fetchesEnded());
     delete m_manager;
     m_manager = new ReleaseManager();
@@ -661,7 +657,6 @@ void TestReleaseModel::russianTexts()
     QCOMPARE(ReleaseArchitecture::listAllDescriptions().last(), QStringLiteral("ARM v7"));
     Release *release = addRelease(QStringLiteral("A"));
     QCOMPARE(release->editionString(), QStringLiteral("Стандартная редакция"));
-    QCoreApplication::removeTranslator(&translator);
 }
 
 QTEST_GUILESS_MAIN(TestReleaseModel)

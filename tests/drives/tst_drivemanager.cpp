@@ -2,6 +2,7 @@
 // state, driven through the provider boundary; and the Drive base class.
 #include "progress.h"
 #include "scripteddrives.h"
+#include "testlocale.h"
 
 #include <QAbstractItemModelTester>
 #include <QQmlComponent>
@@ -49,7 +50,7 @@ private slots:
 
 void TestDriveManager::initTestCase()
 {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
 }
 
 // Steps, separated by spaces: "+A:100" plugs drive A of 100 bytes ("+A:100:live"
@@ -62,64 +63,39 @@ void TestDriveManager::hotplug_data()
     QTest::addColumn<QStringList>("order");
     QTest::addColumn<QString>("selected");
     QTest::addColumn<QString>("restoreable");
+    // The order of the list as names separated by spaces.
+    const auto row
+        = [](const char *tag, const char *steps, const char *order, const char *selected, const char *restoreable) {
+              QTest::newRow(tag) << QString::fromLatin1(steps)
+                                 << QString::fromLatin1(order).split(QLatin1Char(' '), Qt::SkipEmptyParts)
+                                 << QString::fromLatin1(selected) << QString::fromLatin1(restoreable);
+          };
 
-    QTest::newRow("first scan: smallest selected")
-        << "+B:200 +A:100 +C:300 init" << QStringList { "A", "B", "C" } << "A"
-        << "none";
-    QTest::newRow("equal sizes in order of arrival")
-        << "+X:100 +Y:100 init +Z:100" << QStringList { "X", "Y", "Z" } << "Z"
-        << "none";
-    QTest::newRow("after the scan a new drive is selected")
-        << "+A:100 +C:300 init +B:200" << QStringList { "A", "B", "C" } << "B"
-        << "none";
-    QTest::newRow("unplugged before the selection: same drive")
-        << "+A:100 +B:200 +C:300 init select=C -A" << QStringList { "B", "C" } << "C"
-        << "none";
-    QTest::newRow("unplugged selection: first row")
-        << "+A:100 +B:200 +C:300 init select=B -B" << QStringList { "A", "C" } << "A"
-        << "none";
-    QTest::newRow("unplugged after the selection")
-        << "+A:100 +B:200 +C:300 init select=A -C" << QStringList { "A", "B" } << "A"
-        << "none";
-    QTest::newRow("all unplugged") << "+A:100 init -A" << QStringList {} << "none"
-                                   << "none";
-    QTest::newRow("live drive becomes the candidate") << "+A:100 +L:300:live init" << QStringList { "A", "L" } << "A"
-                                                      << "L";
-    QTest::newRow("newest live drive takes the role")
-        << "+L:300:live init +M:100:live" << QStringList { "M", "L" } << "M"
-        << "M";
-    QTest::newRow("candidate unplugged: largest live drive left")
-        << "+L:100:live +M:200:live +A:300 +N:250:live init -N" << QStringList { "L", "M", "A" } << "L"
-        << "M";
-    QTest::newRow("candidate unplugged: none left") << "+L:100:live +A:300 init -L" << QStringList { "A" } << "A"
-                                                    << "none";
+    row("first scan: smallest selected", "+B:200 +A:100 +C:300 init", "A B C", "A", "none");
+    row("equal sizes in order of arrival", "+X:100 +Y:100 init +Z:100", "X Y Z", "Z", "none");
+    row("after the scan a new drive is selected", "+A:100 +C:300 init +B:200", "A B C", "B", "none");
+    row("unplugged before the selection: same drive", "+A:100 +B:200 +C:300 init select=C -A", "B C", "C", "none");
+    row("unplugged selection: first row", "+A:100 +B:200 +C:300 init select=B -B", "A C", "A", "none");
+    row("unplugged after the selection", "+A:100 +B:200 +C:300 init select=A -C", "A B", "A", "none");
+    row("all unplugged", "+A:100 init -A", "", "none", "none");
+    row("live drive becomes the candidate", "+A:100 +L:300:live init", "A L", "A", "L");
+    row("newest live drive takes the role", "+L:300:live init +M:100:live", "M L", "M", "M");
+    row("candidate unplugged: largest live drive left", "+L:100:live +M:200:live +A:300 +N:250:live init -N", "L M A",
+        "L", "M");
+    row("candidate unplugged: none left", "+L:100:live +A:300 init -L", "A", "A", "none");
     // A backup disk is no written stick: it is offered only when asked for.
-    QTest::newRow("plugged disk without a live image: not the candidate")
-        << "+L:100:live init +E:300:layout" << QStringList { "L", "E" } << "E"
-        << "L";
-    QTest::newRow("candidate unplugged: not to a disk without a live image")
-        << "+E:300:layout +L:100:live init -L" << QStringList { "E" } << "E"
-        << "none";
+    row("plugged disk without a live image: not the candidate", "+L:100:live init +E:300:layout", "L E", "E", "L");
+    row("candidate unplugged: not to a disk without a live image", "+E:300:layout +L:100:live init -L", "E", "E",
+        "none");
 
     // While a drive is written, plugging does not move what the user confirmed.
-    QTest::newRow("busy: plugged drive not selected")
-        << "+A:100 +B:200 init select=B busy=B +C:300" << QStringList { "A", "B", "C" } << "B"
-        << "none";
-    QTest::newRow("busy: plugged before the selection, same drive")
-        << "+A:100 +B:200 init select=B busy=B +C:150" << QStringList { "A", "C", "B" } << "B"
-        << "none";
-    QTest::newRow("busy: plugged live drive not the candidate")
-        << "+A:100 +L:200:live init busy=A +M:300:live" << QStringList { "A", "L", "M" } << "A"
-        << "L";
-    QTest::newRow("busy: unplugged candidate not replaced")
-        << "+A:100 +L:200:live +M:300:live init busy=A -M" << QStringList { "A", "L" } << "A"
-        << "none";
-    QTest::newRow("busy drive itself unplugged")
-        << "+A:100 +B:200 init select=B busy=B -B +C:300" << QStringList { "A", "C" } << "C"
-        << "none";
-    QTest::newRow("idle again: plugged drive selected")
-        << "+A:100 +B:200 init select=A busy=B idle=B +C:300" << QStringList { "A", "B", "C" } << "C"
-        << "none";
+    row("busy: plugged drive not selected", "+A:100 +B:200 init select=B busy=B +C:300", "A B C", "B", "none");
+    row("busy: plugged before the selection, same drive", "+A:100 +B:200 init select=B busy=B +C:150", "A C B", "B",
+        "none");
+    row("busy: plugged live drive not the candidate", "+A:100 +L:200:live init busy=A +M:300:live", "A L M", "A", "L");
+    row("busy: unplugged candidate not replaced", "+A:100 +L:200:live +M:300:live init busy=A -M", "A L", "A", "none");
+    row("busy drive itself unplugged", "+A:100 +B:200 init select=B busy=B -B +C:300", "A C", "C", "none");
+    row("idle again: plugged drive selected", "+A:100 +B:200 init select=A busy=B idle=B +C:300", "A B C", "C", "none");
 }
 
 void TestDriveManager::hotplug()

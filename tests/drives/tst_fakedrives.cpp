@@ -9,6 +9,7 @@
 #include "privatebus.h"
 #include "progress.h"
 #include "releasevariant.h"
+#include "testlocale.h"
 
 #include <QAbstractItemModelTester>
 #include <QCoreApplication>
@@ -60,7 +61,7 @@ private:
     // the start and, when asked, the first "Contains Live" one.
     bool startList(bool withRestoreable);
     std::unique_ptr<ReleaseVariant> newImage(qint64 size = kImageSize);
-    [[nodiscard]] QList<QStringList> notifications();
+    [[nodiscard]] QList<QStringList> notifications() { return m_server->notifications(); }
 
     PrivateBus m_sessionBus { PrivateBus::Session };
     std::unique_ptr<DBusMock> m_server;
@@ -71,7 +72,7 @@ private:
 
 void TestFakeDrives::initTestCase()
 {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
     options.testing = true;
     QVERIFY(m_scratch.isValid());
     if (!m_sessionBus.start())
@@ -79,10 +80,9 @@ void TestFakeDrives::initTestCase()
     const QString reason = DBusMock::unavailableReason();
     if (!reason.isEmpty())
         QSKIP(qPrintable(reason));
-    m_server = std::make_unique<DBusMock>(QStringLiteral("org.freedesktop.Notifications"),
-                                          QStringLiteral("/org/freedesktop/Notifications"));
-    QVERIFY2(m_server->start({ QStringLiteral("-t"), QStringLiteral("notification_daemon") }),
-             qPrintable(m_server->errorString()));
+    QString why;
+    m_server = DBusMock::startNotificationDaemon(&why);
+    QVERIFY2(m_server, qPrintable(why));
 }
 
 void TestFakeDrives::init()
@@ -111,14 +111,6 @@ bool TestFakeDrives::startList(bool withRestoreable)
 std::unique_ptr<ReleaseVariant> TestFakeDrives::newImage(qint64 size)
 {
     return std::make_unique<ReleaseVariant>(nullptr, m_scratch.filePath(QStringLiteral("zelvan.iso")), size);
-}
-
-QList<QStringList> TestFakeDrives::notifications()
-{
-    QList<QStringList> result;
-    for (const QVariantList &call : m_server->calls(QStringLiteral("Notify")))
-        result.append({ call.value(3).toString(), call.value(4).toString() });
-    return result;
 }
 
 void TestFakeDrives::startUp()
@@ -204,8 +196,7 @@ void TestFakeDrives::tooSmallNeverStarts()
     QVERIFY(!small->write(image.get()));
     QCOMPARE(image->errorString(), QStringLiteral("This drive is not large enough."));
     QCOMPARE(image->status(), ReleaseVariant::FAILED);
-    QTest::qWait(300);
-    QCOMPARE(small->progress()->value(), 0.0);
+    QVERIFY(!QTest::qWaitFor([&] { return small->progress()->value() != 0.0; }, 300));
     QVERIFY(!small->isBusy());
 
     // An image whose size is not announced always passes the check.
@@ -227,8 +218,7 @@ void TestFakeDrives::cancelStopsTheWrite()
     QCOMPARE(image->status(), ReleaseVariant::FAILED);
     QCOMPARE(image->errorString(), QStringLiteral("Stopped before writing has finished."));
     QVERIFY(!okay->isBusy());
-    QTest::qWait(400);
-    QCOMPARE(okay->progress()->value(), stoppedAt);
+    QVERIFY(!QTest::qWaitFor([&] { return okay->progress()->value() != stoppedAt; }, 400));
     QCOMPARE(image->status(), ReleaseVariant::FAILED);
     QVERIFY(notifications().isEmpty());
 }
@@ -242,8 +232,7 @@ void TestFakeDrives::timersDieWithTheDrive()
     QTRY_VERIFY(fails->progress()->value() > 0);
     emit m_manager->provider()->driveRemoved(fails);
     delete fails;
-    QTest::qWait(500);
-    QCOMPARE(image->status(), ReleaseVariant::WRITING);
+    QVERIFY(!QTest::qWaitFor([&] { return image->status() != ReleaseVariant::WRITING; }, 500));
     QVERIFY(notifications().isEmpty());
 }
 

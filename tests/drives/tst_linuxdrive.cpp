@@ -20,7 +20,7 @@
 #include "progress.h"
 #include "releasemanager.h"
 #include "releasevariant.h"
-#include "udisksobjects.h"
+#include "testlocale.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,7 +31,6 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTranslator>
 #include <QUrl>
 
 #include <memory>
@@ -117,7 +116,10 @@ private:
     bool installStandIn(const QString &body, const QString &path = QString());
     [[nodiscard]] QStringList recordedArguments() const;
     [[nodiscard]] qint64 recordedPid() const;
-    [[nodiscard]] QList<QStringList> notifications();
+    [[nodiscard]] QList<QStringList> notifications()
+    {
+        return m_notifications ? m_notifications->notifications() : QList<QStringList>();
+    }
     LinuxDrive *newDrive(quint64 size = kDriveSize);
     std::unique_ptr<ReleaseVariant> newImage(qint64 size = kImageSize,
                                              const QString &name = QStringLiteral("disk.iso"));
@@ -137,7 +139,7 @@ private:
 
 void TestLinuxDrive::initTestCase()
 {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
     QVERIFY(m_home.isValid() && m_scratch.isValid());
     // The downloads folder lies in the home; keep it out of the user's.
     qputenv("HOME", QFile::encodeName(m_home.path()));
@@ -160,10 +162,8 @@ void TestLinuxDrive::initTestCase()
         QFAIL(qPrintable(QStringLiteral("refusing to run: ") + why));
 
     if (DBusMock::unavailableReason().isEmpty()) {
-        m_notifications = std::make_unique<DBusMock>(QStringLiteral("org.freedesktop.Notifications"),
-                                                     QStringLiteral("/org/freedesktop/Notifications"));
-        QVERIFY2(m_notifications->start({ QStringLiteral("-t"), QStringLiteral("notification_daemon") }),
-                 qPrintable(m_notifications->errorString()));
+        m_notifications = DBusMock::startNotificationDaemon(&why);
+        QVERIFY2(m_notifications, qPrintable(why));
     }
 }
 
@@ -214,16 +214,6 @@ qint64 TestLinuxDrive::recordedPid() const
     return FileContents::read(m_scratch.filePath(QStringLiteral("pid"))).trimmed().toLongLong();
 }
 
-QList<QStringList> TestLinuxDrive::notifications()
-{
-    QList<QStringList> result;
-    if (!m_notifications)
-        return result;
-    for (const QVariantList &call : m_notifications->calls(QStringLiteral("Notify")))
-        result.append({ call.value(3).toString(), call.value(4).toString() });
-    return result;
-}
-
 LinuxDrive *TestLinuxDrive::newDrive(quint64 size)
 {
     auto *provider = static_cast<LinuxDriveProvider *>(m_manager->provider());
@@ -251,46 +241,44 @@ void TestLinuxDrive::outcomes_data()
     QTest::addColumn<QString>("error");
     QTest::addColumn<double>("progress");
     QTest::addColumn<Statuses>("statuses");
+    const auto row = [](const char *tag, const char *script, ReleaseVariant::Status status, const char *error,
+                        double progress, const Statuses &statuses) {
+        QTest::newRow(tag) << QString::fromUtf8(script) << status << QString::fromUtf8(error) << progress << statuses;
+    };
 
     using S = ReleaseVariant;
     const double done = double(kImageSize);
-    QTest::newRow("written and verified")
-        << "echo 1234; echo 5678; echo CHECK; echo 4096; echo DONE; echo OK >&2" << S::FINISHED << "" << done
-        << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
-    QTest::newRow("counts stay where the helper stopped")
-        << "echo 1234; echo 5678; printf 'Failed to write\\n' >&2; exit 3" << S::FAILED << "Failed to write" << 5678.0
-        << Statuses { S::WRITING, S::FAILED };
-    QTest::newRow("zero, letters and negative numbers change nothing")
-        << "echo 1234; echo 0; echo abc; echo -5; echo 'x' >&2; exit 3" << S::FAILED << "x" << 1234.0
-        << Statuses { S::WRITING, S::FAILED };
-    QTest::newRow("DONE with spaces around it") << "echo CHECK; echo '  DONE  '" << S::FINISHED << "" << done
-                                                << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
-    QTest::newRow("tokens cut by the pipe")
-        << "printf 12; sleep 0.3; printf '34\\nCHE'; sleep 0.3; printf 'CK\\nDO'; sleep 0.3; printf 'NE\\n'"
-        << S::FINISHED << "" << done << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
-    QTest::newRow("verification found a mismatch")
-        << "echo 100; echo CHECK; echo 50; printf 'The written data is corrupted' >&2; exit 1" << S::FAILED_VERIFICATION
-        << "The written data is corrupted" << 50.0
-        << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FAILED_VERIFICATION };
-    QTest::newRow("other failure while verifying")
-        << "echo CHECK; echo 'Read error' >&2; exit 3" << S::FAILED << "Read error" << 0.0
-        << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FAILED };
-    QTest::newRow("exit 0 without DONE") << "echo 100; echo CHECK" << S::FAILED
-                                         << "The helper program ended without confirming that the image was written."
-                                         << 0.0 << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FAILED };
+    row("written and verified", "echo 1234; echo 5678; echo CHECK; echo 4096; echo DONE; echo OK >&2", S::FINISHED, "",
+        done, { S::WRITING, S::WRITE_VERIFYING, S::FINISHED });
+    row("counts stay where the helper stopped", "echo 1234; echo 5678; printf 'Failed to write\\n' >&2; exit 3",
+        S::FAILED, "Failed to write", 5678.0, { S::WRITING, S::FAILED });
+    row("zero, letters and negative numbers change nothing",
+        "echo 1234; echo 0; echo abc; echo -5; echo 'x' >&2; exit 3", S::FAILED, "x", 1234.0,
+        { S::WRITING, S::FAILED });
+    row("DONE with spaces around it", "echo CHECK; echo '  DONE  '", S::FINISHED, "", done,
+        { S::WRITING, S::WRITE_VERIFYING, S::FINISHED });
+    row("tokens cut by the pipe",
+        "printf 12; sleep 0.3; printf '34\\nCHE'; sleep 0.3; printf 'CK\\nDO'; sleep 0.3; printf 'NE\\n'", S::FINISHED,
+        "", done, { S::WRITING, S::WRITE_VERIFYING, S::FINISHED });
+    row("verification found a mismatch",
+        "echo 100; echo CHECK; echo 50; printf 'The written data is corrupted' >&2; exit 1", S::FAILED_VERIFICATION,
+        "The written data is corrupted", 50.0, { S::WRITING, S::WRITE_VERIFYING, S::FAILED_VERIFICATION });
+    row("other failure while verifying", "echo CHECK; echo 'Read error' >&2; exit 3", S::FAILED, "Read error", 0.0,
+        { S::WRITING, S::WRITE_VERIFYING, S::FAILED });
+    row("exit 0 without DONE", "echo 100; echo CHECK", S::FAILED,
+        "The helper program ended without confirming that the image was written.", 0.0,
+        { S::WRITING, S::WRITE_VERIFYING, S::FAILED });
     // "DONE" is the last word: later lines, in the same read or a later one,
     // and a failing status after it leave the verified image finished, and
     // the user is not told of a failure as well.
-    QTest::newRow("lines after DONE") << "echo CHECK; echo DONE; echo CHECK; sleep 0.3; echo WRITE; echo 99"
-                                      << S::FINISHED << "" << done
-                                      << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
-    QTest::newRow("failing status after DONE")
-        << "echo CHECK; echo DONE; sleep 0.3; echo 123; echo late >&2; exit 3" << S::FINISHED << "" << done
-        << Statuses { S::WRITING, S::WRITE_VERIFYING, S::FINISHED };
-    QTest::newRow("device refused") << "printf 'Not authorized' >&2; exit 2" << S::FAILED << "Not authorized" << 0.0
-                                    << Statuses { S::WRITING, S::FAILED };
-    QTest::newRow("failure without a message") << "exit 4" << S::FAILED << "The helper program ended with status 4."
-                                               << 0.0 << Statuses { S::WRITING, S::FAILED };
+    row("lines after DONE", "echo CHECK; echo DONE; echo CHECK; sleep 0.3; echo WRITE; echo 99", S::FINISHED, "", done,
+        { S::WRITING, S::WRITE_VERIFYING, S::FINISHED });
+    row("failing status after DONE", "echo CHECK; echo DONE; sleep 0.3; echo 123; echo late >&2; exit 3", S::FINISHED,
+        "", done, { S::WRITING, S::WRITE_VERIFYING, S::FINISHED });
+    row("device refused", "printf 'Not authorized' >&2; exit 2", S::FAILED, "Not authorized", 0.0,
+        { S::WRITING, S::FAILED });
+    row("failure without a message", "exit 4", S::FAILED, "The helper program ended with status 4.", 0.0,
+        { S::WRITING, S::FAILED });
 }
 
 void TestLinuxDrive::outcomes()
@@ -430,33 +418,25 @@ void TestLinuxDrive::refusals_data()
     QTest::addColumn<qint64>("realSize");
     QTest::addColumn<quint64>("driveSize");
     QTest::addColumn<QString>("error");
+    const auto row = [](const char *tag, const char *file, const char *fileName, qint64 imageSize, qint64 realSize,
+                        quint64 driveSize, const QString &error) {
+        QTest::newRow(tag) << QString::fromLatin1(file) << QString::fromLatin1(fileName) << imageSize << realSize
+                           << driveSize << error;
+    };
 
     const QString tooSmall = QStringLiteral("This drive is not large enough.");
     const QString empty = QStringLiteral("The image file is empty: there is nothing to write.");
-    QTest::newRow("drive too small") << "plain 16"
-                                     << "disk.iso" << qint64(20000) << qint64(0) << quint64(10000) << tooSmall;
-    QTest::newRow("real size beyond the drive, none announced")
-        << "plain 16"
-        << "disk.img" << qint64(0) << qint64(20000) << quint64(10000) << tooSmall;
-    QTest::newRow("no size announced, the file beyond the drive")
-        << "plain 20000"
-        << "disk.img" << qint64(0) << qint64(0) << quint64(10000) << tooSmall;
-    QTest::newRow("xz that unpacks beyond the drive")
-        << "xz 20000"
-        << "disk.img.xz" << qint64(-1) << qint64(0) << quint64(10000) << tooSmall;
-    QTest::newRow("local file named like a download")
-        << "plain 16"
-        << "disk.iso.part" << kImageSize << qint64(0) << kDriveSize
-        << "The image file name ends in \".part\", which marks an unfinished download. Rename the file if it is "
-           "complete, and choose it again.";
-    QTest::newRow("empty file") << "plain 0"
-                                << "disk.img" << qint64(-1) << qint64(0) << kDriveSize << empty;
-    QTest::newRow("xz that unpacks to nothing") << "xz 0"
-                                                << "disk.img.xz" << qint64(-1) << qint64(0) << kDriveSize << empty;
-    QTest::newRow("ISO cut short by an interrupted download")
-        << "cut ISO"
-        << "disk.iso" << qint64(-1) << qint64(0) << kDriveSize
-        << "The image file is incomplete: it is shorter than the ISO volume it describes.";
+    row("drive too small", "plain 16", "disk.iso", 20000, 0, 10000, tooSmall);
+    row("real size beyond the drive, none announced", "plain 16", "disk.img", 0, 20000, 10000, tooSmall);
+    row("no size announced, the file beyond the drive", "plain 20000", "disk.img", 0, 0, 10000, tooSmall);
+    row("xz that unpacks beyond the drive", "xz 20000", "disk.img.xz", -1, 0, 10000, tooSmall);
+    row("local file named like a download", "plain 16", "disk.iso.part", kImageSize, 0, kDriveSize,
+        "The image file name ends in \".part\", which marks an unfinished download. Rename the file if it is "
+        "complete, and choose it again.");
+    row("empty file", "plain 0", "disk.img", -1, 0, kDriveSize, empty);
+    row("xz that unpacks to nothing", "xz 0", "disk.img.xz", -1, 0, kDriveSize, empty);
+    row("ISO cut short by an interrupted download", "cut ISO", "disk.iso", -1, 0, kDriveSize,
+        "The image file is incomplete: it is shorter than the ISO volume it describes.");
 }
 
 void TestLinuxDrive::refusals()
@@ -491,8 +471,8 @@ void TestLinuxDrive::refusals()
     QCOMPARE(image->status(), ReleaseVariant::FAILED);
     QCOMPARE(image->errorString(), error);
     QVERIFY(!drive->isBusy());
-    QTest::qWait(100);
-    QVERIFY2(recordedArguments().isEmpty(), "the helper was started");
+    // A started stand-in records its arguments at once.
+    QVERIFY2(!QTest::qWaitFor([this] { return !recordedArguments().isEmpty(); }, 300), "the helper was started");
 
     QVERIFY(!drive->write(nullptr));
 }
@@ -732,15 +712,11 @@ void TestLinuxDrive::realHelperEndToEnd()
         QCOMPARE(notifications().value(0).value(0), QStringLiteral("Finished!"));
 }
 
-int qInitResources_translations();
-
 // The messages a Russian user meets come from the embedded catalogue.
 void TestLinuxDrive::russianTexts()
 {
-    qInitResources_translations();
-    QTranslator translator;
-    QVERIFY(translator.load(QLocale(QStringLiteral("ru_RU")), QString(), QString(), QStringLiteral(":/translations")));
-    QVERIFY(QCoreApplication::installTranslator(&translator));
+    const TestLocale::Russian russian;
+    QVERIFY(russian.isInstalled());
     restartDiscovery();
     QSignalSpy broken(m_manager.get(), &DriveManager::isBackendBrokenChanged);
     QVERIFY(broken.isValid());
@@ -754,7 +730,6 @@ void TestLinuxDrive::russianTexts()
     LinuxDrive *drive = newDrive();
     QVERIFY(!drive->write(image.get()));
     QCOMPARE(image->errorString(), QStringLiteral("Не удалось найти вспомогательную программу. Проверьте установку."));
-    QCoreApplication::removeTranslator(&translator);
 }
 
 // The catalogue asks the drive list whether writing is possible at all, as
@@ -789,8 +764,8 @@ void TestLinuxDrive::brokenBackEndBlocksWriting()
     QVERIFY(!drive->write(image));
     QCOMPARE(image->status(), ReleaseVariant::WRITING_NOT_POSSIBLE);
     QCOMPARE(image->errorString(), QString());
-    QTest::qWait(100);
-    QVERIFY2(recordedArguments().isEmpty(), "the helper was started");
+    // A started stand-in records its arguments at once.
+    QVERIFY2(!QTest::qWaitFor([this] { return !recordedArguments().isEmpty(); }, 300), "the helper was started");
 
     // UDisks2 appears (back) on the bus, as after an upgrade restarted it:
     // its first good reply makes writing possible again.

@@ -7,7 +7,7 @@
 #include "linuxdriveprovider.h"
 #include "privatebus.h"
 #include "sysfstree.h"
-#include "udisksobjects.h"
+#include "testlocale.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -84,7 +84,7 @@ private:
 
 void TestLinuxDriveProvider::initTestCase()
 {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
     QString why;
     if (!FakeUDisks2::isAvailable(&why))
         QSKIP(qPrintable(why));
@@ -114,70 +114,61 @@ void TestLinuxDriveProvider::acceptance_data()
 {
     QTest::addColumn<Layout>("layout");
     QTest::addColumn<QStringList>("listed");
+    const auto row = [](const char *tag, const Layout &layout, const QStringList &listed) {
+        QTest::newRow(tag) << layout << listed;
+    };
 
     const DriveObject stick;
     const QString cruzer = QStringLiteral("SanDisk Cruzer (16.0 GB)");
-    QTest::newRow("one vfat partition: clean")
-        << Layout().stick("sdb", stick, { "vfat" }) << QStringList { cruzer + "|clean" };
-    QTest::newRow("ext4 partition: live")
-        << Layout().stick("sdb", stick, { "vfat", "ext4" }) << QStringList { cruzer + "|live" };
-    QTest::newRow("unformatted partition: live")
-        << Layout().stick("sdb", stick, { "" }) << QStringList { cruzer + "|live" };
-    QTest::newRow("ISO on the whole disk: live image")
-        << Layout().stick("sdb", stick, {}, "iso9660") << QStringList { cruzer + "|live image" };
-    QTest::newRow("UDF on the whole disk: live image")
-        << Layout().stick("sdb", stick, {}, "udf") << QStringList { cruzer + "|live image" };
-    QTest::newRow("ISO partition of a hybrid image: live image")
-        << Layout().stick("sdb", stick, { "iso9660", "vfat" }) << QStringList { cruzer + "|live image" };
-    QTest::newRow("exFAT without table: clean")
-        << Layout().stick("sdb", stick, {}, "exfat") << QStringList { cruzer + "|clean" };
-    QTest::newRow("squashfs without table: live")
-        << Layout().stick("sdb", stick, {}, "squashfs") << QStringList { cruzer + "|live" };
-    QTest::newRow("blank disk: clean") << Layout().stick("sdb", stick) << QStringList { cruzer + "|clean" };
-    QTest::newRow("empty partition table: clean")
-        << Layout().add("d", stick).add("sdb", disk("d", QString(), true)) << QStringList { cruzer + "|clean" };
+    row("one vfat partition: clean", Layout().stick("sdb", stick, { "vfat" }), { cruzer + "|clean" });
+    row("ext4 partition: live", Layout().stick("sdb", stick, { "vfat", "ext4" }), { cruzer + "|live" });
+    row("unformatted partition: live", Layout().stick("sdb", stick, { "" }), { cruzer + "|live" });
+    row("ISO on the whole disk: live image", Layout().stick("sdb", stick, {}, "iso9660"), { cruzer + "|live image" });
+    row("UDF on the whole disk: live image", Layout().stick("sdb", stick, {}, "udf"), { cruzer + "|live image" });
+    row("ISO partition of a hybrid image: live image", Layout().stick("sdb", stick, { "iso9660", "vfat" }),
+        { cruzer + "|live image" });
+    row("exFAT without table: clean", Layout().stick("sdb", stick, {}, "exfat"), { cruzer + "|clean" });
+    row("squashfs without table: live", Layout().stick("sdb", stick, {}, "squashfs"), { cruzer + "|live" });
+    row("blank disk: clean", Layout().stick("sdb", stick), { cruzer + "|clean" });
+    row("empty partition table: clean", Layout().add("d", stick).add("sdb", disk("d", QString(), true)),
+        { cruzer + "|clean" });
 
     DriveObject fixedUsb = stick;
     fixedUsb.removable = false;
-    QTest::newRow("fixed disk on USB: listed") << Layout().stick("sdb", fixedUsb) << QStringList { cruzer + "|clean" };
+    row("fixed disk on USB: listed", Layout().stick("sdb", fixedUsb), { cruzer + "|clean" });
     DriveObject removableAta = stick;
     removableAta.bus = QStringLiteral("ata");
-    QTest::newRow("removable disk on another bus: listed")
-        << Layout().stick("sdb", removableAta) << QStringList { cruzer + "|clean" };
+    row("removable disk on another bus: listed", Layout().stick("sdb", removableAta), { cruzer + "|clean" });
     DriveObject sata = fixedUsb;
     sata.bus = QStringLiteral("ata");
-    QTest::newRow("fixed SATA disk: not listed") << Layout().stick("sda", sata, { "ext4" }) << QStringList {};
+    row("fixed SATA disk: not listed", Layout().stick("sda", sata, { "ext4" }), {});
     DriveObject optical = stick;
     optical.optical = true;
-    QTest::newRow("optical drive: not listed")
-        << Layout().stick("sr0", optical).stick("sdd", optical) << QStringList {};
+    row("optical drive: not listed", Layout().stick("sr0", optical).stick("sdd", optical), {});
     DriveObject emptyReader = stick;
     emptyReader.mediaAvailable = false;
-    QTest::newRow("card reader without card: not listed") << Layout().stick("sdc", emptyReader) << QStringList {};
+    row("card reader without card: not listed", Layout().stick("sdc", emptyReader), {});
 
     DriveObject sdCard { QString(), QStringLiteral("SD32G"),       31914983424LL, QStringLiteral("sdio"), true, true,
                          false,     { QStringLiteral("flash_sd") } };
-    QTest::newRow("SD card: listed") << Layout().stick("mmcblk0", sdCard, { "vfat" })
-                                     << QStringList { "SD32G (31.9 GB)|clean" };
+    row("SD card: listed", Layout().stick("mmcblk0", sdCard, { "vfat" }), { "SD32G (31.9 GB)|clean" });
     DriveObject emmc = sdCard;
     emmc.model = QStringLiteral("DA4064");
     emmc.compatibility = QStringList { QStringLiteral("flash_mmc") };
-    QTest::newRow("internal eMMC: not listed") << Layout().stick("mmcblk0", emmc, { "vfat", "ext4" }) << QStringList {};
-    QTest::newRow("card boot and RPMB areas: not listed") << Layout()
-                                                                 .add("card", sdCard)
-                                                                 .add("mmcblk0boot0", disk("card"))
-                                                                 .add("mmcblk0boot1", disk("card"))
-                                                                 .add("mmcblk0rpmb", disk("card"))
-                                                          << QStringList {};
-    QTest::newRow("tenth partition without partition interface: not listed")
-        << Layout().add("card", sdCard).add("mmcblk0p10", disk("card", "vfat")) << QStringList {};
-    QTest::newRow("partition object alone: not listed")
-        << Layout().add("d", stick).add("sdb", partition("d", "sdz", "vfat")) << QStringList {};
-    QTest::newRow("loop and NVMe devices: not listed")
-        << Layout().stick("loop0", stick).stick("nvme0n1", fixedUsb) << QStringList {};
-    QTest::newRow("block without a drive: not listed")
-        << Layout().add("sdb", QJsonObject { { "idType", "vfat" } }) << QStringList {};
-    QTest::newRow("drive missing from the reply: not listed") << Layout().add("sdb", disk("nowhere")) << QStringList {};
+    row("internal eMMC: not listed", Layout().stick("mmcblk0", emmc, { "vfat", "ext4" }), {});
+    row("card boot and RPMB areas: not listed",
+        Layout()
+            .add("card", sdCard)
+            .add("mmcblk0boot0", disk("card"))
+            .add("mmcblk0boot1", disk("card"))
+            .add("mmcblk0rpmb", disk("card")),
+        {});
+    row("tenth partition without partition interface: not listed",
+        Layout().add("card", sdCard).add("mmcblk0p10", disk("card", "vfat")), {});
+    row("partition object alone: not listed", Layout().add("d", stick).add("sdb", partition("d", "sdz", "vfat")), {});
+    row("loop and NVMe devices: not listed", Layout().stick("loop0", stick).stick("nvme0n1", fixedUsb), {});
+    row("block without a drive: not listed", Layout().add("sdb", QJsonObject { { "idType", "vfat" } }), {});
+    row("drive missing from the reply: not listed", Layout().add("sdb", disk("nowhere")), {});
 
     DriveObject vendorOnly = stick;
     vendorOnly.model.clear();
@@ -186,13 +177,13 @@ void TestLinuxDriveProvider::acceptance_data()
     DriveObject nameless = stick;
     nameless.vendor.clear();
     nameless.model.clear();
-    QTest::newRow("names: vendor only, model only, device file without its NUL")
-        << Layout().stick("sdb", vendorOnly).stick("sdc", modelOnly).stick("sdd", nameless)
-        << QStringList { "/dev/fake (16.0 GB)|clean", "Cruzer (16.0 GB)|clean", "SanDisk (16.0 GB)|clean" };
+    row("names: vendor only, model only, device file without its NUL",
+        Layout().stick("sdb", vendorOnly).stick("sdc", modelOnly).stick("sdd", nameless),
+        { "/dev/fake (16.0 GB)|clean", "Cruzer (16.0 GB)|clean", "SanDisk (16.0 GB)|clean" });
     DriveObject small = stick;
     small.size = 1000000000LL;
-    QTest::newRow("smallest first") << Layout().stick("sdb", stick).stick("sdc", small)
-                                    << QStringList { "SanDisk Cruzer (1.0 GB)|clean", cruzer + "|clean" };
+    row("smallest first", Layout().stick("sdb", stick).stick("sdc", small),
+        { "SanDisk Cruzer (1.0 GB)|clean", cruzer + "|clean" });
 }
 
 void TestLinuxDriveProvider::acceptance()

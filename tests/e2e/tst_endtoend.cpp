@@ -7,6 +7,7 @@
 #include "dbusmock.h"
 #include "democatalogue.h"
 #include "fakeudisks2.h"
+#include "filecontents.h"
 #include "isoimage.h"
 #include "nginxserver.h"
 #include "privatebus.h"
@@ -120,10 +121,8 @@ void TestEndToEnd::initTestCase()
     QVERIFY2(DemoCatalogue::make(DemoCatalogue::templatePath(), m_nginx.root(), m_nginx.url(QStringLiteral("/")), &why),
              qPrintable(why));
 
-    m_notifications = std::make_unique<DBusMock>(QStringLiteral("org.freedesktop.Notifications"),
-                                                 QStringLiteral("/org/freedesktop/Notifications"));
-    QVERIFY2(m_notifications->start({ QStringLiteral("-t"), QStringLiteral("notification_daemon") }),
-             qPrintable(m_notifications->errorString()));
+    m_notifications = DBusMock::startNotificationDaemon(&why);
+    QVERIFY2(m_notifications, qPrintable(why));
     // The file chooser names its request object after the caller's token and
     // answers on it later, as the desktop's does; the test gives the answer.
     m_portal = std::make_unique<DBusMock>(QStringLiteral("org.freedesktop.portal.Desktop"),
@@ -170,33 +169,22 @@ bool TestEndToEnd::startStick(const QJsonObject &open)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !file.resize(stickSize))
         return false;
     file.close();
-    const QString block = FakeUDisks2::blockPath(QStringLiteral("sdb"));
-    const QString partition = FakeUDisks2::blockPath(QStringLiteral("sdb1"));
-    const QString drive = FakeUDisks2::drivePath(QStringLiteral("stick"));
-    const QJsonObject config {
-        { QStringLiteral("blocks"),
-          QJsonObject { { block,
-                          QJsonObject { { QStringLiteral("drive"), drive },
-                                        { QStringLiteral("device"), QStringLiteral("/dev/sdb") },
-                                        { QStringLiteral("open"),
-                                          open.isEmpty() ? QJsonObject { { QStringLiteral("file"), stick() } } : open },
-                                        { QStringLiteral("partitionTable"),
-                                          QJsonObject { { QStringLiteral("partition"), partition } } } } },
-                        { partition,
-                          QJsonObject { { QStringLiteral("drive"), drive },
-                                        { QStringLiteral("device"), QStringLiteral("/dev/sdb1") },
-                                        { QStringLiteral("idType"), QStringLiteral("vfat") },
-                                        { QStringLiteral("partitionOf"), block } } } } },
-        { QStringLiteral("drives"),
-          QJsonObject { { drive,
-                          QJsonObject { { QStringLiteral("Removable"), true },
-                                        { QStringLiteral("MediaAvailable"), true },
-                                        { QStringLiteral("ConnectionBus"), QStringLiteral("usb") },
-                                        { QStringLiteral("Vendor"), QStringLiteral("Demo") },
-                                        { QStringLiteral("Model"), QStringLiteral("Stick") },
-                                        { QStringLiteral("Size"), stickSize } } } } }
-    };
-    return m_fake.start(config);
+    using namespace UdisksObjects;
+    QJsonObject sdb = kernelDevice(QStringLiteral("sdb"), disk(QStringLiteral("stick")));
+    sdb.insert(QStringLiteral("open"), open.isEmpty() ? openFile(stick()) : open);
+    sdb.insert(QStringLiteral("partitionTable"),
+               QJsonObject { { QStringLiteral("partition"), FakeUDisks2::blockPath(QStringLiteral("sdb1")) } });
+    DriveObject demo;
+    demo.vendor = QStringLiteral("Demo");
+    demo.model = QStringLiteral("Stick");
+    demo.size = stickSize;
+    Layout layout;
+    layout.add(QStringLiteral("stick"), demo)
+        .add(QStringLiteral("sdb"), sdb)
+        .add(QStringLiteral("sdb1"),
+             kernelDevice(QStringLiteral("sdb1"),
+                          partition(QStringLiteral("stick"), QStringLiteral("sdb"), QStringLiteral("vfat"))));
+    return m_fake.start(layout.json());
 }
 
 bool TestEndToEnd::startProgram()
@@ -243,17 +231,15 @@ void TestEndToEnd::writeLocalFile(const QString &path)
 
 void TestEndToEnd::screenshot(const QString &name)
 {
-    // The page settles after its last change.
-    QTest::qWait(800);
-    QVERIFY2(m_program.grab(QStringLiteral("%1/%2.png").arg(m_pictures, name)), qPrintable(m_program.errorString()));
+    QVERIFY2(m_program.grab(QStringLiteral("%1/%2.png").arg(m_pictures, name), ProgramSession::Settle::AtRest),
+             qPrintable(m_program.errorString()));
 }
 
 QStringList TestEndToEnd::notifications() const
 {
-    // Notify(app, replaces, icon, summary, body, actions, hints, timeout).
     QStringList shown;
-    for (const QVariantList &call : m_notifications->calls(QStringLiteral("Notify")))
-        shown.append(call.value(3).toString() + QLatin1Char('|') + call.value(4).toString());
+    for (const QStringList &notification : m_notifications->notifications())
+        shown.append(notification.join(QLatin1Char('|')));
     return shown;
 }
 
@@ -327,10 +313,7 @@ void TestEndToEnd::localCompressedImage()
     const QString image = m_scratch.filePath(QStringLiteral("board.img.xz"));
     QFile::remove(image);
     QVERIFY(QFile::copy(m_nginx.root() + QStringLiteral("/images/.disk.img.xz"), image));
-    QProcess xz;
-    xz.start(QStringLiteral("xz"), { QStringLiteral("-dc"), image });
-    QVERIFY(xz.waitForFinished(60000) && xz.exitCode() == 0);
-    const QByteArray raw = xz.readAllStandardOutput();
+    const QByteArray raw = FileContents::readXz(image);
     QCOMPARE(raw.size(), 8 * MiB);
 
     QVERIFY2(startStick(), qPrintable(m_fake.errorString()));
@@ -374,7 +357,7 @@ void TestEndToEnd::stickPulledWhileWriting()
     // The helper is stopped, and nothing comes after: no late "Finished"
     // from a helper that lived on.
     QTRY_COMPARE_WITH_TIMEOUT(childrenNamed(m_program.processId(), "helper"), 0, 10000);
-    QTest::qWait(1000);
+    QVERIFY(m_program.waitForStatus("FINISHED", 1000, failed) < 0);
     QVERIFY(!m_program.statuses().contains("FINISHED"));
     QVERIFY(!m_program.statuses().contains("WRITE_VERIFYING"));
     const QStringList shown = notifications();

@@ -1,8 +1,10 @@
 #include "appinfo.h"
 #include "fakeudisks2.h"
+#include "filecontents.h"
 #include "installlayout.h"
 #include "installpaths.h"
 #include "privatebus.h"
+#include "programrun.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -52,20 +54,10 @@ private:
 int TestInstall::run(const QString &program, const QStringList &arguments, QByteArray *output,
                      const QProcessEnvironment &environment)
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    const bool ended = process.waitForFinished(120000);
+    const ProgramResult result = ProgramRun(program, arguments).environment(environment).mergeChannels().run();
     if (output)
-        *output = process.readAll();
-    if (!ended) {
-        process.kill();
-        process.waitForFinished();
-        return -1;
-    }
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        *output = result.standardOutput;
+    return result.status();
 }
 
 void TestInstall::initTestCase()
@@ -238,26 +230,19 @@ void TestInstall::writeThroughInstalledHelper()
     QRandomGenerator(10).fillRange(reinterpret_cast<quint32 *>(imageData.data()), imageData.size() / 4);
     const QString imagePath = scratch.filePath(QStringLiteral("installed.img"));
     const QString devicePath = scratch.filePath(QStringLiteral("device"));
-    for (const auto &[path, data] :
-         { std::pair { imagePath, imageData }, std::pair { devicePath, QByteArray(4 * 1024 * 1024, '\x55') } }) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
-    }
-    const QString block = FakeUDisks2::blockPath(QStringLiteral("sdb"));
-    const QJsonObject config {
-        { QStringLiteral("blocks"),
-          QJsonObject { { block,
-                          QJsonObject { { QStringLiteral("drive"), FakeUDisks2::drivePath(QStringLiteral("stick")) },
-                                        { QStringLiteral("open"),
-                                          QJsonObject { { QStringLiteral("file"), devicePath } } } } } } },
-        { QStringLiteral("drives"),
-          QJsonObject {
-              { FakeUDisks2::drivePath(QStringLiteral("stick")),
-                QJsonObject { { QStringLiteral("Removable"), true }, { QStringLiteral("Size"), 4194304 } } } } }
-    };
+    QVERIFY(FileContents::write(imagePath, imageData));
+    QVERIFY(FileContents::write(devicePath, QByteArray(4 * 1024 * 1024, '\x55')));
+    using namespace UdisksObjects;
+    QJsonObject sdb = disk(QStringLiteral("stick"));
+    sdb.insert(QStringLiteral("open"), openFile(devicePath));
+    DriveObject stick;
+    stick.size = 4194304;
+    Layout layout;
+    layout.add(QStringLiteral("stick"), stick).add(QStringLiteral("sdb"), sdb);
     FakeUDisks2 fake;
-    QVERIFY2(fake.start(config), qPrintable(fake.errorString()));
+    QVERIFY2(fake.start(layout.json()), qPrintable(fake.errorString()));
 
+    const QString block = FakeUDisks2::blockPath(QStringLiteral("sdb"));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), systemBus.address());
     // Notifications go nowhere at once instead of to a desktop.

@@ -1,9 +1,9 @@
 #include "appinfo.h"
 #include "installlayout.h"
+#include "programrun.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -36,16 +36,10 @@ private:
 
 QByteArray TestPackage::run(const QString &program, const QStringList &arguments, int *status, int timeout)
 {
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForFinished(timeout)) {
-        process.kill();
-        process.waitForFinished();
-    }
+    const ProgramResult result = ProgramRun(program, arguments).timeout(timeout).run();
     if (status)
-        *status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return process.readAllStandardOutput() + process.readAllStandardError();
+        *status = result.status();
+    return result.standardOutput + result.standardError;
 }
 
 void TestPackage::initTestCase()

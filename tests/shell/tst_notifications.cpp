@@ -3,6 +3,7 @@
 #include "logcapture.h"
 #include "notifications.h"
 #include "privatebus.h"
+#include "testlocale.h"
 
 #include <QDBusConnection>
 #include <QDBusMetaType>
@@ -68,7 +69,7 @@ private:
 void TestNotifications::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
     if (!m_bus.start())
         QSKIP(qPrintable(QStringLiteral("no private session bus: ") + m_bus.errorString()));
 }

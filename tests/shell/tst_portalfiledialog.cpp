@@ -2,6 +2,7 @@
 #include "logcapture.h"
 #include "portalfiledialog.h"
 #include "privatebus.h"
+#include "testlocale.h"
 
 #include <QDBusArgument>
 #include <QDBusObjectPath>
@@ -65,7 +66,7 @@ private:
 void TestPortalFileDialog::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
     QVERIFY(m_runtimeDir.isValid());
     qputenv("XDG_RUNTIME_DIR", m_runtimeDir.path().toLocal8Bit());
     qunsetenv("SNAP");

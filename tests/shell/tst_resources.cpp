@@ -1,3 +1,5 @@
+#include "testlocale.h"
+
 #include <QFile>
 #include <QImage>
 #include <QLocale>
@@ -7,12 +9,6 @@
 #include <QSvgRenderer>
 #include <QTest>
 #include <QTranslator>
-
-// Registration functions that rcc names after each bundle.
-int qInitResources_assets();
-int qInitResources_qml();
-int qInitResources_translations();
-int qInitResources_linuxicon();
 
 // The program's four resource bundles, linked in as the program links them.
 class TestResources : public QObject
@@ -33,17 +29,17 @@ private Q_SLOTS:
 void TestResources::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
 }
 
 void TestResources::bundles()
 {
-    // Links only when the bundles carry exactly these names. Registering
-    // always answers 1: what counts is that a file of each bundle is there.
-    qInitResources_assets();
-    qInitResources_qml();
-    qInitResources_translations();
-    qInitResources_linuxicon();
+    // Links only when the bundles carry exactly these names; each then
+    // holds a file of its own.
+    Q_INIT_RESOURCE(assets);
+    Q_INIT_RESOURCE(qml);
+    Q_INIT_RESOURCE(translations);
+    Q_INIT_RESOURCE(linuxicon);
     QVERIFY(QFile::exists(QStringLiteral(":/logos/warning")));
     QVERIFY(QFile::exists(QStringLiteral(":/appicon/48.png")));
     QVERIFY(QFile::exists(QStringLiteral(":/qml/main.qml")));

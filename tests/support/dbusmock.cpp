@@ -25,6 +25,25 @@ QString DBusMock::unavailableReason()
                                             QStringLiteral("python3-dbusmock is not installed"));
 }
 
+std::unique_ptr<DBusMock> DBusMock::startNotificationDaemon(QString *error)
+{
+    auto daemon = std::make_unique<DBusMock>(QStringLiteral("org.freedesktop.Notifications"),
+                                             QStringLiteral("/org/freedesktop/Notifications"));
+    if (daemon->start({ QStringLiteral("-t"), QStringLiteral("notification_daemon") }))
+        return daemon;
+    *error = daemon->errorString();
+    return nullptr;
+}
+
+QList<QStringList> DBusMock::notifications()
+{
+    // Notify(app, replaces, icon, summary, body, actions, hints, timeout).
+    QList<QStringList> shown;
+    for (const QVariantList &call : calls(QStringLiteral("Notify")))
+        shown.append({ call.value(3).toString(), call.value(4).toString() });
+    return shown;
+}
+
 bool DBusMock::start(const QStringList &arguments)
 {
     m_service.process().setProcessChannelMode(QProcess::ForwardedErrorChannel);

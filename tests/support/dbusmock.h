@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QVariantList>
 
+#include <memory>
+
 // A python-dbusmock service on the session bus (normally a PrivateBus) for the
 // desktop services the program talks to.
 class DBusMock
@@ -20,6 +22,9 @@ public:
 
     // Empty when dbusmock can be used, else why not (for QSKIP).
     static QString unavailableReason();
+    // The desktop's notification daemon (dbusmock's template), started; null
+    // with *error saying why when it did not start.
+    static std::unique_ptr<DBusMock> startNotificationDaemon(QString *error);
 
     // Starts `python3 -m dbusmock --session <arguments>` and waits until the
     // bus name is owned.
@@ -33,6 +38,8 @@ public:
 
     // Arguments of each recorded call of `method` on the main object, oldest first.
     QList<QVariantList> calls(const QString &method);
+    // Of a notification daemon: the notifications shown, (summary, body) each.
+    QList<QStringList> notifications();
 
 private:
     QString m_busName;

@@ -2,15 +2,14 @@
 
 #include "filecontents.h"
 #include "isoimage.h"
+#include "programrun.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -21,19 +20,10 @@ constexpr qint64 MiB = 1 << 20;
 bool run(const QString &program, const QStringList &arguments, QString *error, const QString &input = {},
          const QString &output = {})
 {
-    QProcess process;
-    process.setStandardInputFile(input.isEmpty() ? QProcess::nullDevice() : input);
-    if (!output.isEmpty())
-        process.setStandardOutputFile(output);
-    process.start(program, arguments);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        *error = QStringLiteral("%1 failed: %2 %3")
-                     .arg(program, process.errorString(), QString::fromLocal8Bit(process.readAllStandardError()));
-        process.kill();
-        process.waitForFinished();
-        return false;
-    }
-    return true;
+    const ProgramResult result = ProgramRun(program, arguments).inputFile(input).outputFile(output).run();
+    if (!result.succeeded())
+        *error = QStringLiteral("%1 failed: %2").arg(program, result.describe());
+    return result.succeeded();
 }
 
 // An 8 MiB disk with a GPT and one ext2 partition holding a note, as the
@@ -77,15 +67,6 @@ bool makeImage(const QString &name, const QString &path, QString *error)
     }
     *error = QStringLiteral("xorriso or implantisomd5 could not make %1").arg(name);
     return false;
-}
-
-QString md5Of(const QString &path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return {};
-    return QString::fromLatin1(hash.result().toHex());
 }
 
 } // namespace
@@ -156,7 +137,7 @@ bool make(const QString &templateFile, const QString &root, const QUrl &base, QS
             } else if (!makeImage(image, imagePath, error)) {
                 return false;
             }
-            made.insert(image, { md5Of(imagePath), QFileInfo(imagePath).size() });
+            made.insert(image, { FileContents::md5(imagePath), QFileInfo(imagePath).size() });
         }
         // Every entry has a file name of its own, as downloads are stored by it.
         QFile::remove(images.filePath(link));

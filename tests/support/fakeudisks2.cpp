@@ -1,10 +1,10 @@
 #include "fakeudisks2.h"
 
+#include "filecontents.h"
 #include "udisks2names.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTest>
@@ -52,13 +52,10 @@ bool FakeUDisks2::start(const QJsonObject &config)
     }
 
     const QString configPath = m_dir.filePath(QStringLiteral("config.json"));
-    QFile file(configPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        m_errorString = file.errorString();
+    if (!FileContents::write(configPath, QJsonDocument(config).toJson())) {
+        m_errorString = QStringLiteral("cannot write ") + configPath;
         return false;
     }
-    file.write(QJsonDocument(config).toJson());
-    file.close();
     m_logPath = m_dir.filePath(QStringLiteral("calls.jsonl"));
     QFile::remove(m_logPath);
 
@@ -117,13 +114,7 @@ QStringList FakeUDisks2::callObjects(const QString &method) const
 
 bool FakeUDisks2::waitForCall(const QString &method, int timeoutMs) const
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (calls(method).isEmpty()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
+    return QTest::qWaitFor([&] { return !calls(method).isEmpty(); }, timeoutMs);
 }
 
 bool FakeUDisks2::control(const QString &method, const QVariantList &arguments, QVariant *result)

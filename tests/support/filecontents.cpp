@@ -1,14 +1,18 @@
 #include "filecontents.h"
 
+#include "programrun.h"
+
+#include <QCryptographicHash>
 #include <QFile>
-#include <QProcess>
+#include <QList>
+#include <QRandomGenerator>
 
 namespace FileContents {
 
-bool write(const QString &path, const QByteArray &data)
+bool write(const QString &path, const QByteArray &data, QIODevice::OpenMode mode)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+    return file.open(QIODevice::WriteOnly | mode) && file.write(data) == data.size();
 }
 
 QByteArray read(const QString &path)
@@ -17,16 +21,41 @@ QByteArray read(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QByteArray random(qint64 size, quint32 seed)
+{
+    QList<quint32> words((size + 3) / 4);
+    QRandomGenerator(seed).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), size);
+}
+
+QString md5(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {};
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QByteArray xz(const QByteArray &data, const QStringList &options)
+{
+    const ProgramResult result
+        = ProgramRun(QStringLiteral("xz"), QStringList { QStringLiteral("-c"), QStringLiteral("-q") } + options)
+              .input(data)
+              .run();
+    return result.succeeded() ? result.standardOutput : QByteArray();
+}
+
 bool writeXz(const QString &path, const QByteArray &data, const QStringList &options)
 {
-    QProcess xz;
-    xz.setStandardOutputFile(path, QIODevice::Truncate);
-    xz.start(QStringLiteral("xz"), QStringList { QStringLiteral("-c"), QStringLiteral("-q") } + options);
-    if (!xz.waitForStarted())
-        return false;
-    xz.write(data);
-    xz.closeWriteChannel();
-    return xz.waitForFinished(60000) && xz.exitStatus() == QProcess::NormalExit && xz.exitCode() == 0;
+    const QByteArray compressed = xz(data, options);
+    return !compressed.isEmpty() && write(path, compressed);
+}
+
+QByteArray readXz(const QString &path)
+{
+    const ProgramResult result = ProgramRun(QStringLiteral("xz"), { QStringLiteral("-dc"), path }).run();
+    return result.succeeded() ? result.standardOutput : QByteArray();
 }
 
 } // namespace FileContents

@@ -1,8 +1,9 @@
 #include "isoimage.h"
 
+#include "programrun.h"
+
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -18,19 +19,6 @@ QString missingTools()
             missing << tool;
     }
     return missing.join(QLatin1Char(' '));
-}
-
-static bool run(const QString &program, const QStringList &arguments, int timeoutMs = 60000)
-{
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return false;
-    }
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 bool make(const QString &path, qint64 dataBytes, quint32 seed)
@@ -51,30 +39,27 @@ bool make(const QString &path, qint64 dataBytes, quint32 seed)
     }
     data.close();
     QFile::remove(path);
-    return run(QStringLiteral("xorriso"),
-               { QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"), QStringLiteral("-o"), path,
-                 tree.path() });
+    return ProgramRun(QStringLiteral("xorriso"),
+                      { QStringLiteral("-as"), QStringLiteral("mkisofs"), QStringLiteral("-quiet"),
+                        QStringLiteral("-o"), path, tree.path() })
+        .run()
+        .succeeded();
 }
 
 bool implant(const QString &path)
 {
-    return run(QStringLiteral("implantisomd5"), { QStringLiteral("--force"), path });
+    return ProgramRun(QStringLiteral("implantisomd5"), { QStringLiteral("--force"), path }).run().succeeded();
 }
 
 Verdict referenceVerdict(const QString &path)
 {
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("checkisomd5"), { path });
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
+    const ProgramResult result
+        = ProgramRun(QStringLiteral("checkisomd5"), { path }).timeout(30000).mergeChannels().run();
+    if (!result.ended)
         return Hung;
-    }
-    const QByteArray output = process.readAll();
-    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+    if (result.succeeded())
         return Pass;
+    const QByteArray &output = result.standardOutput;
     if (output.contains("No checksum information"))
         return NoInfo;
     if (output.contains("File not found"))

@@ -1,14 +1,14 @@
 #include "udisksfixture.h"
 
 #include "buildpaths.h"
+#include "programrun.h"
 #include "udisks2names.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QThread>
+#include <QTest>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,14 +32,6 @@ QString readLine(const QString &path)
     return QString::fromUtf8(file.readAll()).trimmed();
 }
 } // namespace
-
-QStringList UdisksFixture::Result::lines() const
-{
-    QStringList result = QString::fromUtf8(standardOutput).split(QLatin1Char('\n'));
-    if (!result.isEmpty() && result.constLast().isEmpty())
-        result.removeLast();
-    return result;
-}
 
 UdisksFixture::UdisksFixture()
     : m_stateDir(defaultStateDir())
@@ -97,24 +89,13 @@ void UdisksFixture::forget(const QString &file, const QString &line)
 
 bool UdisksFixture::run(const QString &program, const QStringList &arguments, QByteArray *output)
 {
-    QProcess process;
-    process.setProcessEnvironment(helperEnvironment());
-    process.start(program, arguments);
-    if (!process.waitForFinished(120000)) {
-        m_errorString = program + QStringLiteral(": ") + process.errorString();
-        process.kill();
-        process.waitForFinished();
-        return false;
-    }
+    const ProgramResult result = ProgramRun(program, arguments).environment(helperEnvironment()).run();
     if (output)
-        *output = process.readAllStandardOutput();
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        m_errorString = QStringLiteral("%1 %2 failed: %3")
-                            .arg(program, arguments.join(QLatin1Char(' ')),
-                                 QString::fromLocal8Bit(process.readAllStandardError()));
-        return false;
-    }
-    return true;
+        *output = result.standardOutput;
+    if (!result.succeeded())
+        m_errorString
+            = QStringLiteral("%1 %2 failed: %3").arg(program, arguments.join(QLatin1Char(' ')), result.describe());
+    return result.succeeded();
 }
 
 UdisksFixture::LoopDevice UdisksFixture::attach(qint64 size)
@@ -193,15 +174,15 @@ QString UdisksFixture::mount(const QString &node, const QString &objectPath)
 
     // udisksd learns of the mount from the mount table a moment later, and
     // refuses to unmount what it does not know to be mounted.
-    QElapsedTimer timer;
-    timer.start();
     QByteArray value;
-    while (timer.elapsed() < objectTimeoutMs) {
-        if (udisksProperty(objectPath, Udisks2::filesystemInterface(), QStringLiteral("MountPoints"), &value)
-            && value.contains(mountPoint.toUtf8()))
-            return mountPoint;
-        QThread::msleep(100);
-    }
+    if (QTest::qWaitFor(
+            [&] {
+                return udisksProperty(objectPath, Udisks2::filesystemInterface(),
+                                      QStringLiteral("MountPoints"), &value)
+                    && value.contains(mountPoint.toUtf8());
+            },
+            objectTimeoutMs))
+        return mountPoint;
     m_errorString = QStringLiteral("udisksd did not notice the mount of %1 on %2").arg(node, mountPoint);
     return QString();
 }
@@ -223,31 +204,31 @@ bool UdisksFixture::isMounted(const QString &mountPoint)
 bool UdisksFixture::udisksProperty(const QString &objectPath, const QString &interface, const QString &property,
                                    QByteArray *value)
 {
-    QProcess process;
-    process.setProcessEnvironment(helperEnvironment());
-    process.start(QStringLiteral("dbus-send"),
-                  { QStringLiteral("--system"), QStringLiteral("--print-reply=literal"),
-                    QStringLiteral("--dest=") + Udisks2::service(), objectPath,
-                    QStringLiteral("org.freedesktop.DBus.Properties.Get"), QStringLiteral("string:") + interface,
-                    QStringLiteral("string:") + property });
-    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return false;
-    *value = process.readAllStandardOutput();
-    return true;
+    const ProgramResult result
+        = ProgramRun(QStringLiteral("dbus-send"),
+                     { QStringLiteral("--system"), QStringLiteral("--print-reply=literal"),
+                       QStringLiteral("--dest=") + Udisks2::service(), objectPath,
+                       QStringLiteral("org.freedesktop.DBus.Properties.Get"), QStringLiteral("string:") + interface,
+                       QStringLiteral("string:") + property })
+              .environment(helperEnvironment())
+              .timeout(10000)
+              .run();
+    *value = result.standardOutput;
+    return result.succeeded();
 }
 
 bool UdisksFixture::waitForObject(const QString &objectPath)
 {
     run(QStringLiteral("udevadm"), { QStringLiteral("settle"), QStringLiteral("--timeout=10") });
-    QElapsedTimer timer;
-    timer.start();
     QByteArray value;
-    while (timer.elapsed() < objectTimeoutMs) {
-        if (udisksProperty(objectPath, Udisks2::blockInterface(), QStringLiteral("Size"), &value)
-            && !value.trimmed().endsWith(" 0"))
-            return true;
-        QThread::msleep(100);
-    }
+    if (QTest::qWaitFor(
+            [&] {
+                return udisksProperty(objectPath, Udisks2::blockInterface(),
+                                      QStringLiteral("Size"), &value)
+                    && !value.trimmed().endsWith(" 0");
+            },
+            objectTimeoutMs))
+        return true;
     m_errorString = QStringLiteral("udisksd did not show %1").arg(objectPath);
     return false;
 }
@@ -263,19 +244,7 @@ QProcessEnvironment UdisksFixture::helperEnvironment() const
 
 UdisksFixture::Result UdisksFixture::runHelper(const QStringList &arguments, int timeoutMs) const
 {
-    Result result;
-    QProcess process;
-    process.setProcessEnvironment(helperEnvironment());
-    process.start(BuildPaths::helper(), arguments);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    result.standardOutput = process.readAllStandardOutput();
-    result.standardError = process.readAllStandardError();
-    result.exitCode = process.exitCode();
-    result.exitStatus = process.exitStatus();
-    return result;
+    return ProgramRun(BuildPaths::helper(), arguments).environment(helperEnvironment()).timeout(timeoutMs).run();
 }
 
 QByteArray UdisksFixture::readDevice(const QString &node, qint64 offset, qint64 size)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "programrun.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -33,14 +35,7 @@ public:
         }
     };
 
-    struct Result
-    {
-        QByteArray standardOutput;
-        QByteArray standardError;
-        int exitCode = -1;
-        QProcess::ExitStatus exitStatus = QProcess::CrashExit;
-        [[nodiscard]] QStringList lines() const;
-    };
+    using Result = ProgramResult;
 
     UdisksFixture();
     ~UdisksFixture();

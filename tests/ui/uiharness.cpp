@@ -9,6 +9,7 @@
 #include "portalfiledialog.h"
 #include "releasemanager.h"
 #include "releasevariant.h"
+#include "testlocale.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -41,7 +42,7 @@ UiHarness::~UiHarness()
 void UiHarness::applicationAvailable()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
     // The downloads folder is not redirected by the test mode; a home of our own is.
     qputenv("HOME", QFile::encodeName(m_home.path()));
     QDir(m_home.path()).mkpath(QStringLiteral("Downloads"));

@@ -40,3 +40,14 @@ private:
     FakeUDisks2 m_fake;
     QTemporaryDir m_dir;
 };
+
+// initTestCase()'s start of the fixture: skips when a tool is missing, fails
+// when the fixture is broken.
+#define HELPER_FIXTURE_START(fixture, tools)                                                                           \
+    do {                                                                                                               \
+        QString why_;                                                                                                  \
+        const HelperFixture::Outcome outcome_ = (fixture).start(tools, &why_);                                         \
+        if (outcome_ == HelperFixture::Unavailable)                                                                    \
+            QSKIP(qPrintable(why_));                                                                                   \
+        QVERIFY2(outcome_ == HelperFixture::Ready, qPrintable(why_));                                                  \
+    } while (false)

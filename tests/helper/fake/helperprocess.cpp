@@ -1,6 +1,7 @@
 #include "helperprocess.h"
 
 #include "buildpaths.h"
+#include "programrun.h"
 
 #include <QDeadlineTimer>
 #include <QProcessEnvironment>
@@ -41,18 +42,14 @@ bool HelperProcess::launch(const QStringList &arguments)
 
 bool HelperProcess::finish(int timeoutMs)
 {
-    const bool ended = waitForFinished(timeoutMs);
-    if (!ended) {
-        kill();
-        waitForFinished(5000);
-    }
-    m_output += readAllStandardOutput();
-    m_errors += readAllStandardError();
-    if (!ended)
+    const ProgramResult result = ProgramRun::finish(*this, timeoutMs);
+    m_output += result.standardOutput;
+    m_errors += result.standardError;
+    if (!result.ended)
         m_failure = QStringLiteral("the helper did not end in time; stdout: ") + QString::fromUtf8(m_output);
-    else if (exitStatus() != QProcess::NormalExit)
+    else if (result.exitStatus != QProcess::NormalExit)
         m_failure = QStringLiteral("the helper crashed; stderr: ") + QString::fromUtf8(m_errors);
-    return ended && exitStatus() == QProcess::NormalExit;
+    return result.ended && result.exitStatus == QProcess::NormalExit;
 }
 
 bool HelperProcess::waitForLine(const QByteArray &line, int timeoutMs)

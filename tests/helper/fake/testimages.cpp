@@ -2,17 +2,8 @@
 
 #include <QFile>
 #include <QList>
-#include <QProcess>
-#include <QRandomGenerator>
 
 #include <unistd.h>
-
-QByteArray TestImages::random(qint64 size, quint32 seed)
-{
-    QList<quint32> words((size + 3) / 4);
-    QRandomGenerator(seed).fillRange(words.data(), words.size());
-    return QByteArray(reinterpret_cast<const char *>(words.constData()), size);
-}
 
 QByteArray TestImages::pattern(qint64 size)
 {
@@ -20,19 +11,6 @@ QByteArray TestImages::pattern(qint64 size)
     for (qint64 i = 0; i < size; ++i)
         data[i] = char((i / 7) % 251);
     return data;
-}
-
-QByteArray TestImages::xz(const QByteArray &data, const QStringList &options)
-{
-    QProcess process;
-    process.start(QStringLiteral("xz"), QStringList { QStringLiteral("-c"), QStringLiteral("-q") } + options);
-    if (!process.waitForStarted())
-        return {};
-    process.write(data);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return {};
-    return process.readAllStandardOutput();
 }
 
 QByteArray TestImages::padded(const QByteArray &image)
@@ -73,16 +51,4 @@ QList<QByteArray> TestImages::readBackOffsets(qint64 size)
         offsets.append(QByteArray::number(done));
     }
     return offsets;
-}
-
-QByteArray TestImages::read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool TestImages::write(const QString &path, const QByteArray &data, QIODevice::OpenMode mode)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | mode) && file.write(data) == data.size();
 }

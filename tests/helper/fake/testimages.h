@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QIODevice>
 #include <QList>
 #include <QStringList>
 
@@ -9,11 +8,8 @@
 class TestImages
 {
 public:
-    [[nodiscard]] static QByteArray random(qint64 size, quint32 seed);
     // Compressible, so that a few MiB of it make a small xz file.
     [[nodiscard]] static QByteArray pattern(qint64 size);
-    // Compressed by the xz program; empty when that failed.
-    [[nodiscard]] static QByteArray xz(const QByteArray &data, const QStringList &options = {});
     // The image followed by zeros up to the next multiple of 512: the helper
     // fills its last write up to the logical block size, which is 512 when
     // the descriptor is not a block device.
@@ -28,7 +24,4 @@ public:
     // that has no implanted checksum: the offset verified after every 4 MiB,
     // and at the end.
     [[nodiscard]] static QList<QByteArray> readBackOffsets(qint64 size);
-
-    [[nodiscard]] static QByteArray read(const QString &path);
-    static bool write(const QString &path, const QByteArray &data, QIODevice::OpenMode mode = QIODevice::Truncate);
 };

@@ -74,11 +74,7 @@ private:
 
 void TestFakeAccess::initTestCase()
 {
-    QString why;
-    const HelperFixture::Outcome outcome = m_fixture.start(HelperFixture::NoXz, &why);
-    if (outcome == HelperFixture::Unavailable)
-        QSKIP(qPrintable(why));
-    QVERIFY2(outcome == HelperFixture::Ready, qPrintable(why));
+    HELPER_FIXTURE_START(m_fixture, HelperFixture::NoXz);
     m_image = m_fixture.filePath(QStringLiteral("image.img"));
     QFile image(m_image);
     QVERIFY(image.open(QIODevice::WriteOnly));
@@ -144,21 +140,19 @@ void TestFakeAccess::openFailure_data()
     QTest::addColumn<QByteArray>("expectedErrors"); // empty: any text
     QTest::addColumn<int>("expectedStatus");
     QTest::addColumn<bool>("openCalled");
+    const auto row = [](const char *tag, bool restore, const QString &target, const QJsonObject &configChange,
+                        const QByteArray &errors, int status, bool openCalled) {
+        QTest::newRow(tag) << restore << target << configChange << errors << status << openCalled;
+    };
 
     const QJsonObject unreadable { { QStringLiteral("managedObjectsError"),
                                      QStringLiteral("Object list unavailable") } };
-    const QJsonObject refused {
-        { QStringLiteral("open"),
-          QJsonObject {
-              { QStringLiteral("error"),
-                QJsonObject {
-                    { QStringLiteral("name"), QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized") },
-                    { QStringLiteral("message"), QStringLiteral("Not authorized to perform operation") } } } } }
-    };
-
-    const auto dbusError = [](const QString &name, const QString &message) {
-        return QJsonObject { { QStringLiteral("name"), name }, { QStringLiteral("message"), message } };
-    };
+    using UdisksObjects::dbusError;
+    const QJsonObject refused { { QStringLiteral("open"),
+                                  QJsonObject {
+                                      { QStringLiteral("error"),
+                                        dbusError(QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized"),
+                                                  QStringLiteral("Not authorized to perform operation")) } } } };
     // What UDisks2 2.9 answers for a filesystem in use, and for an exclusive
     // open of a device that another program holds.
     const QJsonObject mounted { { QStringLiteral("unmountError"),
@@ -172,23 +166,17 @@ void TestFakeAccess::openFailure_data()
     const QByteArray notUnmounted("The drive could not be unmounted: Error unmounting /dev/sdb1: target is busy");
     const QByteArray taken("The drive is in use by another program. Close that program and try again.");
 
-    QTest::newRow("write: object list unreadable")
-        << false << kTarget << unreadable << QByteArray("Object list unavailable") << 2 << false;
-    QTest::newRow("write: opening refused")
-        << false << kTarget << refused << QByteArray("Not authorized to perform operation") << 2 << true;
-    QTest::newRow("write: not a UDisks2 object")
-        << false << block(QStringLiteral("nothing")) << QJsonObject() << QByteArray() << 2 << false;
+    row("write: object list unreadable", false, kTarget, unreadable, "Object list unavailable", 2, false);
+    row("write: opening refused", false, kTarget, refused, "Not authorized to perform operation", 2, true);
+    row("write: not a UDisks2 object", false, block(QStringLiteral("nothing")), {}, {}, 2, false);
     // No fake service at all: the bus itself answers that nobody owns the name.
-    QTest::newRow("write: UDisks2 not running")
-        << false << kTarget << QJsonObject { { QStringLiteral("absent"), true } } << QByteArray() << 2 << false;
-    QTest::newRow("write: a filesystem stays mounted") << false << kTarget << mounted << notUnmounted << 2 << false;
-    QTest::newRow("write: the device is in use") << false << kTarget << inUse << taken << 2 << true;
-    QTest::newRow("restore: object list unreadable")
-        << true << kTarget << unreadable << QByteArray("Object list unavailableFailed to open device for writing") << 1
-        << false;
-    QTest::newRow("restore: opening refused")
-        << true << kTarget << refused
-        << QByteArray("Not authorized to perform operationFailed to open device for writing") << 1 << true;
+    row("write: UDisks2 not running", false, kTarget, QJsonObject { { QStringLiteral("absent"), true } }, {}, 2, false);
+    row("write: a filesystem stays mounted", false, kTarget, mounted, notUnmounted, 2, false);
+    row("write: the device is in use", false, kTarget, inUse, taken, 2, true);
+    row("restore: object list unreadable", true, kTarget, unreadable,
+        "Object list unavailableFailed to open device for writing", 1, false);
+    row("restore: opening refused", true, kTarget, refused,
+        "Not authorized to perform operationFailed to open device for writing", 1, true);
 }
 
 void TestFakeAccess::openFailure()
@@ -285,9 +273,8 @@ void TestFakeAccess::unmountSelection_data()
         << QStringList();
     // Filesystems that are not mounted are asked too: UDisks2's list of
     // mount points may lag behind. Its answer is no failure.
-    const QJsonObject notMounted { { QStringLiteral("name"),
-                                     QStringLiteral("org.freedesktop.UDisks2.Error.NotMounted") },
-                                   { QStringLiteral("message"), QStringLiteral("Device `/dev/sdb2' is not mounted") } };
+    const QJsonObject notMounted = UdisksObjects::dbusError(QStringLiteral("org.freedesktop.UDisks2.Error.NotMounted"),
+                                                            QStringLiteral("Device `/dev/sdb2' is not mounted"));
     QTest::newRow("not mounted is no failure")
         << QJsonObject { { kTarget, onDrive(d1, kTable) },
                          { block(QStringLiteral("sdb1")), partitionOf(sdb, d1, true) },

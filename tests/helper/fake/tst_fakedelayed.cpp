@@ -6,6 +6,9 @@
 #include "helperprocess.h"
 #include "testimages.h"
 
+#include "filecontents.h"
+#include "programrun.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,9 +19,7 @@ namespace {
 
 const QString kTarget = FakeUDisks2::blockPath(QStringLiteral("sdb"));
 
-// A pause that lets the helper start watching the partial file before the
-// test acts on it. Correctness does not depend on it: the helper must also
-// cope with a change that happened before it started watching.
+// How long the helper is given to react, wrongly, to a file still growing.
 constexpr int kSettle = 300;
 
 const QJsonObject kFilesystem { { QStringLiteral("filesystem"), QJsonObject() } };
@@ -48,16 +49,12 @@ private:
 
 void TestFakeDelayed::initTestCase()
 {
-    QString why;
-    const HelperFixture::Outcome outcome = m_fixture.start(HelperFixture::NeedsXz, &why);
-    if (outcome == HelperFixture::Unavailable)
-        QSKIP(qPrintable(why));
-    QVERIFY2(outcome == HelperFixture::Ready, qPrintable(why));
+    HELPER_FIXTURE_START(m_fixture, HelperFixture::NeedsXz);
 }
 
 void TestFakeDelayed::init()
 {
-    QVERIFY(TestImages::write(m_fixture.device(), QByteArray()));
+    QVERIFY(FileContents::write(m_fixture.device(), QByteArray()));
 }
 
 void TestFakeDelayed::cleanup()
@@ -77,8 +74,8 @@ void TestFakeDelayed::ends_data()
     QTest::addColumn<QByteArray>("expectedDevice");
     QTest::addColumn<QString>("device"); // empty: the test's device file
 
-    const QByteArray image = TestImages::random(1000, 11);
-    const QByteArray compressed = TestImages::xz(image);
+    const QByteArray image = FileContents::random(1000, 11);
+    const QByteArray compressed = FileContents::xz(image);
     const QByteArray compressedTotal = QByteArray::number(compressed.size());
 
     const QString file;
@@ -110,7 +107,7 @@ void TestFakeDelayed::ends_data()
         << "download.iso" << TestImages::isoStart(8 << 20) << Rename << 2 << QList<QByteArray>()
         << QByteArray("The image file is incomplete: it is shorter than the ISO volume it describes.") << QByteArray()
         << file;
-    const QByteArray noise = TestImages::random(65536, 14);
+    const QByteArray noise = FileContents::random(65536, 14);
     QTest::newRow("corrupted xz download")
         << "download.img.xz" << noise << Rename << 4 << QList<QByteArray> { "WRITE", "1", "65536" }
         << QByteArray("The downloaded compressed file is corrupted.") << QByteArray() << file;
@@ -133,22 +130,21 @@ void TestFakeDelayed::ends()
     const QString partial = finished + QStringLiteral(".part");
     if (action == GoneBeforeStart) {
         if (!finishedFile.isEmpty())
-            QVERIFY(TestImages::write(finished, finishedFile));
+            QVERIFY(FileContents::write(finished, finishedFile));
     } else {
         // The download's first half is there when the helper starts.
-        QVERIFY(TestImages::write(partial, finishedFile.left(finishedFile.size() / 2)));
+        QVERIFY(FileContents::write(partial, finishedFile.left(finishedFile.size() / 2)));
     }
 
     HelperProcess helper;
     QVERIFY2(helper.launch({ QStringLiteral("write"), partial, kTarget }), qPrintable(helper.failure()));
     if (action != GoneBeforeStart) {
         QVERIFY2(m_fixture.fake().waitForCall(QStringLiteral("OpenDevice")), "the helper did not open the device");
-        QTest::qWait(kSettle);
-        QCOMPARE(helper.state(), QProcess::Running);
+        QVERIFY2(waitForInotifyWatch(helper), "the helper does not wait for the download");
         if (action == Delete) {
             QVERIFY(QFile::remove(partial));
         } else {
-            QVERIFY(TestImages::write(partial, finishedFile.mid(finishedFile.size() / 2), QIODevice::Append));
+            QVERIFY(FileContents::write(partial, finishedFile.mid(finishedFile.size() / 2), QIODevice::Append));
             QVERIFY(QFile::rename(partial, finished));
         }
     }
@@ -159,13 +155,13 @@ void TestFakeDelayed::ends()
     lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
     QCOMPARE(lines, expectedOutput);
     if (device.isEmpty())
-        QCOMPARE(TestImages::read(m_fixture.device()), expectedDevice);
+        QCOMPARE(FileContents::read(m_fixture.device()), expectedDevice);
 }
 
 void TestFakeDelayed::growingFileKeepsWaiting()
 {
     const QString partial = m_fixture.filePath(QStringLiteral("download.iso.part"));
-    QVERIFY(TestImages::write(partial, TestImages::random(1000, 12)));
+    QVERIFY(FileContents::write(partial, FileContents::random(1000, 12)));
     QVERIFY2(m_fixture.startFake(m_fixture.device(), kFilesystem), qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
@@ -173,12 +169,12 @@ void TestFakeDelayed::growingFileKeepsWaiting()
     QVERIFY2(m_fixture.fake().waitForCall(QStringLiteral("OpenDevice")), "the helper did not open the device");
     // Unmounting and opening happen at once, before the download has finished.
     QCOMPARE(m_fixture.fake().calls(QStringLiteral("Unmount")).size(), 1);
-    QTest::qWait(kSettle);
+    QVERIFY2(waitForInotifyWatch(helper), "the helper does not wait for the download");
+    // Each growth is seen and answered by waiting on: no line, no end.
     for (int i = 0; i < 3; ++i) {
-        QVERIFY(TestImages::write(partial, TestImages::random(4096, 13 + i), QIODevice::Append));
-        QTest::qWait(100);
+        QVERIFY(FileContents::write(partial, FileContents::random(4096, 13 + i), QIODevice::Append));
+        QVERIFY(!helper.waitForReadyRead(kSettle));
     }
-    QTest::qWait(kSettle);
     QCOMPARE(helper.state(), QProcess::Running);
     QCOMPARE(helper.readAllStandardOutput(), QByteArray());
     QCOMPARE(QFileInfo(m_fixture.device()).size(), 0);

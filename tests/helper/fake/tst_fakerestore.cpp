@@ -63,11 +63,7 @@ private:
 
 void TestFakeRestore::initTestCase()
 {
-    QString why;
-    const HelperFixture::Outcome outcome = m_fixture.start(HelperFixture::NoXz, &why);
-    if (outcome == HelperFixture::Unavailable)
-        QSKIP(qPrintable(why));
-    QVERIFY2(outcome == HelperFixture::Ready, qPrintable(why));
+    HELPER_FIXTURE_START(m_fixture, HelperFixture::NoXz);
 }
 
 void TestFakeRestore::cleanup()
@@ -130,6 +126,12 @@ void TestFakeRestore::outcomes_data()
     QTest::addColumn<int>("expectedStatus");
     QTest::addColumn<QStringList>("expectedCalls");
     QTest::addColumn<QString>("late"); // see startFake()
+    const auto row = [](const char *tag, const QString &device, const QJsonObject &tableFormat,
+                        const QJsonObject &partitionTable, const QJsonObject &partitionFormat, const QByteArray &errors,
+                        int status, const QStringList &calls, const QString &late) {
+        QTest::newRow(tag) << device << tableFormat << partitionTable << partitionFormat << errors << status << calls
+                           << late;
+    };
 
     const QString open = QStringLiteral("OpenDevice ") + kTarget;
     const QString formatTable = QStringLiteral("Format ") + kTarget;
@@ -145,39 +147,29 @@ void TestFakeRestore::outcomes_data()
     const QString now;
 
     // Writes vanish and the size reads as 0.
-    QTest::newRow("device without size") << "/dev/null" << ok << createsPartition << ok
-                                         << QByteArray("Failed to get file size") << 1 << QStringList { open } << now;
-    QTest::newRow("device that cannot seek")
-        << "pipe" << ok << createsPartition << ok << QByteArray("Failed to get file size") << 1 << QStringList { open }
-        << now;
-    QTest::newRow("partition table refused")
-        << file << error(QStringLiteral("Error creating partition table: device is busy")) << createsPartition << ok
-        << QByteArray("Error creating partition table: device is busy\n") << 1 << QStringList { open, formatTable }
-        << now;
+    row("device without size", "/dev/null", ok, createsPartition, ok, "Failed to get file size", 1, { open }, now);
+    row("device that cannot seek", "pipe", ok, createsPartition, ok, "Failed to get file size", 1, { open }, now);
+    row("partition table refused", file, error(QStringLiteral("Error creating partition table: device is busy")),
+        createsPartition, ok, "Error creating partition table: device is busy\n", 1, { open, formatTable }, now);
     // No answer may mean a format still running, or refused in a polkit
     // dialog: never a success.
-    QTest::newRow("table unanswered") << file << kNoReply << createsPartition << ok << unanswered << 1
-                                      << QStringList { open, formatTable } << now;
-    QTest::newRow("partition refused") << file << ok << error(QStringLiteral("Error creating partition: no free space"))
-                                       << ok << QByteArray("Error creating partition: no free space") << 2
-                                       << QStringList { open, formatTable, create } << now;
-    QTest::newRow("partition format refused")
-        << file << ok << createsPartition << error(QStringLiteral("Error creating filesystem: mkfs.exfat failed"))
-        << QByteArray("Error creating filesystem: mkfs.exfat failed\n") << 3
-        << QStringList { open, formatTable, create, formatPartition } << now;
-    QTest::newRow("partition format unanswered") << file << ok << createsPartition << kNoReply << unanswered << 3
-                                                 << QStringList { open, formatTable, create, formatPartition } << now;
-    QTest::newRow("restored") << file << ok << createsPartition << ok << QByteArray() << 0
-                              << QStringList { open, formatTable, create, formatPartition } << now;
+    row("table unanswered", file, kNoReply, createsPartition, ok, unanswered, 1, { open, formatTable }, now);
+    row("partition refused", file, ok, error(QStringLiteral("Error creating partition: no free space")), ok,
+        "Error creating partition: no free space", 2, { open, formatTable, create }, now);
+    row("partition format refused", file, ok, createsPartition,
+        error(QStringLiteral("Error creating filesystem: mkfs.exfat failed")),
+        "Error creating filesystem: mkfs.exfat failed\n", 3, { open, formatTable, create, formatPartition }, now);
+    row("partition format unanswered", file, ok, createsPartition, kNoReply, unanswered, 3,
+        { open, formatTable, create, formatPartition }, now);
+    row("restored", file, ok, createsPartition, ok, {}, 0, { open, formatTable, create, formatPartition }, now);
     // UDisks2 answers Format before it shows the table on the object, and
     // CreatePartition before the partition exists as an object.
-    QTest::newRow("table shows late") << file << ok << createsPartition << ok << QByteArray() << 0
-                                      << QStringList { open, formatTable, create, formatPartition } << "table";
-    QTest::newRow("partition shows late") << file << ok << createsPartition << ok << QByteArray() << 0
-                                          << QStringList { open, formatTable, create, formatPartition } << "partition";
-    QTest::newRow("table never shows") << file << ok << createsPartition << ok
-                                       << QByteArray("The new partition table did not appear on the drive.\n") << 1
-                                       << QStringList { open, formatTable } << "no table";
+    row("table shows late", file, ok, createsPartition, ok, {}, 0, { open, formatTable, create, formatPartition },
+        "table");
+    row("partition shows late", file, ok, createsPartition, ok, {}, 0, { open, formatTable, create, formatPartition },
+        "partition");
+    row("table never shows", file, ok, createsPartition, ok, "The new partition table did not appear on the drive.\n",
+        1, { open, formatTable }, "no table");
 }
 
 void TestFakeRestore::outcomes()

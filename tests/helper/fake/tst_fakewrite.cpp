@@ -6,7 +6,9 @@
 #include "helperprocess.h"
 #include "testimages.h"
 
+#include "filecontents.h"
 #include "isoimage.h"
+#include "programrun.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,16 +67,12 @@ private:
 
 void TestFakeWrite::initTestCase()
 {
-    QString why;
-    const HelperFixture::Outcome outcome = m_fixture.start(HelperFixture::NeedsXz, &why);
-    if (outcome == HelperFixture::Unavailable)
-        QSKIP(qPrintable(why));
-    QVERIFY2(outcome == HelperFixture::Ready, qPrintable(why));
+    HELPER_FIXTURE_START(m_fixture, HelperFixture::NeedsXz);
 }
 
 void TestFakeWrite::init()
 {
-    QVERIFY(TestImages::write(m_fixture.device(), QByteArray()));
+    QVERIFY(FileContents::write(m_fixture.device(), QByteArray()));
 }
 
 void TestFakeWrite::copies_data()
@@ -85,56 +83,52 @@ void TestFakeWrite::copies_data()
     QTest::addColumn<QByteArray>("expectedDevice");
     QTest::addColumn<QList<QByteArray>>("expectedProgress"); // copy totals before "CHECK"
     QTest::addColumn<qint64>("sent"); // image bytes sent, which are read back after "CHECK"
+    const auto row
+        = [](const char *tag, const char *imageName, const QByteArray &imageFile, const QByteArray &deviceBefore,
+             const QByteArray &expectedDevice, const QList<QByteArray> &expectedProgress, qint64 sent) {
+              QTest::newRow(tag) << QString::fromLatin1(imageName) << imageFile << deviceBefore << expectedDevice
+                                 << expectedProgress << sent;
+          };
 
-    const QByteArray small = TestImages::random(1000, 1);
+    const QByteArray small = FileContents::random(1000, 1);
     const QByteArray old(8192, '\xee');
     const auto number = [](qint64 n) { return QByteArray::number(n); };
 
-    QTest::newRow("plain, shorter than a block") << "image.img" << small << QByteArray() << TestImages::padded(small)
-                                                 << QList<QByteArray> { "1000" } << qint64(small.size());
-    QTest::newRow("plain, over older data") << "image.iso" << small << old << TestImages::padded(small) + old.mid(1024)
-                                            << QList<QByteArray> { "1000" } << qint64(small.size());
-    const QByteArray blocks = TestImages::random(2048, 2);
-    QTest::newRow("plain, whole blocks") << "image.img" << blocks << old << blocks + old.mid(2048)
-                                         << QList<QByteArray> { "2048" } << qint64(blocks.size());
-    const QByteArray large = TestImages::random(TestImages::bufferSize() + 1000, 3);
-    QTest::newRow("plain, more than one buffer")
-        << "image.img" << large << QByteArray() << TestImages::padded(large)
-        << QList<QByteArray> { number(TestImages::bufferSize()), number(large.size()) } << qint64(large.size());
+    row("plain, shorter than a block", "image.img", small, {}, TestImages::padded(small), { "1000" }, small.size());
+    row("plain, over older data", "image.iso", small, old, TestImages::padded(small) + old.mid(1024), { "1000" },
+        small.size());
+    const QByteArray blocks = FileContents::random(2048, 2);
+    row("plain, whole blocks", "image.img", blocks, old, blocks + old.mid(2048), { "2048" }, blocks.size());
+    const QByteArray large = FileContents::random(TestImages::bufferSize() + 1000, 3);
+    row("plain, more than one buffer", "image.img", large, {}, TestImages::padded(large),
+        { number(TestImages::bufferSize()), number(large.size()) }, large.size());
 
     // For xz images the totals count compressed bytes; the total is repeated
     // while the decoder drains, so repeats are folded before comparing.
-    const QByteArray compressedSmall = TestImages::xz(small);
-    QTest::newRow("xz") << "image.img.xz" << compressedSmall << old << TestImages::padded(small) + old.mid(1024)
-                        << QList<QByteArray> { number(compressedSmall.size()) } << qint64(small.size());
+    const QByteArray compressedSmall = FileContents::xz(small);
+    row("xz", "image.img.xz", compressedSmall, old, TestImages::padded(small) + old.mid(1024),
+        { number(compressedSmall.size()) }, small.size());
     const QByteArray pattern = TestImages::pattern(2 * TestImages::bufferSize() + 1000);
-    const QByteArray compressedPattern = TestImages::xz(pattern);
-    QTest::newRow("xz, more than one output buffer")
-        << "image.raw.xz" << compressedPattern << QByteArray() << TestImages::padded(pattern)
-        << QList<QByteArray> { number(compressedPattern.size()) } << qint64(pattern.size());
+    const QByteArray compressedPattern = FileContents::xz(pattern);
+    row("xz, more than one output buffer", "image.raw.xz", compressedPattern, {}, TestImages::padded(pattern),
+        { number(compressedPattern.size()) }, pattern.size());
     // Many blocks with their sizes in the headers: decoded on several threads.
     const QByteArray blocksOfPattern = TestImages::pattern(6 * TestImages::bufferSize() + 3000);
     const QByteArray compressedBlocks
-        = TestImages::xz(blocksOfPattern, { QStringLiteral("-T2"), QStringLiteral("--block-size=1MiB") });
-    QTest::newRow("xz in many blocks") << "image.raw.xz" << compressedBlocks << QByteArray()
-                                       << TestImages::padded(blocksOfPattern)
-                                       << QList<QByteArray> { number(compressedBlocks.size()) }
-                                       << qint64(blocksOfPattern.size());
-    const QByteArray second = TestImages::random(3000, 4);
-    const QByteArray concatenated = compressedSmall + TestImages::xz(second);
-    QTest::newRow("xz, two concatenated streams")
-        << "image.img.xz" << concatenated << QByteArray() << TestImages::padded(small + second)
-        << QList<QByteArray> { number(concatenated.size()) } << qint64(small.size() + second.size());
+        = FileContents::xz(blocksOfPattern, { QStringLiteral("-T2"), QStringLiteral("--block-size=1MiB") });
+    row("xz in many blocks", "image.raw.xz", compressedBlocks, {}, TestImages::padded(blocksOfPattern),
+        { number(compressedBlocks.size()) }, blocksOfPattern.size());
+    const QByteArray second = FileContents::random(3000, 4);
+    const QByteArray concatenated = compressedSmall + FileContents::xz(second);
+    row("xz, two concatenated streams", "image.img.xz", concatenated, {}, TestImages::padded(small + second),
+        { number(concatenated.size()) }, qint64(small.size() + second.size()));
     // Random data does not compress: the compressed file spans two input buffers.
-    const QByteArray noise = TestImages::random(TestImages::bufferSize() + 1000, 9);
-    const QByteArray compressedNoise = TestImages::xz(noise, { QStringLiteral("-0") });
-    QTest::newRow("xz, more than one input buffer")
-        << "image.img.xz" << compressedNoise << QByteArray() << TestImages::padded(noise)
-        << QList<QByteArray> { number(TestImages::bufferSize()), number(compressedNoise.size()) }
-        << qint64(noise.size());
-    QTest::newRow("upper-case XZ is copied as it is")
-        << "image.img.XZ" << compressedSmall << QByteArray() << TestImages::padded(compressedSmall)
-        << QList<QByteArray> { number(compressedSmall.size()) } << qint64(compressedSmall.size());
+    const QByteArray noise = FileContents::random(TestImages::bufferSize() + 1000, 9);
+    const QByteArray compressedNoise = FileContents::xz(noise, { QStringLiteral("-0") });
+    row("xz, more than one input buffer", "image.img.xz", compressedNoise, {}, TestImages::padded(noise),
+        { number(TestImages::bufferSize()), number(compressedNoise.size()) }, noise.size());
+    row("upper-case XZ is copied as it is", "image.img.XZ", compressedSmall, {}, TestImages::padded(compressedSmall),
+        { number(compressedSmall.size()) }, compressedSmall.size());
 }
 
 void TestFakeWrite::copies()
@@ -147,8 +141,8 @@ void TestFakeWrite::copies()
     QFETCH(qint64, sent);
 
     const QString image = m_fixture.filePath(imageName);
-    QVERIFY(TestImages::write(image, imageFile));
-    QVERIFY(TestImages::write(m_fixture.device(), deviceBefore));
+    QVERIFY(FileContents::write(image, imageFile));
+    QVERIFY(FileContents::write(m_fixture.device(), deviceBefore));
     QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
@@ -163,7 +157,7 @@ void TestFakeWrite::copies()
     QCOMPARE(lines,
              expectedProgress + QList<QByteArray> { "CHECK" } + TestImages::readBackOffsets(sent)
                  + QList<QByteArray> { "DONE" });
-    QCOMPARE(TestImages::read(m_fixture.device()), expectedDevice);
+    QCOMPARE(FileContents::read(m_fixture.device()), expectedDevice);
     QFile::remove(image);
 }
 
@@ -178,48 +172,47 @@ void TestFakeWrite::failures_data()
     // -1: nothing at all on standard output; with status 2 also nothing
     // asked of UDisks2: the image was refused before the drive was touched.
     QTest::addColumn<int>("minimumProgress");
+    const auto row = [](const char *tag, const QString &imageName, const QByteArray &imageFile,
+                        const QString &imageKind, const QString &device, const QByteArray &errors, int status,
+                        int minimumProgress) {
+        QTest::newRow(tag) << imageName << imageFile << imageKind << device << errors << status << minimumProgress;
+    };
 
     const QByteArray notReadable("Source image is not readable%1");
     const QString file = QStringLiteral("file");
     const QString ordinary; // the test's device file
     const QString full = QStringLiteral("/dev/full");
-    const QByteArray small = TestImages::random(1000, 5);
+    const QByteArray small = FileContents::random(1000, 5);
 
     const QByteArray empty("The image is empty: there is nothing to write.");
     const QByteArray incomplete("The image file is incomplete: it is shorter than the ISO volume it describes.");
     const QByteArray cutIso = TestImages::isoStart(8 << 20);
 
-    QTest::newRow("missing image") << "missing.img" << QByteArray() << "missing" << ordinary << notReadable << 2 << -1;
-    QTest::newRow("image is a directory")
-        << "folder.iso" << QByteArray() << "directory" << ordinary << notReadable << 2 << -1;
-    QTest::newRow("missing xz image") << "missing.img.xz" << QByteArray() << "missing" << ordinary << notReadable << 2
-                                      << -1;
-    QTest::newRow("xz image is a directory")
-        << "folder.img.xz" << QByteArray() << "directory" << ordinary << notReadable << 2 << -1;
-    QTest::newRow("reading the image fails") << "memory.img" << QByteArray() << "/proc/self/mem" << ordinary
-                                             << QByteArray("Source image is not readable") << 3 << -1;
-    QTest::newRow("reading the xz image fails") << "memory.img.xz" << QByteArray() << "/proc/self/mem" << ordinary
-                                                << QByteArray("Source image is not readable") << 3 << -1;
-    QTest::newRow("device full") << "image.img" << small << file << full
-                                 << QByteArray("Destination drive is not writable") << 3 << -1;
-    QTest::newRow("device full, xz") << "image.img.xz" << TestImages::xz(small) << file << full
-                                     << QByteArray("Destination drive is not writable") << 3 << 0;
-    QTest::newRow("random bytes named xz") << "image.img.xz" << TestImages::random(65536, 6) << file << ordinary
-                                           << QByteArray("The downloaded compressed file is corrupted.") << 4 << 1;
-    QTest::newRow("truncated xz") << "image.img.xz" << TestImages::xz(TestImages::random(100000, 7)).left(50000) << file
-                                  << ordinary << QByteArray("The downloaded compressed file is corrupted.") << 4 << 1;
-    QTest::newRow("empty image") << "empty.img" << QByteArray() << file << ordinary << empty << 2 << -1;
-    QTest::newRow("xz that decodes to nothing")
-        << "empty.img.xz" << TestImages::xz(QByteArray()) << file << ordinary << empty << 2 << -1;
+    row("missing image", "missing.img", {}, "missing", ordinary, notReadable, 2, -1);
+    row("image is a directory", "folder.iso", {}, "directory", ordinary, notReadable, 2, -1);
+    row("missing xz image", "missing.img.xz", {}, "missing", ordinary, notReadable, 2, -1);
+    row("xz image is a directory", "folder.img.xz", {}, "directory", ordinary, notReadable, 2, -1);
+    row("reading the image fails", "memory.img", {}, "/proc/self/mem", ordinary, "Source image is not readable", 3, -1);
+    row("reading the xz image fails", "memory.img.xz", {}, "/proc/self/mem", ordinary, "Source image is not readable",
+        3, -1);
+    row("device full", "image.img", small, file, full, "Destination drive is not writable", 3, -1);
+    row("device full, xz", "image.img.xz", FileContents::xz(small), file, full, "Destination drive is not writable", 3,
+        0);
+    row("random bytes named xz", "image.img.xz", FileContents::random(65536, 6), file, ordinary,
+        "The downloaded compressed file is corrupted.", 4, 1);
+    row("truncated xz", "image.img.xz", FileContents::xz(FileContents::random(100000, 7)).left(50000), file, ordinary,
+        "The downloaded compressed file is corrupted.", 4, 1);
+    row("empty image", "empty.img", {}, file, ordinary, empty, 2, -1);
+    row("xz that decodes to nothing", "empty.img.xz", FileContents::xz(QByteArray()), file, ordinary, empty, 2, -1);
     // An interrupted download of an ISO.
-    QTest::newRow("ISO shorter than its volume") << "cut.iso" << cutIso << file << ordinary << incomplete << 2 << -1;
+    row("ISO shorter than its volume", "cut.iso", cutIso, file, ordinary, incomplete, 2, -1);
     // Its volume is known once the start is decoded, before it is written.
-    QTest::newRow("xz of an ISO shorter than its volume")
-        << "cut.iso.xz" << TestImages::xz(cutIso) << file << ordinary << incomplete << 2 << 0;
+    row("xz of an ISO shorter than its volume", "cut.iso.xz", FileContents::xz(cutIso), file, ordinary, incomplete, 2,
+        0);
     // A 512 MiB dictionary: the decoder would need more than its 256 MiB limit.
-    QTest::newRow("xz needing too much memory")
-        << "image.img.xz" << TestImages::xz(small, { QStringLiteral("--lzma2=preset=1,dict=400MiB") }) << file
-        << ordinary << QByteArray("Unknown decompression error.") << 4 << 0;
+    row("xz needing too much memory", "image.img.xz",
+        FileContents::xz(small, { QStringLiteral("--lzma2=preset=1,dict=400MiB") }), file, ordinary,
+        "Unknown decompression error.", 4, 0);
 }
 
 void TestFakeWrite::failures()
@@ -234,7 +227,7 @@ void TestFakeWrite::failures()
 
     const QString image = m_fixture.filePath(imageName);
     if (kind == QLatin1String("file")) {
-        QVERIFY(TestImages::write(image, imageFile));
+        QVERIFY(FileContents::write(image, imageFile));
     } else if (kind == QLatin1String("directory")) {
         QVERIFY(QDir(m_fixture.path()).mkpath(imageName));
     } else if (kind != QLatin1String("missing")) {
@@ -280,16 +273,13 @@ bool TestFakeWrite::makeIsos(QString *why)
     const QString tree = m_fixture.filePath(QStringLiteral("tree"));
     QDir().mkpath(tree);
     const QByteArray marker = QByteArray("FLASHWRIGHT-MARKER-").repeated(100);
-    if (!TestImages::write(tree + QStringLiteral("/data.bin"), TestImages::random(600 * 1024, 8))
-        || !TestImages::write(tree + QStringLiteral("/marker.txt"), marker)) {
+    if (!FileContents::write(tree + QStringLiteral("/data.bin"), FileContents::random(600 * 1024, 8))
+        || !FileContents::write(tree + QStringLiteral("/marker.txt"), marker)) {
         *why = QStringLiteral("cannot write the ISO tree");
         return false;
     }
     const auto run = [](const QString &program, const QStringList &arguments) {
-        QProcess process;
-        process.start(program, arguments);
-        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-            && process.exitCode() == 0;
+        return ProgramRun(program, arguments).run().succeeded();
     };
     const QString plain = m_fixture.filePath(QStringLiteral("plain.iso"));
     const QString implanted = m_fixture.filePath(QStringLiteral("implanted.iso"));
@@ -301,7 +291,7 @@ bool TestFakeWrite::makeIsos(QString *why)
         return false;
     }
     // One changed byte in a file's data: the implanted checksum no longer fits.
-    QByteArray damaged = TestImages::read(implanted);
+    QByteArray damaged = FileContents::read(implanted);
     const qsizetype at = damaged.indexOf(marker.left(40));
     if (at < 0) {
         *why = QStringLiteral("the marker is not in the ISO");
@@ -309,7 +299,7 @@ bool TestFakeWrite::makeIsos(QString *why)
     }
     damaged[at + 5] = 'x';
     m_damagedIso = m_fixture.filePath(QStringLiteral("damaged.iso"));
-    if (!TestImages::write(m_damagedIso, damaged)) {
+    if (!FileContents::write(m_damagedIso, damaged)) {
         *why = QStringLiteral("cannot write the damaged ISO");
         return false;
     }
@@ -350,14 +340,14 @@ void TestFakeWrite::verification()
     const QString image = which == QLatin1String("implanted") ? m_iso
         : which == QLatin1String("damaged")                   ? m_damagedIso
                                                               : m_plainIso;
-    const QByteArray content = TestImages::read(image);
+    const QByteArray content = FileContents::read(image);
     QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
 
     HelperProcess helper;
     QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), expectedErrors);
     QCOMPARE(helper.exitCode(), expectedStatus);
-    QCOMPARE(TestImages::read(m_fixture.device()), content);
+    QCOMPARE(FileContents::read(m_fixture.device()), content);
 
     const QList<QByteArray> lines = helper.outputLines();
     const qsizetype check = lines.indexOf("CHECK");
@@ -416,10 +406,10 @@ void TestFakeWrite::implantedOverManyBuffers()
         QVERIFY(IsoImage::flipByte(image, qint64(double(checked) * damageAt)));
     }
     QCOMPARE(int(IsoImage::referenceVerdict(image)), damageAt >= 0 ? int(IsoImage::Fail) : int(IsoImage::Pass));
-    const QByteArray content = TestImages::read(image);
+    const QByteArray content = FileContents::read(image);
     if (compressed) {
         image += QStringLiteral(".xz");
-        QVERIFY(TestImages::write(image, TestImages::xz(content, { QStringLiteral("-0") })));
+        QVERIFY(FileContents::write(image, FileContents::xz(content, { QStringLiteral("-0") })));
     }
     QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
 
@@ -427,7 +417,7 @@ void TestFakeWrite::implantedOverManyBuffers()
     QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));
     QCOMPARE(helper.errors(), expectedErrors);
     QCOMPARE(helper.exitCode(), damageAt >= 0 ? 1 : 0);
-    QCOMPARE(TestImages::read(m_fixture.device()), content);
+    QCOMPARE(FileContents::read(m_fixture.device()), content);
     const QList<QByteArray> lines = helper.outputLines();
     const QList<QByteArray> readBack = lines.mid(lines.indexOf("CHECK") + 1);
     QCOMPARE(readBack,
@@ -445,9 +435,10 @@ void TestFakeWrite::droppedWrites_data()
     QTest::addColumn<int>("expectedStatus");
 
     const QByteArray readBackFailed("Verification failed: the data read back from the drive differs from the image.\n");
-    const QByteArray raw = TestImages::random(TestImages::bufferSize() + 5000, 20);
+    const QByteArray raw = FileContents::random(TestImages::bufferSize() + 5000, 20);
     QTest::newRow("raw image") << "image.img" << raw << readBackFailed << 1;
-    QTest::newRow("xz image") << "image.img.xz" << TestImages::xz(raw, { QStringLiteral("-0") }) << readBackFailed << 1;
+    QTest::newRow("xz image") << "image.img.xz" << FileContents::xz(raw, { QStringLiteral("-0") }) << readBackFailed
+                              << 1;
     QTest::newRow("ISO with an implanted checksum") << "implanted" << QByteArray() << readBackFailed << 1;
 }
 
@@ -465,7 +456,7 @@ void TestFakeWrite::droppedWrites()
             QSKIP(qPrintable(why));
         image = m_iso;
     } else {
-        QVERIFY(TestImages::write(image, imageFile));
+        QVERIFY(FileContents::write(image, imageFile));
     }
     QVERIFY2(m_fixture.startFake(QStringLiteral("/dev/null")), qPrintable(m_fixture.fake().errorString()));
 
@@ -517,7 +508,7 @@ void TestFakeWrite::changedAfterWriting()
     QByteArray content;
     qint64 changeAt = 0;
     if (kind == QLatin1String("raw")) {
-        content = TestImages::random(48 * 1048576 + 700, 21);
+        content = FileContents::random(48 * 1048576 + 700, 21);
         changeAt = content.size() - 100;
     } else {
         if (const QString missing = IsoImage::missingTools(); !missing.isEmpty())
@@ -526,15 +517,15 @@ void TestFakeWrite::changedAfterWriting()
         QVERIFY(IsoImage::make(image, (appended ? 24 : 48) * 1048576, 22));
         QVERIFY(IsoImage::implant(image));
         const qint64 volume = IsoImage::volumeSize(image);
-        content = TestImages::read(image);
+        content = FileContents::read(image);
         QCOMPARE(qint64(content.size()), volume);
         if (appended)
-            content += TestImages::random(24 * 1048576 + 700, 23);
+            content += FileContents::random(24 * 1048576 + 700, 23);
         changeAt = appended                            ? content.size() - 100
             : kind == QLatin1String("skipped sectors") ? volume - 1000
                                                        : volume - IsoImage::SkippedBytes - 1000;
     }
-    QVERIFY(TestImages::write(image, content));
+    QVERIFY(FileContents::write(image, content));
     // Read back once, 4 MiB at a time, for both checks.
     const QList<QByteArray> offsets = TestImages::readBackOffsets(content.size());
     QVERIFY2(m_fixture.startFake(m_fixture.device()), qPrintable(m_fixture.fake().errorString()));
@@ -542,7 +533,7 @@ void TestFakeWrite::changedAfterWriting()
     // A loaded machine may let the helper read past the change before it is
     // made; it then rightly passes. That must not happen every time.
     for (int attempt = 1; attempt <= 3; ++attempt) {
-        QVERIFY(TestImages::write(m_fixture.device(), QByteArray()));
+        QVERIFY(FileContents::write(m_fixture.device(), QByteArray()));
         HelperProcess helper;
         QProcessEnvironment environment = helper.processEnvironment();
         environment.insert(QStringLiteral("LANG"), locale);
@@ -589,15 +580,15 @@ void TestFakeWrite::flushFails()
     QFile backing(medium + QStringLiteral("/backing"));
     QVERIFY(backing.open(QIODevice::WriteOnly) && backing.resize(64 << 20));
     backing.close();
-    QProcess losetup;
-    losetup.start(QStringLiteral("losetup"),
-                  { QStringLiteral("--find"), QStringLiteral("--show"), backing.fileName() });
-    QVERIFY(losetup.waitForFinished() && losetup.exitCode() == 0);
-    const QString node = QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed();
+    const ProgramResult losetup = ProgramRun(QStringLiteral("losetup"),
+                                             { QStringLiteral("--find"), QStringLiteral("--show"), backing.fileName() })
+                                      .run();
+    QVERIFY2(losetup.succeeded(), qPrintable(losetup.describe()));
+    const QString node = QString::fromLocal8Bit(losetup.standardOutput).trimmed();
     auto detach = qScopeGuard([&] { QProcess::execute(QStringLiteral("losetup"), { QStringLiteral("-d"), node }); });
 
     const QString image = m_fixture.filePath(QStringLiteral("flushed.img"));
-    QVERIFY(TestImages::write(image, TestImages::random(16 << 20, 24)));
+    QVERIFY(FileContents::write(image, FileContents::random(16 << 20, 24)));
     QVERIFY2(m_fixture.startFake(node), qPrintable(m_fixture.fake().errorString()));
     HelperProcess helper;
     QVERIFY2(helper.run({ QStringLiteral("write"), image, kTarget }), qPrintable(helper.failure()));

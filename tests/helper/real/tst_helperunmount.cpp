@@ -1,3 +1,4 @@
+#include "programrun.h"
 #include "udisksfixture.h"
 
 #include <QFile>
@@ -95,15 +96,11 @@ void TestHelperUnmount::unmountsOnlyTheTarget()
 // One GPT partition of 32 MiB, shown by udisksd.
 bool TestHelperUnmount::partition(const UdisksFixture::LoopDevice &device)
 {
-    QTemporaryFile layout;
-    if (!layout.open())
-        return false;
-    layout.write("label: gpt\n,32MiB\n");
-    layout.close();
-    QProcess sfdisk;
-    sfdisk.setStandardInputFile(layout.fileName());
-    sfdisk.start(QStringLiteral("sfdisk"), { QStringLiteral("-q"), device.node });
-    return sfdisk.waitForFinished() && sfdisk.exitCode() == 0 && m_fixture.addPartitions(device, 1);
+    return ProgramRun(QStringLiteral("sfdisk"), { QStringLiteral("-q"), device.node })
+               .input("label: gpt\n,32MiB\n")
+               .run()
+               .succeeded()
+        && m_fixture.addPartitions(device, 1);
 }
 
 // A filesystem of the drive that a program still uses, or a device that

@@ -1,5 +1,7 @@
 #include "buildpaths.h"
+#include "filecontents.h"
 #include "isoimage.h"
+#include "programrun.h"
 #include "udisksfixture.h"
 
 #include <QDir>
@@ -41,10 +43,14 @@ private slots:
 
 private:
     QString writeFile(const QString &name, const QByteArray &content);
-    QByteArray compress(const QByteArray &data, const QStringList &options);
     void compareDevice(const QByteArray &image);
     void verifyCompressedProgress(const QStringList &progress, qint64 compressedSize);
-    bool waitUntilWatching(QProcess &helper);
+    // The lines of a write of the image: the copy's totals (those of the
+    // compressed file, of compressedSize bytes, for xz), then the read-back.
+    void verifyLines(const QStringList &lines, qint64 imageSize, qint64 compressedSize = 0);
+    // Writes the file with the helper, which must succeed with those lines
+    // and leave the image on the device.
+    void writeAndVerify(const QString &path, const QByteArray &image, qint64 compressedSize = 0);
 
     UdisksFixture m_fixture;
     UdisksFixture::LoopDevice m_device;
@@ -58,15 +64,6 @@ constexpr qint64 bufferSize = 4 * MiB;
 // (zero padding included) differ from bytes it left alone.
 constexpr char filler = char(0xa5);
 constexpr qint64 fillerSize = 24 * MiB;
-
-QByteArray randomData(qint64 size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray data(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        data[i] = char(generator.bounded(256));
-    return data;
-}
 
 // Text-like data that xz shrinks a lot but not to nothing.
 QByteArray compressibleData(qint64 size)
@@ -123,28 +120,7 @@ void TestHelperWrite::cleanupTestCase()
 QString TestHelperWrite::writeFile(const QString &name, const QByteArray &content)
 {
     const QString path = m_dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
-        return QString();
-    return path;
-}
-
-QByteArray TestHelperWrite::compress(const QByteArray &data, const QStringList &options)
-{
-    QProcess xz;
-    xz.start(QStringLiteral("xz"), QStringList { QStringLiteral("-c"), QStringLiteral("-z") } + options);
-    if (!xz.waitForStarted())
-        return QByteArray();
-    xz.write(data);
-    xz.closeWriteChannel();
-    QByteArray output;
-    while (xz.state() != QProcess::NotRunning || xz.bytesAvailable()) {
-        xz.waitForReadyRead(1000);
-        output += xz.readAllStandardOutput();
-        if (xz.state() == QProcess::NotRunning)
-            output += xz.readAllStandardOutput();
-    }
-    return xz.exitCode() == 0 ? output : QByteArray();
+    return FileContents::write(path, content) ? path : QString();
 }
 
 // The image from the first byte, zeros up to the next 512-byte boundary (an
@@ -173,6 +149,31 @@ void TestHelperWrite::verifyCompressedProgress(const QStringList &progress, qint
     QVERIFY2(progress.count(QString::number(compressedSize)) >= 2, qPrintable(progress.join(QLatin1Char(' '))));
 }
 
+void TestHelperWrite::verifyLines(const QStringList &lines, qint64 imageSize, qint64 compressedSize)
+{
+    const int check = lines.indexOf(QStringLiteral("CHECK"));
+    QVERIFY2(check > 0, qPrintable(lines.join(QLatin1Char(' '))));
+    // One read-back serves both checks: everything written is compared with
+    // what was sent, and an implanted checksum is checked on the same reads.
+    QCOMPARE(lines.mid(check), ending(imageSize));
+    if (compressedSize > 0)
+        verifyCompressedProgress(lines.mid(0, check), compressedSize);
+    else
+        QCOMPARE(lines.mid(0, check), copyTotals(imageSize));
+}
+
+void TestHelperWrite::writeAndVerify(const QString &path, const QByteArray &image, qint64 compressedSize)
+{
+    QVERIFY(!path.isEmpty() && !image.isEmpty());
+    const auto result = m_fixture.runHelper({ QStringLiteral("write"), path, m_device.objectPath });
+    QVERIFY2(result.ended && result.exitStatus == QProcess::NormalExit, qPrintable(result.describe()));
+    QCOMPARE(result.standardError, QByteArray("OK\n"));
+    QCOMPARE(result.exitCode, 0);
+    verifyLines(result.lines(), image.size(), compressedSize);
+    if (!QTest::currentTestFailed())
+        compareDevice(image);
+}
+
 void TestHelperWrite::plain_data()
 {
     QTest::addColumn<QString>("name");
@@ -189,16 +190,8 @@ void TestHelperWrite::plain()
 {
     QFETCH(QString, name);
     QFETCH(qint64, size);
-    const QByteArray image = randomData(size, quint32(size));
-    const QString path = writeFile(name, image);
-    QVERIFY(!path.isEmpty());
-
-    const auto result = m_fixture.runHelper({ QStringLiteral("write"), path, m_device.objectPath });
-    QCOMPARE(result.exitStatus, QProcess::NormalExit);
-    QCOMPARE(result.standardError, QByteArray("OK\n"));
-    QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.lines(), copyTotals(size) + ending(size));
-    compareDevice(image);
+    const QByteArray image = FileContents::random(size, quint32(size));
+    writeAndVerify(writeFile(name, image), image);
 }
 
 void TestHelperWrite::compressed_data()
@@ -206,17 +199,18 @@ void TestHelperWrite::compressed_data()
     QTest::addColumn<QByteArray>("image");
     QTest::addColumn<QByteArray>("compressed");
 
-    const QByteArray tiny = randomData(1000, 1);
-    QTest::newRow("1000 random bytes") << tiny << compress(tiny, { QStringLiteral("-1") });
-    const QByteArray random = randomData(10 * MiB + 100, 2);
-    QTest::newRow("10 MiB random, several reads") << random << compress(random, { QStringLiteral("-0") });
+    const QByteArray tiny = FileContents::random(1000, 1);
+    QTest::newRow("1000 random bytes") << tiny << FileContents::xz(tiny, { QStringLiteral("-1") });
+    const QByteArray random = FileContents::random(10 * MiB + 100, 2);
+    QTest::newRow("10 MiB random, several reads") << random << FileContents::xz(random, { QStringLiteral("-0") });
     const QByteArray text = compressibleData(20 * MiB + 512);
     QTest::newRow("20 MiB text in several blocks")
-        << text << compress(text, { QStringLiteral("-1"), QStringLiteral("--block-size=3MiB") });
-    const QByteArray first = randomData(3 * MiB, 3);
+        << text << FileContents::xz(text, { QStringLiteral("-1"), QStringLiteral("--block-size=3MiB") });
+    const QByteArray first = FileContents::random(3 * MiB, 3);
     const QByteArray second = compressibleData(5 * MiB + 7);
     QTest::newRow("two concatenated streams")
-        << first + second << compress(first, { QStringLiteral("-0") }) + compress(second, { QStringLiteral("-6") });
+        << first + second
+        << FileContents::xz(first, { QStringLiteral("-0") }) + FileContents::xz(second, { QStringLiteral("-6") });
 }
 
 void TestHelperWrite::compressed()
@@ -224,19 +218,7 @@ void TestHelperWrite::compressed()
     QFETCH(QByteArray, image);
     QFETCH(QByteArray, compressed);
     QVERIFY2(!compressed.isEmpty(), "xz failed");
-    const QString path = writeFile(QStringLiteral("image.img.xz"), compressed);
-    QVERIFY(!path.isEmpty());
-
-    const auto result = m_fixture.runHelper({ QStringLiteral("write"), path, m_device.objectPath });
-    QCOMPARE(result.exitStatus, QProcess::NormalExit);
-    QCOMPARE(result.standardError, QByteArray("OK\n"));
-    QCOMPARE(result.exitCode, 0);
-    const QStringList lines = result.lines();
-    const int check = lines.indexOf(QStringLiteral("CHECK"));
-    QVERIFY(check > 0);
-    QCOMPARE(lines.mid(check), ending(image.size()));
-    verifyCompressedProgress(lines.mid(0, check), compressed.size());
-    compareDevice(image);
+    writeAndVerify(writeFile(QStringLiteral("image.img.xz"), compressed), image, compressed.size());
 }
 
 void TestHelperWrite::debianImages_data()
@@ -269,32 +251,8 @@ void TestHelperWrite::debianImages()
         QSKIP("Debian images are missing: the ctest fixture 'images' fetches syslinux-common and memtest86+");
 
     const bool compressedImage = path.endsWith(QLatin1String(".xz"));
-    QByteArray image;
-    if (compressedImage) {
-        QProcess xz;
-        xz.start(QStringLiteral("xz"), { QStringLiteral("-dc"), path });
-        QVERIFY(xz.waitForFinished());
-        QCOMPARE(xz.exitCode(), 0);
-        image = xz.readAllStandardOutput();
-    } else {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        image = file.readAll();
-    }
-    QVERIFY(!image.isEmpty());
-
-    const auto result = m_fixture.runHelper({ QStringLiteral("write"), path, m_device.objectPath });
-    QCOMPARE(result.standardError, QByteArray("OK\n"));
-    QCOMPARE(result.exitCode, 0);
-    const QStringList lines = result.lines();
-    const int check = lines.indexOf(QStringLiteral("CHECK"));
-    QVERIFY(check > 0);
-    QCOMPARE(lines.mid(check), ending(image.size()));
-    if (compressedImage)
-        verifyCompressedProgress(lines.mid(0, check), QFileInfo(path).size());
-    else
-        QCOMPARE(lines.mid(0, check), copyTotals(image.size()));
-    compareDevice(image);
+    writeAndVerify(path, compressedImage ? FileContents::readXz(path) : FileContents::read(path),
+                   compressedImage ? QFileInfo(path).size() : 0);
 }
 
 void TestHelperWrite::iso_data()
@@ -313,7 +271,7 @@ void TestHelperWrite::iso()
 
     const QString tree = m_dir.filePath(QStringLiteral("tree"));
     QVERIFY(QDir().mkpath(tree + QStringLiteral("/boot")));
-    QVERIFY(!writeFile(QStringLiteral("tree/boot/kernel"), randomData(3 * MiB + 17, 11)).isEmpty());
+    QVERIFY(!writeFile(QStringLiteral("tree/boot/kernel"), FileContents::random(3 * MiB + 17, 11)).isEmpty());
     QVERIFY(!writeFile(QStringLiteral("tree/readme.txt"), compressibleData(200000)).isEmpty());
     const QString iso = m_dir.filePath(QStringLiteral("live.iso"));
     QFile::remove(iso);
@@ -323,41 +281,10 @@ void TestHelperWrite::iso()
              qPrintable(m_fixture.errorString()));
     if (implanted)
         QVERIFY2(m_fixture.run(QStringLiteral("implantisomd5"), { iso }), qPrintable(m_fixture.errorString()));
-    QFile isoFile(iso);
-    QVERIFY(isoFile.open(QIODevice::ReadOnly));
-    const QByteArray image = isoFile.readAll();
-
-    const auto result = m_fixture.runHelper({ QStringLiteral("write"), iso, m_device.objectPath });
-    QCOMPARE(result.standardError, QByteArray("OK\n"));
-    QCOMPARE(result.exitCode, 0);
-    const QStringList lines = result.lines();
-    const int check = lines.indexOf(QStringLiteral("CHECK"));
-    QVERIFY(check > 0);
-    QCOMPARE(lines.mid(0, check), copyTotals(image.size()));
-    compareDevice(image);
-    // One read-back serves both checks: everything written is compared with
-    // what was sent, and the implanted checksum is checked on the same reads.
-    QCOMPARE(lines.mid(check), ending(image.size()));
+    writeAndVerify(iso, FileContents::read(iso));
 }
 
 // The helper watches the partial file with inotify once it has opened the device.
-bool TestHelperWrite::waitUntilWatching(QProcess &helper)
-{
-    const QString fdinfo = QStringLiteral("/proc/%1/fdinfo").arg(helper.processId());
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 20000 && helper.state() == QProcess::Running) {
-        const QStringList entries = QDir(fdinfo).entryList(QDir::Files);
-        for (const QString &entry : entries) {
-            QFile info(fdinfo + QLatin1Char('/') + entry);
-            if (info.open(QIODevice::ReadOnly) && info.readAll().contains("inotify wd:"))
-                return true;
-        }
-        QThread::msleep(20);
-    }
-    return false;
-}
-
 void TestHelperWrite::delayed_data()
 {
     QTest::addColumn<QString>("finalName");
@@ -375,8 +302,8 @@ void TestHelperWrite::delayed()
     QFETCH(bool, finishedBeforeStart);
     QFETCH(bool, compressedImage);
 
-    const QByteArray image = randomData(9 * MiB + 1234, 5);
-    const QByteArray content = compressedImage ? compress(image, { QStringLiteral("-0") }) : image;
+    const QByteArray image = FileContents::random(9 * MiB + 1234, 5);
+    const QByteArray content = compressedImage ? FileContents::xz(image, { QStringLiteral("-0") }) : image;
     QVERIFY(!content.isEmpty());
     const QString finalPath = m_dir.filePath(finalName);
     const QString partPath = finalPath + QStringLiteral(".part");
@@ -394,7 +321,7 @@ void TestHelperWrite::delayed()
     QVERIFY(helper.waitForStarted());
 
     if (!finishedBeforeStart) {
-        QVERIFY2(waitUntilWatching(helper), helper.readAllStandardError().constData());
+        QVERIFY2(waitForInotifyWatch(helper), helper.readAllStandardError().constData());
         // A growing partial file starts nothing.
         QVERIFY(!writeFile(finalName + QStringLiteral(".part"), content).isEmpty());
         QVERIFY(!helper.waitForFinished(300));
@@ -402,23 +329,15 @@ void TestHelperWrite::delayed()
         QVERIFY(QFile::rename(partPath, finalPath));
     }
 
-    QVERIFY(helper.waitForFinished(60000));
-    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(helper.readAllStandardError(), QByteArray("OK\n"));
-    QCOMPARE(helper.exitCode(), 0);
-    UdisksFixture::Result result;
-    result.standardOutput = helper.readAllStandardOutput();
+    const ProgramResult result = ProgramRun::finish(helper, 60000);
+    QVERIFY2(result.ended && result.exitStatus == QProcess::NormalExit, qPrintable(result.describe()));
+    QCOMPARE(result.standardError, QByteArray("OK\n"));
+    QCOMPARE(result.exitCode, 0);
     const QStringList lines = result.lines();
-    const int check = lines.indexOf(QStringLiteral("CHECK"));
-    QVERIFY(check > 2);
     QCOMPARE(lines.mid(0, 2), (QStringList { QStringLiteral("WRITE"), QStringLiteral("1") }));
-    QCOMPARE(lines.mid(check), ending(image.size()));
-    const QStringList progress = lines.mid(2, check - 2);
-    if (compressedImage)
-        verifyCompressedProgress(progress, content.size());
-    else
-        QCOMPARE(progress, copyTotals(image.size()));
-    compareDevice(image);
+    verifyLines(lines.mid(2), image.size(), compressedImage ? content.size() : 0);
+    if (!QTest::currentTestFailed())
+        compareDevice(image);
 }
 
 // The partial file is gone when the helper starts and no finished file took
@@ -461,12 +380,11 @@ void TestHelperWrite::refusedImages()
             QSKIP(qPrintable(QStringLiteral("needs %1 to make an ISO").arg(missing)));
         const QString iso = m_dir.filePath(QStringLiteral("whole.iso"));
         QVERIFY(IsoImage::make(iso, 6 * MiB, 12));
-        QFile file(iso);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        content = file.read(file.size() / 2);
+        content = FileContents::read(iso);
+        content.truncate(content.size() / 2);
     }
     if (name.endsWith(QLatin1String(".xz")))
-        content = compress(content, { QStringLiteral("-0") });
+        content = FileContents::xz(content, { QStringLiteral("-0") });
     const QString path = writeFile(name, content);
     QVERIFY(!path.isEmpty());
 
@@ -482,7 +400,7 @@ void TestHelperWrite::imageLargerThanDrive()
 {
     const UdisksFixture::LoopDevice small = m_fixture.attach(8 * MiB);
     QVERIFY2(small.isValid(), qPrintable(m_fixture.errorString()));
-    const QString path = writeFile(QStringLiteral("large.img"), randomData(12 * MiB, 9));
+    const QString path = writeFile(QStringLiteral("large.img"), FileContents::random(12 * MiB, 9));
     QVERIFY(!path.isEmpty());
 
     const auto result = m_fixture.runHelper({ QStringLiteral("write"), path, small.objectPath });
@@ -495,7 +413,7 @@ void TestHelperWrite::imageLargerThanDrive()
 
 void TestHelperWrite::deviceIsNoUdisksObject()
 {
-    const QString path = writeFile(QStringLiteral("some.img"), randomData(4096, 4));
+    const QString path = writeFile(QStringLiteral("some.img"), FileContents::random(4096, 4));
     const auto result = m_fixture.runHelper(
         { QStringLiteral("write"), path, QStringLiteral("/org/freedesktop/UDisks2/block_devices/nosuchdevice") });
     QCOMPARE(result.exitStatus, QProcess::NormalExit);

@@ -3,13 +3,13 @@
 #include "download.h"
 #include "downloadmanager.h"
 #include "options.h"
+#include "testlocale.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -32,7 +32,7 @@ inline QString unusedFeedUrl()
 inline bool setUp(QTemporaryDir &home)
 {
     QStandardPaths::setTestModeEnabled(true);
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    TestLocale::pinEnglish();
     if (!home.isValid())
         return false;
     // The downloads folder is not redirected by the test mode; a home of our own is.
