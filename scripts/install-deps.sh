@@ -19,10 +19,13 @@ packages=(
     qml6-module-qtquick-dialogs qml6-module-qtquick-window qml6-module-qt-labs-platform
     qml6-module-qtqml-workerscript qml6-module-qtquick-templates qml6-module-qtqml
     qml6-module-qtquick-shapes qml6-module-qtqml-models qml6-module-qt-labs-folderlistmodel
+    qt6-translations-l10n  # Qt's own texts (file dialog, context menus) in the user's language
     # tests: buses, disks, images, servers, display
     dbus udisks2 udev exfatprogs fdisk e2fsprogs util-linux xz-utils
     isomd5sum xorriso nginx-light openssl curl python3 python3-dbusmock
     qml6-module-qttest xvfb xauth
+    # the window through a screen reader's eyes: the accessibility bus and its Python client
+    at-spi2-core python3-pyatspi
     # pages in pictures: keyboard driving, fonts with Cyrillic, the two locales
     xdotool x11-utils fonts-dejavu-core locales
     # installation and the Debian package: checkers and Debian's package tools

@@ -14,4 +14,8 @@ Text {
     font.pixelSize: 14
     font.letterSpacing: -0.4
     wrapMode: Text.Wrap
+
+    // A screen reader reads what the page shows.
+    Accessible.role: Accessible.StaticText
+    Accessible.name: text
 }

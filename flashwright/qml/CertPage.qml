@@ -16,6 +16,8 @@ FramedPage {
 
         Text {
             objectName: "certTitle"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             width: parent.width
             height: 22
             verticalAlignment: Text.AlignVCenter

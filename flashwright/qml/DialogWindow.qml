@@ -109,6 +109,8 @@ Window {
 
             Text {
                 objectName: "dialogHeading"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 width: parent.width
                 text: dialog.heading
                 textFormat: Text.PlainText
@@ -120,6 +122,8 @@ Window {
 
             Text {
                 objectName: "dialogDetail"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 width: parent.width
                 text: dialog.detail
                 textFormat: Text.PlainText
@@ -132,6 +136,8 @@ Window {
 
             Text {
                 objectName: "dialogBody"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 width: dialog.bodyWidth
                 text: dialog.body
                 textFormat: Text.PlainText

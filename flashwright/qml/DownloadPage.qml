@@ -148,6 +148,7 @@ FramedPage {
     }
 
     objectName: "downloadPage"
+    Accessible.name: headingText
     headerShown: false
     backArrowVisible: false
     defaultButton: rightButton.visible ? rightButton : null
@@ -211,6 +212,8 @@ FramedPage {
                 id: heading
 
                 objectName: "statusHeading"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 width: parent.width
                 height: Math.max(54, implicitHeight)
                 horizontalAlignment: Text.AlignHCenter
@@ -238,6 +241,8 @@ FramedPage {
 
                 Text {
                     objectName: "statusLine"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     width: parent.width
                     visible: text !== page.headingText
                     horizontalAlignment: Text.AlignHCenter

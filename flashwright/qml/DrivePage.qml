@@ -30,6 +30,13 @@ FramedPage {
     }
 
     objectName: "drivePage"
+    // Qt's dialog lives in the window, not in the page: a page left while it
+    // is open (through assistive technology, which can act on the back arrow
+    // behind it) takes it along rather than leave it over the next page.
+    onOnTopChanged: {
+        if (!onTop)
+            fileDialog.close();
+    }
     heading: qsTr("Recording Parameter")
     defaultButton: continueButton
     onBack: mainWindow.selectedPage = Units.MainPage

@@ -34,6 +34,7 @@ Page {
 
     topPadding: 0
     bottomPadding: 24
+    Accessible.name: heading
     leftPadding: Math.round((width - columnWidth) / 2)
     rightPadding: width - columnWidth - leftPadding
     // A key held down acts once: its repeats would reach the dialog or the
@@ -116,6 +117,8 @@ Page {
 
             Text {
                 objectName: "heading"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 anchors.fill: parent
                 // Clear of the back arrow on both sides, so that it stays centred.
                 anchors.leftMargin: backArrow.width + 4

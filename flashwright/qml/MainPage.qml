@@ -17,6 +17,7 @@ Page {
     readonly property real choiceWidth: Math.max(234, downloadButton.implicitWidth, localFileButton.implicitWidth, restoreButton.implicitWidth)
 
     objectName: "mainPage"
+    Accessible.name: qsTr("Writing images to USB Flash")
     padding: 0
     Keys.onReturnPressed: downloadButton.activate()
     Keys.onEnterPressed: downloadButton.activate()
@@ -45,6 +46,8 @@ Page {
 
         Text {
             objectName: "mainHeading"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             anchors.horizontalCenter: parent.horizontalCenter
             height: 27
             verticalAlignment: Text.AlignVCenter
@@ -71,6 +74,8 @@ Page {
                 height: 25
                 verticalAlignment: Text.AlignVCenter
                 text: qsTr("Selecting an image source")
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 textFormat: Text.PlainText
                 color: theme.text
                 font.pixelSize: 18
@@ -161,6 +166,8 @@ Page {
             id: noticeText
 
             objectName: "noticeText"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             anchors.left: noticeIcon.right
             anchors.leftMargin: 10
             anchors.right: parent.right

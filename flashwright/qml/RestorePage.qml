@@ -83,6 +83,8 @@ FramedPage {
             Text {
                 width: parent.width
                 text: qsTr("Do you want to restore the factory settings?")
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 textFormat: Text.PlainText
                 color: page.theme.text
                 font.pixelSize: 16
@@ -138,6 +140,8 @@ FramedPage {
             id: statusLine
 
             objectName: "statusLine"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             text: {

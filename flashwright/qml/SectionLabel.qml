@@ -8,4 +8,7 @@ Text {
     textFormat: Text.PlainText
     color: theme.text
     font.pixelSize: 14
+
+    Accessible.role: Accessible.StaticText
+    Accessible.name: text
 }

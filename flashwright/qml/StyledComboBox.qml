@@ -123,6 +123,7 @@ Item {
         property bool hadFocus: false
 
         objectName: "popup"
+        Accessible.name: combo.Accessible.name
         y: combo.height + 4
         width: combo.width
         height: Math.min(list.count, combo.popupElementMaxView) * combo.rowHeight + topPadding + bottomPadding
@@ -170,6 +171,10 @@ Item {
             clip: true
             model: popup.visible ? combo.model : null
             boundsBehavior: Flickable.StopAtBounds
+            // Every row is made, not only the visible ones: assistive
+            // technology finds and chooses rows without scrolling to them.
+            // The lists are short (images of one line, drives).
+            cacheBuffer: Math.max(0, count * combo.rowHeight)
             keyNavigationEnabled: true
             highlightFollowsCurrentItem: false
             ScrollIndicator.vertical: ScrollIndicator {
@@ -207,6 +212,8 @@ Item {
                 Accessible.role: Accessible.ListItem
                 Accessible.name: rowText.text
                 Accessible.selected: value === combo.currentIndex
+                Accessible.selectable: true
+                Accessible.onPressAction: combo.choose(value)
 
                 // The list opens on the chosen row.
                 Component.onCompleted: {

@@ -92,6 +92,8 @@ FramedPage {
 
             Text {
                 objectName: "editionName"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 width: parent.width
                 height: 22
                 verticalAlignment: Text.AlignVCenter
@@ -168,6 +170,8 @@ FramedPage {
 
             Text {
                 objectName: "architectureDetails"
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 width: parent.width
                 height: 34
                 text: {

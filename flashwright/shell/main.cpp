@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -37,8 +38,25 @@ int main(int argc, char **argv)
     const QLocale system = QLocale::system();
     auto *locale = new QLocale(system.language(), system.script(), system.territory());
     auto *translator = new QTranslator();
+    // Qt's own texts (the file dialog's buttons, a text field's context menu)
+    // come from Qt's catalogues, installed with Qt. They follow the program's
+    // own language and only that, so that the window speaks one language:
+    // where the program stays English, so do Qt's dialogs.
+    QList<QTranslator *> qtTranslators;
     if (translator->load(*locale, QString(), QString(), QStringLiteral(":/translations"))) {
         qCDebug(MessageHandler::category) << "Localization " << *locale;
+        const QString qtFolder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+        for (const QString &catalogue : { QStringLiteral("qtbase"), QStringLiteral("qtdeclarative") }) {
+            auto *qtTranslator = new QTranslator();
+            if (qtTranslator->load(*locale, catalogue, QStringLiteral("_"), qtFolder)) {
+                qCDebug(MessageHandler::category) << "Qt's catalogue" << qtTranslator->filePath();
+                QApplication::installTranslator(qtTranslator);
+                qtTranslators.append(qtTranslator);
+            } else {
+                qCDebug(MessageHandler::category) << "No Qt catalogue" << catalogue << "in" << qtFolder;
+                delete qtTranslator;
+            }
+        }
         QApplication::installTranslator(translator);
     }
 
@@ -85,6 +103,7 @@ int main(int argc, char **argv)
     delete icon;
     delete locale;
     delete translator;
+    qDeleteAll(qtTranslators);
     delete app;
     return status;
 }

@@ -121,6 +121,9 @@ void TestProgram::startsUp()
         last = at;
     }
     QCOMPARE(errors.contains("debug: Localization  QLocale(Russian"), localized);
+    // Qt's own texts in the same language (qt6-translations-l10n), and only then.
+    for (const char *catalogue : { "/qtbase_ru.qm\"", "/qtdeclarative_ru.qm\"" })
+        QVERIFY2(errors.contains(catalogue) == localized, errors.constData());
     QVERIFY2(!errors.contains("main.qml"), errors.constData());
 }
 
