@@ -28,6 +28,8 @@ iso=$cache/verify-${size_mib}m.iso
 
 # shellcheck source=bench/support/udisksdrive.sh
 source "$root/bench/support/udisksdrive.sh"
+# shellcheck source=bench/support/clock.sh
+source "$root/bench/support/clock.sh"
 
 die() { echo "bench-verify: $*" >&2; exit 1; }
 
@@ -85,7 +87,6 @@ checkisomd5_alone() {
     checkisomd5 "$device" </dev/null >/dev/null 2>&1 || die "checkisomd5 does not pass the image"
     seconds "$start" "$EPOCHREALTIME"
 }
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 rate() { awk -v s="$bytes" -v t="$1" 'BEGIN { printf "%.0f", s / t / 1000000 }'; }
 ratio() { awk -v h="$1" -v b="$2" 'BEGIN { printf "%.2f", b / h }'; }
 

@@ -39,6 +39,8 @@ read -r -a formats <<< "${FORMATS:-gz zst bz2}"
 
 # shellcheck source=bench/support/udisksdrive.sh
 source "$root/bench/support/udisksdrive.sh"
+# shellcheck source=bench/support/clock.sh
+source "$root/bench/support/clock.sh"
 # shellcheck source=bench/support/benchimage.sh
 source "$root/bench/support/benchimage.sh"
 
@@ -78,14 +80,6 @@ udisks_drive_start "$cache" 1200M
 for format in "${formats[@]}" zip; do cat "$image.$format"; done > /dev/null
 dd if=/dev/zero of="$device" bs=4M count=$((size / 4194304)) oflag=direct,sync status=none
 
-now() { echo "$EPOCHREALTIME"; }
-timed() {
-    local start end
-    start=$(now)
-    "$@"
-    end=$(now)
-    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f\n", b - a }'
-}
 # The helper's copy: from its start up to its "CHECK" line.
 helper_copy() {
     local start copied
@@ -111,7 +105,6 @@ baseline() {
 device_holds_image() {
     dd if="$device" bs=4M count=$((size / 4194304)) iflag=direct status=none | cmp -s - "$image"
 }
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 rate() { awk -v s="$size" -v t="$1" 'BEGIN { printf "%.0f", s / t / 1000000 }'; }
 peak() {
     /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F': ' '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }'

@@ -43,6 +43,8 @@ slow_seconds=${SLOW_SECONDS:-4}
 
 # shellcheck source=bench/support/udisksdrive.sh
 source "$root/bench/support/udisksdrive.sh"
+# shellcheck source=bench/support/clock.sh
+source "$root/bench/support/clock.sh"
 # shellcheck source=bench/support/benchimage.sh
 source "$root/bench/support/benchimage.sh"
 
@@ -78,16 +80,6 @@ udisks_drive_start "$cache" 1200M
 cat "$image" "$image.xz" > /dev/null
 dd if=/dev/zero of="$device" bs=4M count=$((size / 4194304)) oflag=direct,sync status=none
 
-# The shell's own clock: a forked date would cost more than some differences measured.
-now() { echo "$EPOCHREALTIME"; }
-# Runs "$@" and prints its duration in seconds.
-timed() {
-    local start end
-    start=$(now)
-    "$@"
-    end=$(now)
-    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f\n", b - a }'
-}
 
 # Runs the helper and prints three durations in seconds: up to its "CHECK"
 # line (the copy itself), up to its end (start-up, unmounting, opening, copy,
@@ -119,7 +111,6 @@ device_holds_image() {
 
 # The backing disk's speed wanders from run to run by a third and more, so
 # the figures are medians of alternating runs rather than the luckiest run.
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 
 slow_drive() {
     cgroup=/sys/fs/cgroup/blkio/flashwright-bench-$$
