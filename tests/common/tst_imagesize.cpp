@@ -8,37 +8,14 @@
 #include "isoimage.h"
 #include "isovolume.h"
 #include "xzindex.h"
+#include "zstdsize.h"
 
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
 
-namespace {
-
-QByteArray xz(const QByteArray &data, const QStringList &options = {})
-{
-    QProcess process;
-    process.start(QStringLiteral("xz"), QStringList { QStringLiteral("-c") } + options);
-    process.write(data);
-    process.closeWriteChannel();
-    process.waitForFinished(60000);
-    return process.exitCode() == 0 ? process.readAllStandardOutput() : QByteArray();
-}
-
-QByteArray randomBytes(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(7);
-    for (char &byte : bytes)
-        byte = char(generator.generate());
-    return bytes;
-}
-
-} // namespace
 
 class TestImageSize : public QObject
 {
@@ -52,6 +29,10 @@ private slots:
     void compressedSize();
     void receivedSize_data();
     void receivedSize();
+    void formatOfHead_data();
+    void formatOfHead();
+    void zstdHeader_data();
+    void zstdHeader();
     void isoVolume();
 
 private:
@@ -70,15 +51,15 @@ void TestImageSize::xzSize_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<qint64>("expected");
 
-    const QByteArray data = randomBytes(3 << 20);
-    const QByteArray oneStream = xz(data);
+    const QByteArray data = FileContents::random(3 << 20, 7);
+    const QByteArray oneStream = FileContents::xz(data);
     // Made like images for boards are: many blocks, one per thread.
-    const QByteArray blocks = xz(data, { QStringLiteral("-T2"), QStringLiteral("--block-size=1MiB") });
+    const QByteArray blocks = FileContents::xz(data, { QStringLiteral("-T2"), QStringLiteral("--block-size=1MiB") });
     QTest::newRow("one stream") << oneStream << qint64(data.size());
     QTest::newRow("blocks") << blocks << qint64(data.size());
     QTest::newRow("two streams and padding")
-        << oneStream + QByteArray(8, '\0') + xz(QByteArray(1000, 'a')) << qint64(data.size() + 1000);
-    QTest::newRow("decodes to nothing") << xz(QByteArray()) << qint64(0);
+        << oneStream + QByteArray(8, '\0') + FileContents::xz(QByteArray(1000, 'a')) << qint64(data.size() + 1000);
+    QTest::newRow("decodes to nothing") << FileContents::xz(QByteArray()) << qint64(0);
     QTest::newRow("cut short") << oneStream.left(oneStream.size() - 10) << qint64(-1);
     QTest::newRow("not xz") << data.left(1 << 20) << qint64(-1);
     QTest::newRow("empty file") << QByteArray() << qint64(-1);
@@ -140,7 +121,7 @@ void TestImageSize::compressedSize_data()
     QTest::addColumn<qint64>("bytes");
     QTest::addColumn<bool>("exact");
 
-    const QByteArray data = randomBytes(300000);
+    const QByteArray data = FileContents::random(300000, 7);
     const auto size = qint64(data.size());
     const QString streamSize = QStringLiteral("--stream-size=%1").arg(size);
     QTest::newRow("xz") << QStringList { QStringLiteral("xz") } << data << int(ImageFormat::Xz) << size << true;
@@ -212,6 +193,61 @@ void TestImageSize::compressedSize()
         QVERIFY(file.resize(20));
         QCOMPARE(qint64(decodedSize(file.handle(), ImageFormat::Zstd).bytes), bytes);
     }
+}
+
+void TestImageSize::formatOfHead_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<QString>("format");
+
+    QTest::newRow("xz") << QByteArray("\xfd" "7zXZ\0\0\x04", 8) << "xz";
+    QTest::newRow("gzip") << QByteArray("\x1f\x8b\x08\0", 4) << "gzip";
+    QTest::newRow("bzip2") << QByteArray("BZh9") << "bzip2";
+    QTest::newRow("BZh without a block size") << QByteArray("BZhx") << "";
+    QTest::newRow("zstd") << QByteArray("\x28\xb5\x2f\xfd\x20", 5) << "zstd";
+    QTest::newRow("zstd behind a skippable frame") << QByteArray("\x5e\x2a\x4d\x18\0\0\0\0", 8) << "zstd";
+    QTest::newRow("zip") << QByteArray("PK\x03\x04") << "zip";
+    QTest::newRow("empty zip") << QByteArray("PK\x05\x06") << "zip";
+    QTest::newRow("ISO") << QByteArray(8, '\0') << "";
+    QTest::newRow("too short for any") << QByteArray("\x1f") << "";
+}
+
+void TestImageSize::formatOfHead()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(QString, format);
+    QCOMPARE(QString::fromLatin1(formatName(::formatOfHead(head.constData(), head.size()))), format);
+}
+
+// Frame headers as the format lays them out, for the cases zstd itself does
+// not write: skippable frames first, sizes in two bytes, reserved bits.
+void TestImageSize::zstdHeader_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<qint64>("size");
+
+    const QByteArray frame("\x28\xb5\x2f\xfd", 4);
+    const QByteArray skippable("\x50\x2a\x4d\x18\x03\x00\x00\x00xyz", 11);
+    // Single segment with a one-byte size; a window byte and a two-byte size (+256).
+    QTest::newRow("one-byte size") << frame + QByteArray("\x20\x2a", 2) << qint64(42);
+    QTest::newRow("two-byte size") << frame + QByteArray("\x40\x00\x10\x00", 4) << qint64(16 + 256);
+    QTest::newRow("behind a skippable frame") << skippable + frame + QByteArray("\x20\x2a", 2) << qint64(42);
+    QTest::newRow("skippable frame cut short") << skippable.left(9) << qint64(-1);
+    QTest::newRow("skippable frame header cut short") << skippable.left(6) << qint64(-1);
+    QTest::newRow("no size recorded") << frame + QByteArray("\x00\x00", 2) << qint64(-1);
+    QTest::newRow("reserved bit set") << frame + QByteArray("\x28\x2a", 2) << qint64(-1);
+    QTest::newRow("size field cut short") << frame + QByteArray("\xc0\x00\x01", 3) << qint64(-1);
+    QTest::newRow("eight-byte size past what a file can hold")
+        << frame + QByteArray("\xe0\xff\xff\xff\xff\xff\xff\xff\xff", 9) << qint64(-1);
+    QTest::newRow("no frame") << QByteArray("\x28\xb5\x2f\xfe\x20\x2a", 6) << qint64(-1);
+    QTest::newRow("magic only") << frame << qint64(-1);
+}
+
+void TestImageSize::zstdHeader()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(qint64, size);
+    QCOMPARE(qint64(zstdFirstFrameSize(reinterpret_cast<const unsigned char *>(head.constData()), head.size())), size);
 }
 
 void TestImageSize::isoVolume()
