@@ -73,7 +73,7 @@ void TestFakeRestore::cleanup()
 
 // late: "table" when UDisks2 shows the new table only a second after Format
 // has returned, "partition" likewise for the new partition after
-// CreatePartition, "no table" when the table never shows.
+// CreatePartition, "no table" and "no partition" when they never show.
 bool TestFakeRestore::startFake(const QJsonObject &open, QJsonObject tableFormat, QJsonObject partitionTable,
                                 const QJsonObject &partitionFormat, const QString &late)
 {
@@ -83,8 +83,9 @@ bool TestFakeRestore::startFake(const QJsonObject &open, QJsonObject tableFormat
                                   { QStringLiteral("filesystem"), QJsonObject() },
                                   { QStringLiteral("format"), partitionFormat } };
     QJsonObject blocks { { kPartition, partition } };
-    if (late == QLatin1String("partition")) {
+    if (late == QLatin1String("partition") || late == QLatin1String("no partition"))
         blocks.remove(kPartition);
+    if (late == QLatin1String("partition")) {
         partitionTable.insert(QStringLiteral("creates"), partition);
         partitionTable.insert(QStringLiteral("createDelay"), 1);
     }
@@ -170,6 +171,8 @@ void TestFakeRestore::outcomes_data()
         "partition");
     row("table never shows", file, ok, createsPartition, ok, "The new partition table did not appear on the drive.\n",
         1, { open, formatTable }, "no table");
+    row("partition never shows", file, ok, createsPartition, ok, "The new partition did not appear on the drive.", 2,
+        { open, formatTable, create }, "no partition");
 }
 
 void TestFakeRestore::outcomes()
