@@ -16,7 +16,6 @@
 
 #include <sys/stat.h>
 
-
 class TestImageSize : public QObject
 {
     Q_OBJECT
@@ -141,12 +140,12 @@ void TestImageSize::compressedSize_data()
     QTest::newRow("zip of one file in a folder")
         << QStringList { QStringLiteral("zip"), QStringLiteral("disk/"), QStringLiteral("disk/image.img") } << data
         << int(ImageFormat::Zip) << size << true;
-    QTest::newRow("zip64 of one file")
-        << QStringList { QStringLiteral("zip"), QStringLiteral("-fz"), QStringLiteral("image.img") } << data
-        << int(ImageFormat::Zip) << size << true;
-    QTest::newRow("zip of two files")
-        << QStringList { QStringLiteral("zip"), QStringLiteral("a.img"), QStringLiteral("b.img") } << data
-        << int(ImageFormat::Zip) << qint64(-1) << false;
+    QTest::newRow("zip64 of one file") << QStringList { QStringLiteral("zip"), QStringLiteral("-fz"),
+                                                        QStringLiteral("image.img") }
+                                       << data << int(ImageFormat::Zip) << size << true;
+    QTest::newRow("zip of two files") << QStringList { QStringLiteral("zip"), QStringLiteral("a.img"),
+                                                       QStringLiteral("b.img") }
+                                      << data << int(ImageFormat::Zip) << qint64(-1) << false;
     QTest::newRow("empty zip archive") << QStringList { QStringLiteral("bytes") }
                                        << QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0') << int(ImageFormat::Zip)
                                        << qint64(-1) << false;
@@ -200,7 +199,10 @@ void TestImageSize::formatOfHead_data()
     QTest::addColumn<QByteArray>("head");
     QTest::addColumn<QString>("format");
 
-    QTest::newRow("xz") << QByteArray("\xfd" "7zXZ\0\0\x04", 8) << "xz";
+    QTest::newRow("xz") << QByteArray("\xfd"
+                                      "7zXZ\0\0\x04",
+                                      8)
+                        << "xz";
     QTest::newRow("gzip") << QByteArray("\x1f\x8b\x08\0", 4) << "gzip";
     QTest::newRow("bzip2") << QByteArray("BZh9") << "bzip2";
     QTest::newRow("BZh without a block size") << QByteArray("BZhx") << "";
