@@ -1,7 +1,5 @@
 #include "imagesize.h"
 
-#include "imageformat.h"
-
 #include <QFile>
 
 #include <cerrno>
@@ -9,13 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
 ImageFormat formatOfPath(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
     return formatOfName(std::string_view(name.constData(), std::size_t(name.size())));
 }
-} // namespace
 
 bool isCompressedImage(const QString &path)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imageformat.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -20,6 +22,9 @@ struct ReceivedSize
     // when more frames may follow. Never 0 then.
     bool lowerBound = false;
 };
+
+// What the file name says of the format (".xz", ".gz", ".bz2", ".zst", ".zip").
+ImageFormat formatOfPath(const QString &path);
 
 // Whether the name claims a compressed format the helper decodes (".xz",
 // ".gz", ".bz2", ".zst", ".zip"); what the file holds decides in the end.

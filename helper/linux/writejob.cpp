@@ -2,6 +2,7 @@
 
 #include "decoder.h"
 #include "devicewriter.h"
+#include "imagesize.h"
 #include "isovolume.h"
 #include "prefetchreader.h"
 
@@ -115,8 +116,7 @@ bool WriteJob::checkImage()
     // a file named .xz that holds no xz fails as corrupted, as it did when
     // the name alone decided.
     const ImageFormat head = formatOfFile(file.handle());
-    const QByteArray name = QFile::encodeName(m_image);
-    const ImageFormat named = formatOfName(std::string_view(name.constData(), std::size_t(name.size())));
+    const ImageFormat named = formatOfPath(m_image);
     m_format = decodingFormat(head, named);
     m_unannounced = head != ImageFormat::Plain && named != head;
     if (m_format == ImageFormat::Zip && !checkArchive(file.handle()))
